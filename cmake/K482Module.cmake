@@ -1,0 +1,21 @@
+# k482_write_def(target library exports): writes the target's module-definition
+# file. Exports are given as name:parameter-count; on x86 each plain name is an
+# alias of its stdcall-decorated symbol, so the module exports undecorated names.
+function(k482_write_def target library exports)
+  set(content "LIBRARY ${library}\nEXPORTS\n")
+  foreach(entry IN LISTS exports)
+    string(REPLACE ":" ";" parts "${entry}")
+    list(GET parts 0 name)
+    list(GET parts 1 count)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+      math(EXPR bytes "${count} * 4")
+      string(APPEND content "  ${name} = ${name}@${bytes}\n")
+    else()
+      string(APPEND content "  ${name}\n")
+    endif()
+  endforeach()
+  set(def "${CMAKE_CURRENT_BINARY_DIR}/${target}.def")
+  file(WRITE "${def}.in" "${content}")
+  configure_file("${def}.in" "${def}" COPYONLY)
+  target_sources(${target} PRIVATE "${def}")
+endfunction()

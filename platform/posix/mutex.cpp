@@ -1,0 +1,52 @@
+#include "platform/mutex.h"
+
+#include <time.h>
+
+#include <cerrno>
+#include <type_traits>
+
+#include "platform/thread.h"
+
+namespace platform {
+
+static_assert(std::is_trivially_destructible_v<Mutex>, "usable until the process is gone");
+
+// pthread mutexes cannot say who owns them or refuse a foreign unlock, so the
+// owner and the recursion depth are kept beside a plain one, locked with
+// pthread_mutex_timedlock (std::timed_mutex's clock-based lock is invisible to
+// ThreadSanitizer).
+
+bool Mutex::IsValid() const { return true; }
+
+LockResult Mutex::Lock(std::uint32_t timeoutMs) {
+  const std::uint32_t self = CurrentThreadId();
+  if (owner_.load() == self) {
+    ++depth_;
+    return LockResult::kAcquired;
+  }
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
+  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  const int error = pthread_mutex_timedlock(&mutex_, &deadline);
+  if (error == ETIMEDOUT) return LockResult::kTimeout;
+  if (error != 0) return LockResult::kFailed;
+  owner_.store(self);
+  depth_ = 1;
+  return LockResult::kAcquired;
+}
+
+bool Mutex::Unlock() {
+  if (owner_.load() != CurrentThreadId() || depth_ == 0) return false;
+  if (--depth_ == 0) {
+    owner_.store(0);
+    pthread_mutex_unlock(&mutex_);
+  }
+  return true;
+}
+
+}  // namespace platform

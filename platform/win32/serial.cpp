@@ -1,0 +1,369 @@
+#include "platform/serial.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+constexpr DWORD kBufferSize = 8192;
+constexpr DWORD kWriteTimeoutPerByteMs = 16;
+// The driver ends a write that cannot go out after the write time-out; should one
+// not, we stop waiting a little after it should have.
+constexpr DWORD kWriteGiveUpMs = kWriteTimeoutPerByteMs + 100;
+// A read of what is buffered completes at once; this only bounds a driver that
+// makes it wait regardless.
+constexpr DWORD kReadGiveUpMs = 1000;
+// A wait that fails at once would fail again at once: pause before reporting it
+// so a caller that retries does not spin.
+constexpr DWORD kFailurePauseMs = 100;
+// A cancelled request completes in microseconds; past this we push harder.
+constexpr DWORD kCancelGraceMs = 1000;
+constexpr auto kCloseDrainLimit = std::chrono::seconds(2);
+
+// 1..255 for "COM1".."COM255" (any case, as Win32 device names), else 0.
+int PortNumber(const std::string& comName) {
+  if (comName.size() < 4 || comName.size() > 6) return 0;
+  for (int i = 0; i < 3; ++i) {
+    const char c = static_cast<char>(comName[static_cast<std::size_t>(i)] & ~0x20);
+    if (c != "COM"[i]) return 0;
+  }
+  if (comName[3] == '0') return 0;
+  int number = 0;
+  for (std::size_t i = 3; i < comName.size(); ++i) {
+    if (comName[i] < '0' || comName[i] > '9') return 0;
+    number = number * 10 + (comName[i] - '0');
+  }
+  return number <= 255 ? number : 0;
+}
+
+// Characters waiting in the driver, or 0 when it will not say.
+DWORD QueuedBytes(HANDLE handle) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  return ClearCommError(handle, &errors, &status) ? status.cbInQue : 0;
+}
+
+enum class Kind { kCommWait, kRead, kWrite };
+
+// An OVERLAPPED with its own manual-reset event, for one request at a time.
+class Request {
+ public:
+  Request() : overlapped_{} { overlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+  ~Request() {
+    if (overlapped_.hEvent != nullptr) CloseHandle(overlapped_.hEvent);
+  }
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+  bool Valid() const { return overlapped_.hEvent != nullptr; }
+  OVERLAPPED* get() { return &overlapped_; }
+  HANDLE event() const { return overlapped_.hEvent; }
+
+  // Ends a pending request and waits until the driver has let go of it: the
+  // OVERLAPPED and the buffer must outlive the request.
+  void CancelAndWait(HANDLE handle, Kind kind) {
+    CancelIoEx(handle, &overlapped_);
+    if (WaitForSingleObject(overlapped_.hEvent, kCancelGraceMs) == WAIT_OBJECT_0) return;
+    // Drivers that ignore cancellation still end a comm wait when the mask
+    // changes, and reads and writes when they are purged.
+    switch (kind) {
+      case Kind::kCommWait: SetCommMask(handle, 0); break;
+      case Kind::kRead: PurgeComm(handle, PURGE_RXABORT); break;
+      case Kind::kWrite: PurgeComm(handle, PURGE_TXABORT); break;
+    }
+    DWORD ignored = 0;
+    GetOverlappedResult(handle, &overlapped_, &ignored, TRUE);
+  }
+
+ private:
+  OVERLAPPED overlapped_;
+};
+
+// One opened device. The handle is closed only when the last user lets go, so a
+// call in flight on another thread never meets a closed or reused handle.
+struct Device {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  HANDLE cancel = nullptr;  // manual-reset: set once, ends this wait and every later one
+  HANDLE claim = nullptr;   // named: this process holds the port
+  // A character that a wait had to read to notice it, for the next Read; -1 when none.
+  std::atomic<int> kept{-1};
+
+  ~Device() {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    if (cancel != nullptr) CloseHandle(cancel);
+    if (claim != nullptr) CloseHandle(claim);
+  }
+  bool Cancelled() const { return WaitForSingleObject(cancel, 0) == WAIT_OBJECT_0; }
+
+  SerialWait Failed() const {
+    WaitForSingleObject(cancel, kFailurePauseMs);
+    return Cancelled() ? SerialWait::kCancelled : SerialWait::kError;
+  }
+
+  // Waits for request to complete or for a cancel; a cancelled request is ended
+  // before this returns. True when the request completed by itself.
+  bool Await(Request& request, Kind kind) const {
+    const HANDLE waitOn[2] = {request.event(), cancel};
+    if (WaitForMultipleObjects(2, waitOn, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
+    request.CancelAndWait(handle, kind);
+    return false;
+  }
+
+  // Wine ends a comm wait on a pseudo-terminal within milliseconds, reported as
+  // aborted and with no event, whether or not characters came; there a read waits
+  // for characters instead of returning what is buffered. So a one-byte read
+  // stands in for the wait, and the byte is kept for Read.
+  SerialWait WaitByReading() {
+    Request request;
+    if (!request.Valid()) return Failed();
+    std::uint8_t byte = 0;
+    if (!ReadFile(handle, &byte, 1, nullptr, request.get())) {
+      if (GetLastError() != ERROR_IO_PENDING) return Failed();
+      Await(request, Kind::kRead);
+    }
+    DWORD count = 0;
+    if (GetOverlappedResult(handle, request.get(), &count, FALSE) && count == 1) {
+      kept = byte;
+      return Cancelled() ? SerialWait::kCancelled : SerialWait::kData;
+    }
+    // Nothing, and at once: a driver whose reads do not wait, or a dead line.
+    return Cancelled() ? SerialWait::kCancelled : Failed();
+  }
+};
+
+}  // namespace
+
+struct SerialPort::Impl {
+  std::mutex mutex;
+  std::condition_variable released;
+  // Every copy of this pointer is made and dropped under mutex, so its use count
+  // tells Close how many calls are still in flight.
+  std::shared_ptr<Device> device;
+
+  // Keeps the device alive for the length of one call.
+  class Lease {
+   public:
+    explicit Lease(Impl& impl) : impl_(impl) {
+      std::lock_guard lock(impl_.mutex);
+      device_ = impl_.device;
+    }
+    ~Lease() {
+      if (!device_) return;
+      std::lock_guard lock(impl_.mutex);
+      device_.reset();
+      impl_.released.notify_all();
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    Device* operator->() const { return device_.get(); }
+    explicit operator bool() const { return device_ != nullptr; }
+
+   private:
+    Impl& impl_;
+    std::shared_ptr<Device> device_;
+  };
+};
+
+SerialPort::SerialPort() : impl_(std::make_unique<Impl>()) {}
+
+SerialPort::~SerialPort() { Close(); }
+
+std::uint32_t SerialPort::Open(const std::string& comName) {
+  if (IsOpen()) return ERROR_ACCESS_DENIED;
+  const std::string path = SerialDevicePath(comName);
+  if (path.empty()) return ERROR_FILE_NOT_FOUND;
+
+  auto device = std::make_shared<Device>();
+  // A Windows serial driver admits one opener, but Wine lets a second CreateFile
+  // share the port. A named object that lives while we hold the port refuses the
+  // second opener there too, in any process; where it cannot be made, the
+  // driver's own refusal is all there is.
+  const std::string claimName = "Global\\k482-serial-COM" + std::to_string(PortNumber(comName));
+  device->claim = CreateEventA(nullptr, TRUE, FALSE, claimName.c_str());
+  if (device->claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) return ERROR_ACCESS_DENIED;
+
+  device->handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (device->handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION ? ERROR_ACCESS_DENIED : error;
+  }
+  device->cancel = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (device->cancel == nullptr) return GetLastError();
+
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->device) return ERROR_ACCESS_DENIED;  // another thread opened it meanwhile
+  impl_->device = std::move(device);
+  return 0;
+}
+
+bool SerialPort::IsOpen() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->device != nullptr;
+}
+
+void SerialPort::Configure(std::uint32_t baudRate) {
+  Impl::Lease device(*impl_);
+  if (!device) return;
+  const HANDLE handle = device->handle;
+
+  static_assert(sizeof(DCB) == 28);
+  DCB dcb{};  // every flag, limit and special character starts at zero
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = baudRate;
+  dcb.fBinary = 1;
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  SetCommState(handle, &dcb);
+
+  SetupComm(handle, kBufferSize, kBufferSize);
+
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.WriteTotalTimeoutMultiplier = kWriteTimeoutPerByteMs;
+  SetCommTimeouts(handle, &timeouts);
+
+  SetCommMask(handle, EV_RXCHAR);
+  PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  device->kept = -1;
+}
+
+SerialWait SerialPort::WaitForInput() {
+  Impl::Lease device(*impl_);
+  if (!device || device->Cancelled()) return SerialWait::kCancelled;
+  const HANDLE handle = device->handle;
+  if (device->kept >= 0 || QueuedBytes(handle) > 0) return SerialWait::kData;
+
+  Request request;
+  if (!request.Valid()) return device->Failed();
+  DWORD events = 0;
+  if (!WaitCommEvent(handle, &events, request.get())) {
+    if (GetLastError() != ERROR_IO_PENDING) return device->Failed();
+    if (!device->Await(request, Kind::kCommWait)) return device->Failed();  // at once after a cancel
+    // The wait's own result does not matter: the event bits and the queue tell.
+    DWORD ignored = 0;
+    GetOverlappedResult(handle, request.get(), &ignored, FALSE);
+  }
+  if ((events & EV_RXCHAR) != 0 || QueuedBytes(handle) > 0) return SerialWait::kData;
+  return device->WaitByReading();
+}
+
+int SerialPort::Read(std::uint8_t* buffer, int size, std::uint32_t* error) {
+  Impl::Lease device(*impl_);
+  if (!device) {
+    *error = ERROR_INVALID_HANDLE;
+    return -1;
+  }
+  if (size <= 0) return 0;
+  const HANDLE handle = device->handle;
+
+  int count = 0;
+  if (const int kept = device->kept.exchange(-1); kept >= 0) buffer[count++] = static_cast<std::uint8_t>(kept);
+  // Asking for no more than is buffered keeps the read from waiting, even on Wine.
+  DWORD errors = 0;
+  COMSTAT status{};
+  DWORD wanted = static_cast<DWORD>(size - count);
+  if (ClearCommError(handle, &errors, &status)) wanted = std::min(wanted, status.cbInQue);
+  if (wanted == 0) return count;
+
+  Request request;
+  if (!request.Valid()) {
+    if (count > 0) return count;
+    *error = GetLastError();
+    return -1;
+  }
+  if (!ReadFile(handle, buffer + count, wanted, nullptr, request.get())) {
+    if (GetLastError() != ERROR_IO_PENDING) {
+      if (count > 0) return count;
+      *error = GetLastError();
+      return -1;
+    }
+    if (WaitForSingleObject(request.event(), kReadGiveUpMs) != WAIT_OBJECT_0) {
+      request.CancelAndWait(handle, Kind::kRead);
+    }
+  }
+  DWORD got = 0;
+  if (!GetOverlappedResult(handle, request.get(), &got, FALSE)) {
+    const DWORD failure = GetLastError();
+    if (count > 0 || failure == ERROR_OPERATION_ABORTED) return count;
+    *error = failure;
+    return -1;
+  }
+  return count + static_cast<int>(got);
+}
+
+bool SerialPort::WriteByte(std::uint8_t byte, std::uint32_t* error) {
+  Impl::Lease device(*impl_);
+  if (!device) {
+    *error = ERROR_INVALID_HANDLE;
+    return false;
+  }
+  const HANDLE handle = device->handle;
+
+  Request request;
+  if (!request.Valid()) {
+    *error = GetLastError();
+    return false;
+  }
+  if (!WriteFile(handle, &byte, 1, nullptr, request.get())) {
+    if (GetLastError() != ERROR_IO_PENDING) {
+      *error = GetLastError();
+      return false;
+    }
+    if (WaitForSingleObject(request.event(), kWriteGiveUpMs) != WAIT_OBJECT_0) {
+      request.CancelAndWait(handle, Kind::kWrite);
+    }
+  }
+  DWORD written = 0;
+  if (!GetOverlappedResult(handle, request.get(), &written, FALSE)) {
+    const DWORD failure = GetLastError();
+    *error = failure == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT : failure;
+    return false;
+  }
+  if (written != 1) {
+    *error = ERROR_TIMEOUT;  // the driver's write time-out ran out
+    return false;
+  }
+  return true;
+}
+
+void SerialPort::Purge() {
+  Impl::Lease device(*impl_);
+  if (!device) return;
+  PurgeComm(device->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+  device->kept = -1;
+}
+
+void SerialPort::CancelWait() {
+  Impl::Lease device(*impl_);
+  if (device) SetEvent(device->cancel);
+}
+
+void SerialPort::Close() {
+  std::unique_lock lock(impl_->mutex);
+  std::shared_ptr<Device> device = std::move(impl_->device);
+  if (!device) return;
+  SetEvent(device->cancel);
+  impl_->released.wait_for(lock, kCloseDrainLimit, [&device] { return device.use_count() == 1; });
+  // Should a call still be in flight, its lease now holds the last reference and
+  // closes the handle when it returns.
+  lock.unlock();
+  device.reset();
+}
+
+std::string SerialDevicePath(const std::string& comName) {
+  const int number = PortNumber(comName);
+  if (number == 0) return {};
+  // Plain names reach COM1..COM9 only; the device namespace reaches every port.
+  return "\\\\.\\COM" + std::to_string(number);
+}
+
+}  // namespace platform

@@ -1,0 +1,160 @@
+#include "platform/thread.h"
+
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+// Every thread of ours holds a reference on the module whose code it runs and
+// leaves through FreeLibraryAndExitThread, so an unloading provider is never
+// unmapped under a thread that is still finishing.
+HMODULE PinOwnModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&PinOwnModule), &module);
+  return module;
+}
+
+[[noreturn]] void LeaveThread(HMODULE module, DWORD code) {
+  if (module != nullptr) FreeLibraryAndExitThread(module, code);
+  ExitThread(code);
+}
+
+int ToWin32Priority(ThreadPriority priority) {
+  return priority == ThreadPriority::kAboveNormal ? THREAD_PRIORITY_ABOVE_NORMAL : THREAD_PRIORITY_NORMAL;
+}
+
+struct ThreadLaunch {
+  std::function<void()> body;
+  HMODULE module;
+};
+
+DWORD WINAPI RunThread(LPVOID argument) {
+  auto* launch = static_cast<ThreadLaunch*>(argument);
+  std::function<void()> body = std::move(launch->body);
+  const HMODULE module = launch->module;
+  delete launch;
+  body();
+  body = nullptr;
+  LeaveThread(module, 0);
+}
+
+}  // namespace
+
+std::uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
+
+void SleepMs(std::uint32_t milliseconds) { Sleep(milliseconds); }
+
+struct Thread::Impl {
+  HANDLE handle = nullptr;
+  std::uint32_t id = 0;
+};
+
+Thread::Thread() : impl_(std::make_unique<Impl>()) {}
+
+Thread::~Thread() {
+  if (impl_->handle != nullptr) CloseHandle(impl_->handle);
+}
+
+std::uint32_t Thread::Start(std::function<void()> body, ThreadPriority priority) {
+  if (impl_->handle != nullptr) return ERROR_BUSY;
+  auto* launch = new ThreadLaunch{std::move(body), PinOwnModule()};
+  DWORD id = 0;
+  HANDLE handle = CreateThread(nullptr, 0, RunThread, launch, CREATE_SUSPENDED, &id);
+  if (handle == nullptr) {
+    const DWORD error = GetLastError();
+    if (launch->module != nullptr) FreeLibrary(launch->module);
+    delete launch;
+    return error;
+  }
+  SetThreadPriority(handle, ToWin32Priority(priority));
+  ResumeThread(handle);
+  impl_->handle = handle;
+  impl_->id = id;
+  return 0;
+}
+
+bool Thread::IsStarted() const { return impl_->handle != nullptr; }
+
+std::uint32_t Thread::Id() const { return impl_->id; }
+
+std::uint32_t Thread::Join(std::uint32_t timeoutMs) {
+  if (impl_->handle == nullptr) return kWaitFailed;
+  const DWORD result = WaitForSingleObject(impl_->handle, timeoutMs);
+  CloseHandle(impl_->handle);
+  impl_->handle = nullptr;
+  impl_->id = 0;
+  switch (result) {
+    case WAIT_OBJECT_0:
+      return kWaitEnded;
+    case WAIT_TIMEOUT:
+      return kWaitTimeout;
+    default:
+      return kWaitFailed;
+  }
+}
+
+bool PostToThread(std::uint32_t threadId, std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) {
+  // Thread id 0 is nobody's; some Win32 implementations would take it as the caller.
+  return threadId != 0 && PostThreadMessageW(threadId, msg, wParam, lParam) != 0;
+}
+
+struct MessageLoopRunner {
+  struct Launch {
+    MessageLoopThread* self;
+    HANDLE ready;
+    HMODULE module;
+  };
+
+  static DWORD WINAPI Run(LPVOID argument) {
+    const Launch launch = *static_cast<Launch*>(argument);
+    delete static_cast<Launch*>(argument);
+    MessageLoopThread* self = launch.self;
+
+    // A thread has no message queue until it asks for a message; create it before
+    // the starter returns, or its first posts would fail.
+    MSG message;
+    PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    self->threadId_ = GetCurrentThreadId();
+    SetEvent(launch.ready);
+
+    if (self->InitInstance()) {
+      while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        self->OnMessage(message.message, message.wParam, message.lParam);
+      }
+    }
+    const int code = self->ExitInstance();
+    delete self;
+    LeaveThread(launch.module, static_cast<DWORD>(code));
+  }
+};
+
+MessageLoopThread::MessageLoopThread() = default;
+MessageLoopThread::~MessageLoopThread() = default;
+
+bool MessageLoopThread::StartThread(ThreadPriority priority) {
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (ready == nullptr) return false;
+  auto* launch = new MessageLoopRunner::Launch{this, ready, PinOwnModule()};
+  DWORD id = 0;
+  HANDLE handle = CreateThread(nullptr, 0, MessageLoopRunner::Run, launch, CREATE_SUSPENDED, &id);
+  if (handle == nullptr) {
+    if (launch->module != nullptr) FreeLibrary(launch->module);
+    delete launch;
+    CloseHandle(ready);
+    return false;
+  }
+  SetThreadPriority(handle, ToWin32Priority(priority));
+  ResumeThread(handle);
+  // The new thread signals as its first act; it cannot fail to do so.
+  WaitForSingleObject(ready, INFINITE);
+  CloseHandle(ready);
+  CloseHandle(handle);
+  return true;
+}
+
+void WaitForThreadsBeforeUnload(std::uint32_t) {
+  // Nothing to wait for: each thread keeps the module loaded until it has left.
+}
+
+}  // namespace platform

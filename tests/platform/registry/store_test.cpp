@@ -1,0 +1,295 @@
+// The POSIX registry file: its REGEDIT4 text, where it lives, files written by
+// hand or broken, and writers that run at the same time.
+#include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <thread>
+#include <tuple>
+
+#include "platform/posix/regedit4.h"
+#include "tests/platform/registry/registry_test_util.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace platform::registry;
+using namespace registry_test;
+using testing_support::ReadFile;
+using testing_support::ScopedEnv;
+using testing_support::WriteFile;
+namespace r4 = platform::regedit4;
+
+constexpr const char* kSettings = "SOFTWARE\\BRAMLO\\482_TSP";
+
+class StoreTest : public ::testing::Test {
+ protected:
+  std::string file() const { return dir_.File("registry.reg"); }
+  testing_support::TempDir dir_;
+  ScopedEnv store_{"K482_REGISTRY", dir_.File("registry.reg")};
+};
+
+TEST_F(StoreTest, HandWrittenSettingsFileIsRead) {
+  const std::string lines[] = {"REGEDIT4", "", "; written by hand", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRAMLO\\482_TSP]",
+                               "\"Currency\"=\"EUR\"", "\"MSN0\"=\"10\"", "\"ChargePerUnit\"=\"0.06\"",
+                               "\"ChargeFormat\"=dword:00000004", "\"PortNr\"=dword:00000000",
+                               "\"Trace\"=dword:00000001", "\"NumLines\"=dword:00000001",
+                               "\"NumPhones\"=dword:00000000"};
+  const std::tuple<std::string, std::uint32_t, std::string> expected[] = {
+      {"Currency", kTypeString, Sz("EUR")}, {"MSN0", kTypeString, Sz("10")},
+      {"ChargePerUnit", kTypeString, Sz("0.06")}, {"ChargeFormat", kTypeDword, Dword(4)},
+      {"PortNr", kTypeDword, Dword(0)}, {"Trace", kTypeDword, Dword(1)},
+      {"NumLines", kTypeDword, Dword(1)}, {"NumPhones", kTypeDword, Dword(0)}};
+  for (const std::string prefix : {"", "\xEF\xBB\xBF"}) {
+    for (const std::string end : {"\n", "\r\n"}) {
+      SCOPED_TRACE(testing::PrintToString(prefix + end));
+      std::string text = prefix;
+      for (const auto& line : lines) text += line + end;
+      WriteFile(file(), text);
+      Key key;
+      ASSERT_EQ(kSuccess, key.Open(kSettings, Access::kRead));
+      for (const auto& [name, type, data] : expected) {
+        const auto stored = Query(key, name);
+        EXPECT_EQ(type, stored.type) << name;
+        EXPECT_EQ(data, stored.data) << name;
+      }
+      EXPECT_EQ(8u, Values(key).names.size());
+      ASSERT_EQ(kSuccess, key.Open("software\\bramlo", Access::kRead)) << "a parent exists without a section";
+      EXPECT_EQ(std::vector<std::string>{"482_TSP"}, SubKeys(key).names);
+    }
+  }
+}
+
+TEST_F(StoreTest, FileAfterAChangeIsACompleteRegedit4File) {
+  Key key;
+  ASSERT_EQ(kSuccess, key.Create(kSettings));
+  ASSERT_EQ(kSuccess, Set(key, "Currency", kTypeString, Sz("EUR")));
+  ASSERT_EQ(kSuccess, Set(key, "ChargeFormat", kTypeDword, Dword(0x2a)));
+  ASSERT_EQ(kSuccess, Set(key, "Blob", kTypeBinary, "\x01\x02\xff"));
+  ASSERT_EQ(kSuccess, Set(key, "Multi", 7, std::string("a\0b\0\0", 5)));
+  ASSERT_EQ(kSuccess, Set(key, "Raw", kTypeString, std::string("x\ny\0", 4)));
+  ASSERT_EQ(kSuccess, Set(key, "Unterminated", kTypeString, "ab"));
+  ASSERT_EQ(kSuccess, Set(key, "Short", kTypeDword, "\x01"));
+  ASSERT_EQ(kSuccess, Set(key, "", kTypeString, Sz("d")));
+  ASSERT_EQ(kSuccess, Set(key, "Q\"uote", kTypeString, Sz("a\"b\\c")));
+  ASSERT_EQ(kSuccess, Set(key, "Ansi", kTypeString, Sz("\x80 \xe9")));
+  ASSERT_EQ(kSuccess, Set(key, "Qword", 11, std::string(8, '\0')));
+  EXPECT_EQ(
+      "REGEDIT4\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRAMLO]\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRAMLO\\482_TSP]\r\n"
+      "\"Currency\"=\"EUR\"\r\n"
+      "\"ChargeFormat\"=dword:0000002a\r\n"
+      "\"Blob\"=hex:01,02,ff\r\n"
+      "\"Multi\"=hex(7):61,00,62,00,00\r\n"
+      "\"Raw\"=hex(1):78,0a,79,00\r\n"
+      "\"Unterminated\"=hex(1):61,62\r\n"
+      "\"Short\"=hex(4):01\r\n"
+      "@=\"d\"\r\n"
+      "\"Q\\\"uote\"=\"a\\\"b\\\\c\"\r\n"
+      "\"Ansi\"=\"\x80 \xe9\"\r\n"
+      "\"Qword\"=hex(b):00,00,00,00,00,00,00,00\r\n"
+      "\r\n",
+      ReadFile(file()).value_or("(missing)"));
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ((std::vector<std::string>{"registry.reg", "registry.reg.lock"}), left) << "no temporary file left";
+}
+
+TEST_F(StoreTest, ReaderTakesEveryFormRegeditWritesAndSkipsWhatItWouldNot) {
+  const std::string text =
+      "\xEF\xBB\xBFREGEDIT4\r\n\r\n"
+      "\"orphan\"=\"before any section\"\n"
+      "[HKEY_CURRENT_USER\\Software\\Other]\n\"Path\"=hex(2):25,54,45,4d,50,\\\n  25,00\n"
+      "[hkey_local_machine\\software\\k\\]\n"
+      "\"Q\"=\"q\\\"uo\\\\te C:\\Temp\"\n  \"Spaced\" = dword:2A  \n@=\"\xE2\x82\xAC \xC3\xA9 \xE4\xB8\xAD\"\n"
+      "\"Wide\"=hex(ffffffff):\n\"Bin\"=HEX: 1 , A ,ff ,\\\r\n\t00\r\n\"Twice\"=\"first\"\n"
+      "\"b1\"=dword:123456789\n\"b2\"=dword:xyz\n\"b3\"=hex:0g\n\"b4\"=hex:123\n\"b5\"=hex:01,,02\n"
+      "\"b6\"=hex(zz):00\n\"b7\"=hex(1)00\n\"b8\"=\"open\n\"b9\"=\"x\" extra\n\"b10\"=-\n\"b11\"\n; \"b12\"=\"1\"\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\K]\n\"TWICE\"=dword:00000003\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Broken\n\"b13\"=\"lost\"\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\K]\n\"b14\"=\"lost\"\n";
+  WriteFile(file(), text);
+  Key key;
+  ASSERT_EQ(kSuccess, key.Open("SOFTWARE\\K", Access::kRead));
+  const std::tuple<std::string, std::uint32_t, std::string> expected[] = {
+      {"Q", kTypeString, Sz("q\"uo\\te C:\\Temp")},
+      {"Spaced", kTypeDword, Dword(0x2a)},
+      {"", kTypeString, Sz("\x80 \xe9 ?")},  // UTF-8 taken to Windows-1252; no such sign there
+      {"Wide", 0xffffffff, ""},
+      {"Bin", kTypeBinary, std::string("\x01\x0a\xff\x00", 4)},
+      {"Twice", kTypeDword, Dword(3)},
+  };
+  std::vector<std::string> names;
+  for (const auto& [name, type, data] : expected) {
+    const auto stored = Query(key, name);
+    EXPECT_EQ(type, stored.type) << name;
+    EXPECT_EQ(data, stored.data) << name;
+    names.push_back(name);
+  }
+  EXPECT_EQ(names, Values(key).names) << "the bad lines are skipped, the repeated key and value merged";
+  Key software;
+  ASSERT_EQ(kSuccess, software.Open("SOFTWARE", Access::kRead));
+  EXPECT_EQ(std::vector<std::string>{"k"}, SubKeys(software).names) << "first spelling; nothing from broken headers";
+
+  // A change rewrites our root and leaves the others as they were.
+  ASSERT_EQ(kSuccess, key.Open("SOFTWARE\\K", Access::kAllAccess));
+  ASSERT_EQ(kSuccess, Set(key, "New", kTypeDword, Dword(1)));
+  const auto before = r4::Parse(text);
+  const auto after = r4::Parse(ReadFile(file()).value_or(""));
+  const auto* other = r4::FindSection(after, "HKEY_CURRENT_USER\\Software\\Other");
+  ASSERT_NE(nullptr, other);
+  ASSERT_EQ(1u, other->values.size());
+  EXPECT_EQ(r4::FindSection(before, other->key)->values[0].data, other->values[0].data);
+  EXPECT_EQ(Sz("%TEMP%"), other->values[0].data);
+  EXPECT_EQ(7u, r4::FindSection(after, "HKEY_LOCAL_MACHINE\\SOFTWARE\\K")->values.size());
+}
+
+TEST_F(StoreTest, FileLocationFollowsTheEnvironmentOnEveryCall) {
+  const std::string d = dir_.path().string();
+  const std::optional<std::string> unset;
+  struct Case {
+    std::optional<std::string> registry, xdg, home;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {d + "/explicit.reg", d + "/xdg", d + "/home", d + "/explicit.reg"},
+      {unset, d + "/xdg", d + "/home", d + "/xdg/k482tsp/registry.reg"},
+      {"", "", d + "/home", d + "/home/.config/k482tsp/registry.reg"},
+      {unset, unset, d + "/home2", d + "/home2/.config/k482tsp/registry.reg"},
+  };
+  Key key;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    ScopedEnv registry("K482_REGISTRY", c.registry), xdg("XDG_CONFIG_HOME", c.xdg), home("HOME", c.home);
+    ASSERT_EQ(kSuccess, key.Create(kSettings));
+    ASSERT_EQ(kSuccess, Set(key, "Where", kTypeString, Sz(c.expected)));
+    EXPECT_NE(std::string::npos, ReadFile(c.expected).value_or("").find(c.expected));
+  }
+  EXPECT_FALSE(std::filesystem::exists(file()));
+}
+
+TEST_F(StoreTest, BrokenFilesNeverCrashAndAreRepairedByTheNextChange) {
+  std::vector<std::string> broken = {
+      std::string("\0\0\xff\xfe[", 5), "\xEF\xBB\xBF\xC3", "[]\n[\\\\]\n[HKEY_LOCAL_MACHINE\\\n[",
+      "[HKEY_LOCAL_MACHINE\\X]\n\"a\n\"b\"=\n\"c\"=hex(\n\"d\"=hex(1\n\"e\"=hex:1,\\",
+      "[HKEY_LOCAL_MACHINE\\X]\n\"f\"=hex:01,\\\n\\\n\\\n@\n@=\n\"\\", std::string(100000, '['),
+      std::string(100000, '"'), "[HKEY_LOCAL_MACHINE\\X]\n\"i\"=hex:" + std::string(50000, ',')};
+  // And random pieces of the syntax glued together.
+  const std::string pieces[] = {"[", "]", "HKEY_LOCAL_MACHINE\\", "X", "\\", "\"", "=", "@", "hex:", "hex(", "):",
+                                "dword:", "0", "ff", ",", " ", "\n", "\r\n", "\r", ";", "-", std::string(1, '\0'),
+                                "\x80", "\xC3\xA9"};
+  std::mt19937 random(482);
+  for (int round = 0; round < 300; ++round) {
+    std::string text = round % 2 ? "\xEF\xBB\xBF" : "";
+    for (int i = std::uniform_int_distribution<int>(0, 80)(random); i > 0; --i) {
+      text += pieces[std::uniform_int_distribution<std::size_t>(0, std::size(pieces) - 1)(random)];
+    }
+    broken.push_back(text);
+  }
+  for (const std::string& text : broken) {
+    SCOPED_TRACE(testing::PrintToString(text.substr(0, 80)));
+    WriteFile(file(), text);
+    Key root;
+    ASSERT_EQ(kSuccess, root.Open("", Access::kRead));
+    for (const auto& child : SubKeys(root).names) {
+      Key sub;
+      ASSERT_EQ(kSuccess, sub.Open(child, Access::kRead));
+      for (const auto& name : Values(sub).names) EXPECT_EQ(kSuccess, Query(sub, name).result);
+    }
+    // What was read survives the rewrite unchanged, and the rewrite reads back whole.
+    const auto read = r4::Parse(text);
+    Key key;
+    ASSERT_EQ(kSuccess, key.Create(kSettings));
+    ASSERT_EQ(kSuccess, Set(key, "Trace", kTypeDword, Dword(1)));
+    const auto rewritten = r4::Parse(ReadFile(file()).value_or(""));
+    for (const auto& section : read.sections) {
+      const auto* again = r4::FindSection(rewritten, section.key);
+      ASSERT_NE(nullptr, again) << section.key;
+      for (const auto& value : section.values) {
+        const auto* same = r4::FindValue(*again, value.name);
+        ASSERT_NE(nullptr, same) << value.name;
+        EXPECT_TRUE(value.type == same->type && value.data == same->data) << value.name;
+      }
+    }
+    EXPECT_EQ(Dword(1), Query(key, "Trace").data);
+  }
+}
+
+TEST_F(StoreTest, ThreadsWritingAtOnceLoseNothingAndReadersSeeWholeFiles) {
+  constexpr int kThreads = 4;
+  constexpr int kEach = 25;
+  ASSERT_EQ(kSuccess, Key().Create(kSettings));
+  std::atomic<int> running{kThreads};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([&, t] {
+      Key key;
+      failures += key.Open(kSettings, Access::kAllAccess) != kSuccess;
+      for (int i = 0; i < kEach; ++i) failures += Set(key, "T" + std::to_string(t * kEach + i), 4, Dword(t)) != kSuccess;
+      --running;
+    });
+  }
+  // Values are only ever added: a count that drops means a torn or lost file.
+  std::size_t highest = 0;
+  int drops = 0;
+  Key reader;
+  ASSERT_EQ(kSuccess, reader.Open(kSettings, Access::kRead));
+  while (running > 0) {
+    const std::size_t count = Values(reader).names.size();
+    drops += count < highest;
+    highest = std::max(highest, count);
+  }
+  for (auto& writer : writers) writer.join();
+  EXPECT_EQ(0, failures.load());
+  EXPECT_EQ(0, drops);
+  ASSERT_EQ(std::size_t{kThreads * kEach}, Values(reader).names.size());
+  for (int n = 0; n < kThreads * kEach; ++n) EXPECT_EQ(Dword(n / kEach), Query(reader, "T" + std::to_string(n)).data);
+}
+
+TEST_F(StoreTest, ProcessesWritingAtOnceLoseNothing) {
+  constexpr int kProcesses = 3;
+  constexpr int kEach = 30;
+  int gate[2];
+  ASSERT_EQ(0, pipe(gate));
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(gate[1]);
+      char byte;
+      (void)!read(gate[0], &byte, 1);  // end of file when the parent lets go: all start at once
+      int failed = 0;
+      Key key;
+      failed += key.Create(kSettings) != kSuccess;
+      for (int i = 0; i < kEach; ++i) failed += Set(key, "P" + std::to_string(p * kEach + i), 4, Dword(p)) != kSuccess;
+      _exit(failed);
+    }
+    children.push_back(child);
+  }
+  close(gate[0]);
+  close(gate[1]);
+  for (const pid_t child : children) {
+    int status = -1;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  Key key;
+  ASSERT_EQ(kSuccess, key.Open(kSettings, Access::kRead));
+  EXPECT_EQ(std::size_t{kProcesses * kEach}, Values(key).names.size());
+  for (int n = 0; n < kProcesses * kEach; ++n) EXPECT_EQ(Dword(n / kEach), Query(key, "P" + std::to_string(n)).data);
+}
+
+}  // namespace
+
+#endif  // !_WIN32

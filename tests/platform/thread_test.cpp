@@ -1,0 +1,140 @@
+#include "platform/thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+using testing_support::WaitFor;
+using namespace std::chrono_literals;
+
+TEST(Thread, RunsBodyAndJoins) {
+  platform::Thread thread;
+  std::atomic<std::uint32_t> seenId{0};
+  ASSERT_EQ(thread.Start([&] { seenId = platform::CurrentThreadId(); }), 0u);
+  EXPECT_TRUE(thread.IsStarted());
+  const std::uint32_t id = thread.Id();
+  EXPECT_EQ(thread.Join(10000), platform::kWaitEnded);
+  EXPECT_EQ(seenId.load(), id);
+  EXPECT_NE(id, platform::CurrentThreadId());
+  EXPECT_FALSE(thread.IsStarted());
+  EXPECT_EQ(thread.Join(0), platform::kWaitFailed) << "a joined thread is forgotten";
+}
+
+TEST(Thread, JoinGivesUpAfterItsBoundAndTheThreadEndsByItself) {
+  std::atomic<bool> release{false};
+  std::atomic<bool> finished{false};
+  {
+    platform::Thread thread;
+    ASSERT_EQ(thread.Start([&] {
+                while (!release) platform::SleepMs(1);
+                finished = true;
+              }),
+              0u);
+    EXPECT_EQ(thread.Join(30), platform::kWaitTimeout);
+  }
+  release = true;
+  EXPECT_TRUE(WaitFor([&] { return finished.load(); }));
+}
+
+// Records what the loop thread sees, for the test to read after it ended.
+struct LoopLog {
+  std::mutex guard;
+  std::vector<std::pair<std::uint32_t, std::intptr_t>> messages;
+  std::atomic<bool> initialised{false};
+  std::atomic<bool> exited{false};
+  std::atomic<bool> destroyed{false};
+  std::atomic<std::uint32_t> loopThreadId{0};
+};
+
+class RecordingLoop : public platform::MessageLoopThread {
+ public:
+  RecordingLoop(LoopLog* log, bool runLoop) : log_(log), runLoop_(runLoop) {}
+  ~RecordingLoop() override { log_->destroyed = true; }
+
+ protected:
+  bool InitInstance() override {
+    log_->loopThreadId = platform::CurrentThreadId();
+    log_->initialised = true;
+    return runLoop_;
+  }
+  void OnMessage(std::uint32_t msg, std::uintptr_t, std::intptr_t lParam) override {
+    EXPECT_EQ(platform::CurrentThreadId(), log_->loopThreadId.load());
+    std::lock_guard<std::mutex> lock(log_->guard);
+    log_->messages.emplace_back(msg, lParam);
+  }
+  int ExitInstance() override {
+    log_->exited = true;
+    return 0;
+  }
+
+ private:
+  LoopLog* log_;
+  bool runLoop_;
+};
+
+TEST(MessageLoopThread, HandlesMessagesInPostingOrderUntilQuitThenDeletesItself) {
+  LoopLog log;
+  auto* loop = new RecordingLoop(&log, true);
+  ASSERT_TRUE(loop->StartThread(platform::ThreadPriority::kAboveNormal));
+  const std::uint32_t id = loop->ThreadId();
+  ASSERT_NE(id, 0u);
+  for (std::intptr_t i = 0; i < 100; ++i) EXPECT_TRUE(platform::PostToThread(id, platform::kMsgUser + 1, 0, i));
+  EXPECT_TRUE(platform::PostToThread(id, platform::kMsgQuit, 0, 0));
+  ASSERT_TRUE(WaitFor([&] { return log.destroyed.load(); }));
+  EXPECT_TRUE(log.exited.load());
+  EXPECT_EQ(log.loopThreadId.load(), id);
+  ASSERT_EQ(log.messages.size(), 100u);
+  for (std::intptr_t i = 0; i < 100; ++i) EXPECT_EQ(log.messages[static_cast<std::size_t>(i)].second, i);
+  EXPECT_TRUE(WaitFor([&] { return !platform::PostToThread(id, platform::kMsgUser, 0, 0); }))
+      << "posting to an ended loop fails";
+}
+
+TEST(MessageLoopThread, KeepsEachPostersOrderWhenManyPostAtOnce) {
+  LoopLog log;
+  auto* loop = new RecordingLoop(&log, true);
+  ASSERT_TRUE(loop->StartThread(platform::ThreadPriority::kNormal));
+  const std::uint32_t id = loop->ThreadId();
+  constexpr int kPosters = 4;
+  constexpr int kEach = 500;
+  std::vector<std::thread> posters;
+  for (int p = 0; p < kPosters; ++p) {
+    posters.emplace_back([id, p] {
+      for (int i = 0; i < kEach; ++i) {
+        ASSERT_TRUE(platform::PostToThread(id, platform::kMsgUser + static_cast<std::uint32_t>(p), 0, i));
+      }
+    });
+  }
+  for (auto& poster : posters) poster.join();
+  ASSERT_TRUE(platform::PostToThread(id, platform::kMsgQuit, 0, 0));
+  ASSERT_TRUE(WaitFor([&] { return log.destroyed.load(); }));
+  ASSERT_EQ(log.messages.size(), static_cast<std::size_t>(kPosters * kEach));
+  std::vector<std::intptr_t> next(kPosters, 0);
+  for (const auto& [msg, value] : log.messages) {
+    const std::size_t poster = msg - platform::kMsgUser;
+    EXPECT_EQ(value, next[poster]++);
+  }
+}
+
+TEST(MessageLoopThread, RefusedStartSkipsTheLoopButStillEnds) {
+  LoopLog log;
+  auto* loop = new RecordingLoop(&log, false);
+  ASSERT_TRUE(loop->StartThread(platform::ThreadPriority::kNormal));
+  ASSERT_TRUE(WaitFor([&] { return log.destroyed.load(); }));
+  EXPECT_TRUE(log.initialised.load());
+  EXPECT_TRUE(log.exited.load());
+  EXPECT_TRUE(log.messages.empty());
+}
+
+TEST(MessageLoopThread, PostingToAThreadThatRunsNoLoopFails) {
+  EXPECT_FALSE(platform::PostToThread(0, platform::kMsgUser, 0, 0));
+  EXPECT_FALSE(platform::PostToThread(0xFFFFFFF0u, platform::kMsgUser, 0, 0));
+}
+
+}  // namespace

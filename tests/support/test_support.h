@@ -1,0 +1,56 @@
+// Helpers shared by the suites: bounded waits on a condition, throwaway
+// directories, environment variables for the length of a test, file contents.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace testing_support {
+
+using namespace std::chrono_literals;
+
+// Polls condition until it holds or timeout passes; true when it held. Never a
+// substitute for the condition: callers assert on what they waited for.
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5000ms);
+
+// A fresh directory below the system's temporary directory, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Sets (or with nullopt, removes) an environment variable and restores it afterwards.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> previous_;
+};
+
+void SetEnv(const std::string& name, const std::optional<std::string>& value);
+std::optional<std::string> GetEnv(const std::string& name);
+
+// The whole file, or nullopt when it cannot be read.
+std::optional<std::string> ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+
+// Replaces every trace time stamp ("dd.mm.yyyy hh:mm:ss mmm") with "<TIME>".
+std::string StableTimes(const std::string& text);
+
+}  // namespace testing_support
