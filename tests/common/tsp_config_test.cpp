@@ -1,0 +1,162 @@
+#include "common/tsp_config.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/registry.h"
+#include "tests/support/settings_fixture.h"
+
+namespace {
+
+using testing_support::SettingsTest;
+
+class TspConfigTest : public SettingsTest {};
+
+TEST_F(TspConfigTest, MissingKeyReadsDefaultsAndStoresThem) {
+  ASSERT_FALSE(KeyExists());
+  CTspConfig config(kTspConfigKey);
+  EXPECT_STREQ(config.GetKeyPath(), "SOFTWARE\\BRAMLO\\482_TSP");
+  EXPECT_EQ(config.GetPortNr(), 0u);
+  EXPECT_TRUE(KeyExists());
+  EXPECT_EQ(StoredDword("PortNr"), 0u);
+  EXPECT_EQ(config.GetCurrency(), "EUR");
+  EXPECT_EQ(StoredString("Currency"), "EUR");
+  EXPECT_EQ(config.GetMSN(0), "0");
+  EXPECT_EQ(StoredString("MSN0"), "0");
+  for (auto read : {&CTspConfig::GetTrace, &CTspConfig::GetNumLines, &CTspConfig::GetNumPhones,
+                    &CTspConfig::GetChargeFormat}) {
+    EXPECT_EQ((config.*read)(), 0u);
+  }
+  EXPECT_EQ(StoredDword("NumLines"), 0u);
+  EXPECT_EQ(StoredDword("Trace"), 0u);
+}
+
+TEST_F(TspConfigTest, StoredValuesAreReadBack) {
+  PutString("Currency", "CHF");
+  PutString("MSN0", "4711");
+  PutDword("PortNr", 2);
+  PutDword("Trace", 1);
+  PutDword("NumLines", 1);
+  CTspConfig config(kTspConfigKey);
+  EXPECT_EQ(config.GetCurrency(), "CHF");
+  EXPECT_EQ(config.GetMSN(0), "4711");
+  EXPECT_EQ(config.GetPortNr(), 2u);
+  EXPECT_EQ(config.GetTrace(), 1u);
+  EXPECT_EQ(config.GetNumLines(), 1u);
+}
+
+TEST_F(TspConfigTest, WritersStoreWithTheRegistryTypesReadersExpect) {
+  CTspConfig config(kTspConfigKey);
+  EXPECT_EQ(config.SetCurrency("GBP"), 1);
+  EXPECT_EQ(config.SetMSN(0, "123456"), 1);
+  EXPECT_EQ(config.SetChargePerUnit("0.12"), 1);
+  EXPECT_EQ(config.SetChargeFormat(2), 1);
+  EXPECT_EQ(config.SetPortNr(4), 1);
+  EXPECT_EQ(config.SetTrace(1), 1);
+  EXPECT_EQ(config.SetNumLines(1), 1);
+  EXPECT_EQ(config.SetNumPhones(0), 1);
+  EXPECT_EQ(StoredType("Currency"), platform::registry::kTypeString);
+  EXPECT_EQ(StoredType("PortNr"), platform::registry::kTypeDword);
+  CTspConfig again(kTspConfigKey);
+  EXPECT_EQ(again.GetCurrency(), "GBP");
+  EXPECT_EQ(again.GetMSN(0), "123456");
+  EXPECT_EQ(again.GetChargePerUnit(), "0.12");
+  EXPECT_EQ(again.GetChargeFormat(), 2u);
+  EXPECT_EQ(again.GetPortNr(), 4u);
+}
+
+TEST_F(TspConfigTest, TextOfAnyLengthUpTo255IsReadAndLongerIsReplacedByTheDefault) {
+  PutString("Currency", std::string(255, 'c'));
+  PutString("MSN0", std::string(256, '9'));
+  CTspConfig config(kTspConfigKey);
+  EXPECT_EQ(config.GetCurrency(), std::string(255, 'c'));
+  EXPECT_EQ(config.GetMSN(0), "0");
+  EXPECT_EQ(StoredString("MSN0"), "0");
+}
+
+TEST_F(TspConfigTest, NumberReadersTakeShortValuesOfAnyTypeAsTheirBytes) {
+  PutString("PortNr", "ab");        // three bytes with the NUL
+  PutString("NumLines", "hello");   // six bytes: does not fit, replaced by 0
+  PutBytes("Trace", platform::registry::kTypeBinary, std::string("\x01", 1));
+  CTspConfig config(kTspConfigKey);
+  EXPECT_EQ(config.GetPortNr(), 0x6261u);
+  EXPECT_EQ(config.GetTrace(), 1u);
+  EXPECT_EQ(config.GetNumLines(), 0u);
+  EXPECT_EQ(StoredType("NumLines"), platform::registry::kTypeDword);
+  EXPECT_EQ(StoredDword("NumLines"), 0u);
+}
+
+struct PriceCase {
+  const char* stored;
+  std::uint32_t perUnit;
+  const char* storedAfter;
+};
+
+class ChargeSettingsTest : public SettingsTest, public ::testing::WithParamInterface<PriceCase> {};
+
+TEST_P(ChargeSettingsTest, PriceBecomesTenThousandthsOrIsResetToZero) {
+  const PriceCase& c = GetParam();
+  PutString("ChargePerUnit", c.stored);
+  PutDword("ChargeFormat", 2);
+  ChargeSettings settings;
+  ReadChargeSettings(&settings);
+  EXPECT_EQ(settings.dwChargePerUnit, c.perUnit);
+  EXPECT_EQ(StoredString("ChargePerUnit"), c.storedAfter);
+  EXPECT_EQ(settings.dwChargeFormat, 2u);
+  EXPECT_EQ(settings.strCurrency, "EUR");
+}
+
+INSTANTIATE_TEST_SUITE_P(Prices, ChargeSettingsTest,
+                         ::testing::Values(PriceCase{"0.06", 600, "0.06"}, PriceCase{"0.12345", 1234, "0.12345"},
+                                           PriceCase{" 1.5", 15000, " 1.5"}, PriceCase{"0.06 EUR", 600, "0.06 EUR"},
+                                           PriceCase{"abc", 0, "0"}, PriceCase{"-1", 0, "0"},
+                                           PriceCase{"0", 0, "0"}, PriceCase{"", 0, "0"},
+                                           // Too large for the fixed-point field: unusable, not wrapped.
+                                           PriceCase{"1e20", 0, "0"}, PriceCase{"inf", 0, "0"},
+                                           PriceCase{"429496.7295", 4294967295u, "429496.7295"}));
+
+TEST_F(TspConfigTest, ChargeFormatZeroOrMissingBecomesFourAndIsStored) {
+  ChargeSettings settings;
+  ReadChargeSettings(&settings);
+  EXPECT_EQ(settings.dwChargeFormat, 4u);
+  EXPECT_EQ(StoredDword("ChargeFormat"), 4u);
+  EXPECT_EQ(StoredString("ChargePerUnit"), "0");
+
+  PutDword("ChargeFormat", 0);
+  ReadChargeSettings(&settings);
+  EXPECT_EQ(settings.dwChargeFormat, 4u);
+  PutDword("ChargeFormat", 7);
+  ReadChargeSettings(&settings);
+  EXPECT_EQ(settings.dwChargeFormat, 7u) << "other numbers are used unchanged";
+}
+
+TEST_F(TspConfigTest, SubkeyNamesThatCannotFormAKeyPathAreRefused) {
+  CTspConfig config(kTspConfigKey);
+  EXPECT_EQ(config.SetKey(std::string(255, 'k').c_str()), -20);
+  // Short enough for the name field but not for the full path: refused rather than overrun.
+  EXPECT_EQ(config.SetKey(std::string(254, 'k').c_str()), -20);
+  EXPECT_STREQ(config.GetKeyPath(), "SOFTWARE\\BRAMLO\\482_TSP") << "a refused name changes nothing";
+  EXPECT_EQ(config.SetKey(std::string(238, 'k').c_str()), 0);
+  EXPECT_EQ(std::string(config.GetKeyPath()), "SOFTWARE\\BRAMLO\\" + std::string(238, 'k'));
+}
+
+TEST_F(TspConfigTest, RemoveKeyDeletesEverythingBelowButKeepsTheParent) {
+  PutString("Currency", "EUR");
+  PutDword("PortNr", 1);
+  {
+    platform::registry::Key nested;
+    ASSERT_EQ(nested.Create("SOFTWARE\\BRAMLO\\482_TSP\\Lines\\0"), platform::registry::kSuccess);
+    const std::uint32_t one = 1;
+    ASSERT_EQ(nested.SetValue("Open", platform::registry::kTypeDword, &one, 4), platform::registry::kSuccess);
+  }
+  CTspConfig config(kTspConfigKey);
+  EXPECT_EQ(config.RemoveKey(), 1);
+  EXPECT_FALSE(KeyExists());
+  platform::registry::Key parent;
+  EXPECT_EQ(parent.Open("SOFTWARE\\BRAMLO", platform::registry::Access::kRead), platform::registry::kSuccess);
+  EXPECT_EQ(config.RemoveKey(), 1) << "removing a missing key is not an error";
+  EXPECT_FALSE(KeyExists());
+}
+
+}  // namespace
