@@ -1,0 +1,63 @@
+// The port worker: the one thread that owns the phone link, runs the phone
+// commands other threads post to it one at a time, and processes the packets the
+// serial receive thread queues.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/mutex.h"
+#include "platform/thread.h"
+
+// Thread messages of the port worker.
+inline constexpr std::uint32_t WM_TSP_CONNECT = platform::kMsgUser + 10;
+inline constexpr std::uint32_t WM_TSP_CANREAD = platform::kMsgUser + 11;
+inline constexpr std::uint32_t WM_TSP_MAKECALL = platform::kMsgUser + 20;
+inline constexpr std::uint32_t WM_TSP_ANSWER = platform::kMsgUser + 21;
+inline constexpr std::uint32_t WM_TSP_DROP = platform::kMsgUser + 22;
+inline constexpr std::uint32_t WM_TSP_ONHOOK = platform::kMsgUser + 23;
+inline constexpr std::uint32_t WM_TSP_REJECT = platform::kMsgUser + 24;
+inline constexpr std::uint32_t WM_TSP_HOLD = platform::kMsgUser + 25;
+inline constexpr std::uint32_t WM_TSP_UNHOLD = platform::kMsgUser + 26;
+inline constexpr std::uint32_t WM_TSP_DIAL = platform::kMsgUser + 28;
+inline constexpr std::uint32_t WM_TSP_BLINDTRANSFER = platform::kMsgUser + 29;
+inline constexpr std::uint32_t WM_TSP_CONFERENCE = platform::kMsgUser + 30;
+inline constexpr std::uint32_t WM_TSP_UPDATECONFIG = platform::kMsgUser + 40;
+
+// The worker's view of the link.
+inline constexpr std::int32_t kLinkClosed = 0;
+inline constexpr std::int32_t kLinkOpen = 1;
+inline constexpr std::int32_t kLinkConnected = 3;
+
+class CTspPort : public platform::MessageLoopThread {
+ public:
+  // Waits for the port lock before each use of the link.
+  static constexpr std::uint32_t kLockTimeoutMs = 3000;
+  static constexpr std::uint32_t kDestructorLockTimeoutMs = 6000;
+
+  CTspPort();
+  ~CTspPort() override;
+
+  // 1 when taken, 0 when not. The owner is recorded for diagnostics only.
+  int Lock(std::uint32_t timeoutMs);
+  // 1 when released, 0 when the release failed.
+  int Unlock();
+  int IsConnected() const { return m_nLinkState.load() == kLinkConnected ? 1 : 0; }
+  // Closes the phone link: 0, or -1 when the lock could not be taken.
+  int Close();
+  void PostUpdateConfig();
+
+  // Whether the pointer refers to a port worker that has not been destroyed.
+  static bool IsLive(const CTspPort* port);
+
+ protected:
+  bool InitInstance() override;
+  void OnMessage(std::uint32_t msg, std::uintptr_t wParam, std::intptr_t lParam) override;
+  int ExitInstance() override;
+
+ private:
+  std::atomic<std::int32_t> m_nLinkState{kLinkClosed};
+  platform::Mutex m_Mutex;
+  // Written under the lock, read by the diagnostics of a thread that failed to get it.
+  std::atomic<std::uint32_t> m_dwLockOwner{0};
+};

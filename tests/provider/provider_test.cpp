@@ -1,0 +1,299 @@
+// The provider-level entry points and the port worker's life, called in process
+// as the telephony service calls them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "common/ui_request.h"
+#include "provider/trace.h"
+#include "provider/tsp_port.h"
+#include "provider/tsp_provider.h"
+#include "tests/support/settings_fixture.h"
+#include "tests/support/trace_fixture.h"
+
+namespace {
+
+using testing_support::WaitFor;
+
+struct Completion {
+  DRV_REQUESTID id;
+  LONG result;
+};
+
+std::mutex g_completionsGuard;
+std::vector<Completion> g_completions;
+
+void TAPI_CALLBACK RecordCompletion(DRV_REQUESTID id, LONG result) {
+  std::lock_guard<std::mutex> lock(g_completionsGuard);
+  g_completions.push_back({id, result});
+}
+
+std::vector<Completion> Completions() {
+  std::lock_guard<std::mutex> lock(g_completionsGuard);
+  return g_completions;
+}
+
+class ProviderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings.PutDword("Trace", 1);
+    std::lock_guard<std::mutex> lock(g_completionsGuard);
+    g_completions.clear();
+  }
+  void TearDown() override {
+    TSPI_providerShutdown(0x00020002, 5);
+    EXPECT_EQ(g_pTspPort.load(), nullptr);
+  }
+
+  LONG Init() {
+    DWORD options = 0;
+    const LONG result = TSPI_providerInit(0x00020002, 5, 0, 0, 1, 0, RecordCompletion, &options);
+    EXPECT_EQ(options, LINETSPIOPTION_NONREENTRANT);
+    return result;
+  }
+
+  UiRequest Request(DWORD code) {
+    UiRequest request;
+    std::memset(&request, 0, sizeof request);
+    request.dwRequest = code;
+    request.dwSize = kUiRequestSize;
+    return request;
+  }
+
+  testing_support::SettingsSandbox settings;
+  testing_support::TraceSandbox trace;
+};
+
+TEST_F(ProviderTest, InitDeclaresNonReentrantAndStartsOneWorker) {
+  ASSERT_EQ(Init(), 0);
+  CTspPort* first = QelGetCtiPort();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(g_TspProvider.pfnCompletionProc, RecordCompletion);
+  EXPECT_EQ(g_TspProvider.dwPermanentProviderID, 5u);
+  ASSERT_EQ(Init(), 0);
+  EXPECT_EQ(QelGetCtiPort(), first) << "a second init keeps the worker";
+  EXPECT_NE(trace.Log().find("      CTspPort::InitInstance(*)\r\n"), std::string::npos);
+}
+
+TEST_F(ProviderTest, ShutdownEndsTheWorkerWhichDeletesItself) {
+  ASSERT_EQ(Init(), 0);
+  CTspPort* port = QelGetCtiPort();
+  ASSERT_EQ(TSPI_providerShutdown(0x00020002, 5), 0);
+  EXPECT_EQ(g_pTspPort.load(), nullptr);
+  ASSERT_TRUE(WaitFor([&] { return !CTspPort::IsLive(port); }));
+  const std::string log = trace.StableLog();
+  const auto close = log.find("        QelDeleteCtiPort: close PortThread\r\n      CTspPort::Close(*)\r\n"
+                              "        QelDeleteCtiPort: exit PortThread\r\n");
+  ASSERT_NE(close, std::string::npos) << log;
+  ASSERT_TRUE(WaitFor([&] { return trace.Log().find("    CTspPort destructed: 0x0") != std::string::npos; }));
+  EXPECT_LT(trace.Log().find("      CTspPort::ExitInstance(*)\r\n"), trace.Log().find("    CTspPort destructed"));
+}
+
+TEST_F(ProviderTest, ShutdownWithoutWorkerOnlyEmptiesTheLineMap) {
+  ASSERT_EQ(TSPI_providerShutdown(0x00020002, 5), 0);
+  const std::string log = trace.StableLog();
+  EXPECT_EQ(log,
+            "TSPI_providerShutdown() from <EXE> (<TID>),  at <TIME>\r\n"
+            " in parameters :\r\n"
+            "  dwTSPIVersion= 0x20002\r\n"
+            "  dwPermanentProviderID= 0x5\r\n"
+            " out parameters :\r\n"
+            "TSPI_providerShutdown() returning 0x0 ,  at <TIME>\r\n\r\n");
+}
+
+TEST_F(ProviderTest, AStaleWorkerPointerIsReportedAndReplaced) {
+  ASSERT_EQ(Init(), 0);
+  CTspPort* port = QelGetCtiPort();
+  ASSERT_EQ(TSPI_providerShutdown(0x00020002, 5), 0);
+  ASSERT_TRUE(WaitFor([&] { return !CTspPort::IsLive(port); }));
+  g_pTspPort.store(port);  // left dangling, as a missed shutdown would
+  EXPECT_EQ(QelGetCtiPort(), nullptr);
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "        Port instance invalid: 0x%llX\r\n", TraceHex(port));
+  EXPECT_NE(trace.Log().find(expected), std::string::npos);
+  CTspPort* fresh = QelCreateCtiPort();
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(QelGetCtiPort(), fresh);
+}
+
+TEST_F(ProviderTest, EnumDevicesReportsTheConfiguredCounts) {
+  settings.PutDword("NumLines", 1);
+  settings.PutDword("NumPhones", 0);
+  DWORD lines = 99;
+  DWORD phones = 99;
+  ASSERT_EQ(TSPI_providerEnumDevices(5, &lines, &phones, reinterpret_cast<HPROVIDER>(0x77), nullptr, nullptr), 0);
+  EXPECT_EQ(lines, 1u);
+  EXPECT_EQ(phones, 0u);
+  EXPECT_EQ(g_hProvider, reinterpret_cast<HPROVIDER>(0x77));
+  char linesHex[32];
+  std::snprintf(linesHex, sizeof linesHex, "0x%llx", TraceHex(&lines));
+  EXPECT_NE(trace.Log().find(std::string("  pdwNumLines= ") + linesHex + " '0x1'\r\n"), std::string::npos)
+      << trace.Log();
+}
+
+TEST_F(ProviderTest, EnumDevicesWithoutSettingsReportsNoDevicesAndStoresZeros) {
+  settings.DeleteKey();
+  DWORD lines = 99;
+  DWORD phones = 99;
+  ASSERT_EQ(TSPI_providerEnumDevices(5, &lines, &phones, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(lines, 0u);
+  EXPECT_EQ(phones, 0u);
+  EXPECT_EQ(settings.StoredDword("NumLines"), 0u);
+  EXPECT_EQ(settings.StoredDword("NumPhones"), 0u);
+}
+
+TEST_F(ProviderTest, UiIdentifyNamesTheUiModule) {
+  WCHAR name[32];
+  std::fill(std::begin(name), std::end(name), u'#');
+  ASSERT_EQ(TSPI_providerUIIdentify(name), 0);
+  EXPECT_EQ(std::u16string(name, 13), std::u16string(u"ui482tsp.dll", 13));
+  EXPECT_EQ(name[13], u'#') << "13 characters with the NUL, nothing more";
+  EXPECT_NE(trace.Log().find("'ui482tsp.dll'\r\nTSPI_providerUIIdentify() returning 0x0"), std::string::npos);
+}
+
+struct NegotiationCase {
+  DWORD low;
+  DWORD high;
+  LONG result;
+  DWORD version;
+};
+
+class Negotiation : public ProviderTest, public ::testing::WithParamInterface<NegotiationCase> {};
+
+TEST_P(Negotiation, AgreesOnTheHighestCommonVersion) {
+  const NegotiationCase& c = GetParam();
+  DWORD version = 0xDEAD;
+  EXPECT_EQ(TSPI_lineNegotiateTSPIVersion(INITIALIZE_NEGOTIATION, c.low, c.high, &version), c.result);
+  if (c.result == 0) {
+    EXPECT_EQ(version, c.version);
+  }
+  EXPECT_EQ(g_TspProvider.dwHighVersion, c.high);
+  EXPECT_EQ(g_TspProvider.dwProviderVersionMS, 0x00010001u);
+  EXPECT_EQ(g_TspProvider.dwProviderVersionLS, 0x00010000u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, Negotiation,
+                         ::testing::Values(NegotiationCase{0x00010003, 0x00030000, 0, 0x00020002},
+                                           NegotiationCase{0x00020000, 0x00020001, 0, 0x00020001},
+                                           NegotiationCase{0x00010004, 0x00020002, 0, 0x00020002},
+                                           NegotiationCase{0x00020003, 0x00030000,
+                                                           static_cast<LONG>(LINEERR_INCOMPATIBLEAPIVERSION), 0}));
+
+TEST_F(ProviderTest, InterfaceInfoAnswersWithVersionsAndNameInTheCallersRecord) {
+  DWORD version = 0;
+  ASSERT_EQ(TSPI_lineNegotiateTSPIVersion(INITIALIZE_NEGOTIATION, 0x00010003, 0x00030000, &version), 0);
+  UiRequest request = Request(UI_REQUEST_INTERFACE_INFO);
+  request.dwReserved = 0x55;
+  std::memset(request.szProviderName2, '#', sizeof request.szProviderName2);
+  ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_PROVIDERID, &request, kUiRequestSize), 0);
+  EXPECT_EQ(request.dwReserved, 0u);
+  EXPECT_EQ(request.dwProviderVersionMS, 0x00010001u);
+  EXPECT_EQ(request.dwProviderVersionLS, 0x00010000u);
+  EXPECT_EQ(request.dwHighVersion, 0x00030000u);
+  EXPECT_EQ(request.dwTSPIVersion, 0x00020002u);
+  const auto* bytes = reinterpret_cast<const char*>(&request);
+  EXPECT_STREQ(bytes + 28, "Kavrel Phone TSP");
+  EXPECT_STREQ(bytes + 284, "Kavrel Phone TSP");
+  EXPECT_EQ(bytes[284 + 17], '#') << "the rest of the second copy is left as sent";
+  EXPECT_EQ(bytes[795], '#');
+  EXPECT_NE(trace.Log().find(" UI Request: interface info\r\n"), std::string::npos);
+}
+
+TEST_F(ProviderTest, MalformedUiRequestsAreRefusedWithoutTouchingTheRecord) {
+  struct Case {
+    DWORD objectType;
+    DWORD code;
+    DWORD blockSize;
+    DWORD size;
+    bool nullParams;
+  };
+  const Case cases[] = {
+      {TUISPIDLL_OBJECT_LINEID, UI_REQUEST_INTERFACE_INFO, kUiRequestSize, 795, false},
+      {TUISPIDLL_OBJECT_PHONEID, UI_REQUEST_INTERFACE_INFO, 795, kUiRequestSize, false},
+      {TUISPIDLL_OBJECT_PROVIDERID, 2, kUiRequestSize, kUiRequestSize, false},
+      {TUISPIDLL_OBJECT_PROVIDERID, UI_REQUEST_INTERFACE_INFO, kUiRequestSize, kUiRequestSize, true},
+      {TUISPIDLL_OBJECT_PROVIDERID, UI_REQUEST_NOTIFY_CHANGES, kUiRequestSize, 7, false},
+  };
+  for (const Case& c : cases) {
+    trace.ClearLog();
+    UiRequest request = Request(c.code);
+    request.dwSize = c.blockSize;
+    const UiRequest before = request;
+    ASSERT_EQ(TSPI_providerGenericDialogData(0, c.objectType, c.nullParams ? nullptr : &request, c.size), 0);
+    EXPECT_EQ(std::memcmp(&before, &request, sizeof request), 0);
+    EXPECT_NE(trace.Log().find(" UI Request: not handled(unknow)\r\n"), std::string::npos) << c.size;
+  }
+}
+
+TEST_F(ProviderTest, NotifyChangesWithoutWorkerOnlyTraces) {
+  UiRequest request = Request(UI_REQUEST_NOTIFY_CHANGES);
+  ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_PROVIDERID, &request, 12), 0);
+  EXPECT_NE(trace.Log().find(" UI Request: Notify changes\r\n"), std::string::npos);
+}
+
+TEST_F(ProviderTest, DialogInstanceDataCompletesTheNamedRequest) {
+  ASSERT_EQ(Init(), 0);
+  const DWORD none[2] = {0, 0};
+  ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, const_cast<DWORD*>(none), 8), 0);
+  EXPECT_TRUE(Completions().empty());
+  const DWORD seven[2] = {7, 0};
+  ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, const_cast<DWORD*>(seven), 8), 0);
+  ASSERT_EQ(Completions().size(), 1u);
+  EXPECT_EQ(Completions()[0].id, 7u);
+  EXPECT_EQ(Completions()[0].result, 0);
+  EXPECT_NE(trace.Log().find("      ASYNC COMPLETION RequestID 0x7, Result 0x0\r\n"
+                             "      ASYNC COMPLETION RequestID 0x7, Result 0x0  return.\r\n"),
+            std::string::npos);
+  ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, const_cast<DWORD*>(seven), 4), 0);
+  ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, nullptr, 8), 0);
+  EXPECT_EQ(Completions().size(), 1u) << "too short or missing data completes nothing";
+}
+
+TEST_F(ProviderTest, CompletionWithoutProcedureIsSkippedWithAWarning) {
+  g_TspProvider.pfnCompletionProc = nullptr;
+  g_TspProvider.CompleteRequest(9, static_cast<LONG>(0x80000018));
+  EXPECT_EQ(trace.Log(),
+            "      ASYNC COMPLETION RequestID 0x9, Result 0x80000018\r\n"
+            "**** WARNING: Skipp async completition! ProcAddr=0x00\r\n");
+}
+
+TEST_F(ProviderTest, PermanentLineIdCombinesProviderAndDevice) {
+  g_TspProvider.dwPermanentProviderID = 5;
+  g_TspProvider.dwLineDeviceIDBase = 0;
+  EXPECT_EQ(g_TspProvider.GetPermanentLineID(0), 0x00050000u);
+  g_TspProvider.dwPermanentProviderID = 0x12345;
+  g_TspProvider.dwLineDeviceIDBase = 3;
+  EXPECT_EQ(g_TspProvider.GetPermanentLineID(5), 0x23450002u);
+}
+
+TEST_F(ProviderTest, ApplicationHooksTraceTheirRecordsAroundTheWorkersEnd) {
+  static const DWORD anchor = 0x1234;
+  void* instance = const_cast<DWORD*>(&anchor);
+  g_hInstance = nullptr;
+  ASSERT_EQ(g_TspApp.InitInstance(instance), 0);
+  EXPECT_EQ(g_hInstance, instance);
+  ASSERT_EQ(Init(), 0);
+  ASSERT_EQ(g_TspApp.ExitInstance(), 0);
+  EXPECT_EQ(g_pTspPort.load(), nullptr);
+  const std::string log = trace.StableLog();
+  char handle[32];
+  std::snprintf(handle, sizeof handle, "0x%llx", TraceHex(instance));
+  const std::string init = std::string("TSPI App InitInstance() from <EXE> (<TID>),  at <TIME>\r\n") +
+                           " in parameters :\r\n  m_hInstance= " + handle + "\r\n out parameters :\r\n" +
+                           "  g_hInstance= 0x0 '0x0'\r\nTSPI App InitInstance() returning 0x0 ,  at <TIME>\r\n\r\n";
+  EXPECT_EQ(log.find(init), 0u) << log;
+  const auto exitStart = log.find("TSPI App ExitInstance() from <EXE> (<TID>),  at <TIME>\r\n");
+  const auto deleted = log.find("        QelDeleteCtiPort: exit PortThread\r\n");
+  const auto exitEnd = log.find(std::string("  g_hInstance= ") + handle + " '0x1234'\r\n" +
+                                "TSPI App ExitInstance() returning 0x0 ,  at <TIME>\r\n\r\n");
+  ASSERT_NE(exitStart, std::string::npos);
+  ASSERT_NE(exitEnd, std::string::npos) << log;
+  EXPECT_LT(exitStart, deleted);
+  EXPECT_LT(deleted, exitEnd);
+  // The trace is closed now; reopen it for the fixture's shutdown.
+  QelTraceOpen();
+}
+
+}  // namespace
