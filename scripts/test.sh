@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The whole test suite from a fresh clone: installs what a fresh Debian 12
+# machine lacks, builds every preset and runs every suite (native, under the
+# sanitizers, and the Windows x64 build under wine64; the x86 build is
+# link-checked). Ends with each run's summary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ googletest
+          g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64 python3)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# A throwaway Wine prefix for this run only.
+scratch=$(mktemp -d)
+export K482_WINEPREFIX=$scratch/wineprefix
+cleanup() {
+  WINEPREFIX=$K482_WINEPREFIX wineserver -k 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+presets=(linux linux-asan linux-tsan windows-x64 windows-x86)
+jobs=$(nproc)
+for preset in "${presets[@]}"; do
+  echo "== build $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -- -j"$jobs"
+done
+
+summary=()
+status=0
+for preset in "${presets[@]}"; do
+  echo "== test $preset"
+  log=$scratch/ctest-$preset.log
+  # The Windows suites share one Wine registry and serial ports: one at a time.
+  parallel=$jobs
+  [[ $preset == windows-* ]] && parallel=1
+  if ctest --preset "$preset" -j"$parallel" 2>&1 | tee "$log"; then
+    result=passed
+  else
+    result=FAILED
+    status=1
+  fi
+  summary+=("$preset: $(grep -E 'tests passed|No tests were found' "$log" | tail -1) [$result]")
+done
+
+echo
+echo "== summary"
+printf '  %s\n' "${summary[@]}"
+exit $status
