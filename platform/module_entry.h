@@ -1,6 +1,7 @@
 // The bridge from the operating system's module loading to a module's own start
-// and end hooks. Each module links one module_entry source of platform/ and
-// defines these two functions.
+// and end hooks. Each module links k482_module_entry, after its own objects,
+// and defines these two functions. The end hook runs before the module's static
+// objects are destroyed, on unload and at process exit alike.
 #pragma once
 
 namespace platform {

@@ -2,12 +2,14 @@
 // as the telephony service drives it: settings from the store, trace in the log.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <regex>
 #include <string>
 
 #include "common/ui_request.h"
 #include "platform/module.h"
+#include "platform/system.h"
 #include "tapi/tspi.h"
 #include "tests/support/settings_fixture.h"
 
@@ -128,6 +130,40 @@ TEST_F(ModuleTest, ExportsEveryProviderEntryPointByItsPlainName) {
         "TSPI_providerUIIdentify"}) {
     EXPECT_NE(module.Symbol(name), nullptr) << name;
   }
+}
+
+// A host that exits without shutting the provider down, its worker still
+// running. The parent test below runs this in a process of its own, with the
+// parent's settings and log directory.
+TEST(ModuleProcessExit, Child) {
+  if (!testing_support::GetEnv("K482_MODULE_EXIT_CHILD")) GTEST_SKIP() << "run by ProcessExitIsClean";
+  platform::LoadedModule module;
+  std::string error;
+  ASSERT_TRUE(module.Load(K482_MODULE_PATH, &error)) << error;
+  auto* init = reinterpret_cast<TSPI_providerInit_fn*>(module.Symbol("TSPI_providerInit"));
+  ASSERT_NE(init, nullptr);
+  DWORD options = 0;
+  ASSERT_EQ(init(0x00020002, 9, 0, 0, 1, 0, OnCompletion, &options), 0);
+  std::exit(0);
+}
+
+TEST_F(ModuleTest, ProcessExitWithTheProviderRunningIsClean) {
+  module.Unload();
+  testing_support::ScopedEnv child("K482_MODULE_EXIT_CHILD", "1");
+  const std::string command = "\"" + platform::ExecutablePath() + "\" --gtest_filter=ModuleProcessExit.Child";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  const std::string log = Log();
+  EXPECT_NE(log.find("TSPI_providerInit() returning 0x0"), std::string::npos) << log;
+#if defined(_WIN32)
+  // A terminating Windows process has killed the worker already: nothing more is done.
+  EXPECT_EQ(log.rfind("TSPI App ExitInstance() from"), log.find("TSPI App ExitInstance() from")) << log;
+#else
+  // The exit hook still ends the worker and writes its record.
+  EXPECT_NE(log.find("      CTspPort::ExitInstance(*)"), std::string::npos) << log;
+  EXPECT_NE(log.find("TSPI App ExitInstance() returning 0x0", log.find("TSPI_providerInit() returning")),
+            std::string::npos)
+      << log;
+#endif
 }
 
 }  // namespace
