@@ -20,6 +20,9 @@ enum class LockResult {
   kFailed,
 };
 
+// Whether the caller holds the mutex after Lock returned this.
+inline bool Holds(LockResult result) { return result == LockResult::kAcquired || result == LockResult::kAbandoned; }
+
 class Mutex {
  public:
 #if defined(_WIN32)

@@ -1,13 +1,80 @@
-// One TAPI line device.
+// One TAPI line device. Its address is TAPI's hdLine; the line map owns it.
+// A line owns two call lists: the calls in progress, and those that went idle
+// while TAPI still holds their handle.
 #pragma once
 
+#include <cstdint>
+
+#include "platform/mutex.h"
+#include "provider/tsp_call_list.h"
 #include "tapi/tspi.h"
 
 class CTspLine {
  public:
-  explicit CTspLine(DWORD deviceId) : m_dwDeviceID(deviceId) {}
+  static constexpr std::uint32_t kLockTimeoutMs = 1000;
+  // The phone has three call slots.
+  static constexpr DWORD kMaxCalls = 3;
+
+  explicit CTspLine(DWORD deviceId);
+  ~CTspLine();
+  CTspLine(const CTspLine&) = delete;
+  CTspLine& operator=(const CTspLine&) = delete;
+
+  static bool IsLive(const CTspLine* line);
+
+  LONG Open(DWORD deviceId, HTAPILINE htLine, LINEEVENT eventProc);
+  bool IsOpen() const { return m_htLine != nullptr && m_lpfnEventProc != nullptr; }
   DWORD GetDeviceID() const { return m_dwDeviceID; }
 
- private:
+  CTspCall* FindActiveCall(const void* hdCall) { return m_ActiveCalls.Contains(hdCall); }
+  CTspCall* FindClosedCall(const void* hdCall) { return m_ClosedCalls.Contains(hdCall); }
+  CTspCall* OwnsCall(const void* hdCall);
+  void NotifyCapsChange();
+
+  LONG MakeCall(DRV_REQUESTID requestId, HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR destAddress,
+                DWORD countryCode, const LINECALLPARAMS* callParams);
+  LONG SetupTransfer(DRV_REQUESTID requestId, CTspCall* call, HTAPICALL htConsultCall, LPHDRVCALL lphdConsultCall,
+                     const LINECALLPARAMS* callParams);
+  LONG SwapHold(DRV_REQUESTID requestId, CTspCall* activeCall, CTspCall* heldCall);
+  LONG Drop(DRV_REQUESTID requestId, CTspCall* call, LPCSTR userUserInfo, DWORD size);
+  LONG Hold(DRV_REQUESTID requestId, CTspCall* call);
+  LONG Unhold(DRV_REQUESTID requestId, CTspCall* call);
+  LONG Dial(DRV_REQUESTID requestId, CTspCall* call, LPCWSTR destAddress, DWORD countryCode);
+  LONG BlindTransfer(DRV_REQUESTID requestId, CTspCall* call, LPCWSTR destAddress, DWORD countryCode);
+  LONG GetCallAddressID(CTspCall* call, LPDWORD addressId);
+  LONG GetCallInfo(CTspCall* call, LINECALLINFO* callInfo);
+  LONG GetCallStatus(CTspCall* call, LINECALLSTATUS* callStatus);
+
+  // A call the phone reports, announced to TAPI with LINE_NEWCALL; null when
+  // the line is not open or TAPI does not take it.
+  CTspCall* NewCall(DWORD origin, DWORD phoneCallId);
+  // TAPI closed its handle of the call.
+  LONG CloseCall(const void* hdCall);
+  // The phone freed the call's slot.
+  LONG RemoveCall(CTspCall* call);
+  void ResetCallCounts();
+  DWORD CountedCalls() const { return m_dwNumActiveCalls + m_dwNumOnHoldCalls + m_dwNumOnHoldPendCalls; }
+
+  DWORD m_dwTargetId = 0;
+  DWORD m_dwOpen = 0;
+  DWORD m_dwNumActiveCalls = 0;
+  DWORD m_dwNumOnHoldCalls = 0;
+  DWORD m_dwNumOnHoldPendCalls = 0;
+  DWORD m_dwAddressFeatures = LINEADDRFEATURE_MAKECALL | LINEADDRFEATURE_SETUPCONF;
+  DWORD m_dwLineFeatures = LINEFEATURE_MAKECALL;
+  DWORD m_dwNumRingsNoAnswer = 0;
+  DWORD m_dwNumCallCompletions = 0;
+  DWORD m_dwDevStatusFlags = LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE;
+  DWORD m_dwMaxNoAnswerTimeout = 0;
+  LINEEVENT m_lpfnEventProc = nullptr;
+  HTAPILINE m_htLine = nullptr;
+  WCHAR m_szNameW[256];
+  char m_szName[128];
   DWORD m_dwDeviceID;
+  DWORD m_dwPermanentLineID;
+  CTspCallList m_ActiveCalls;
+  CTspCallList m_ClosedCalls;
+
+ private:
+  platform::Mutex m_Lock;
 };

@@ -5,9 +5,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "platform/mutex.h"
 #include "platform/thread.h"
+#include "provider/byte_queue.h"
+
+class CPhonePort;
+class CTspLine;
 
 // Thread messages of the port worker.
 inline constexpr std::uint32_t WM_TSP_CONNECT = platform::kMsgUser + 10;
@@ -43,12 +48,24 @@ class CTspPort : public platform::MessageLoopThread {
   // 1 when released, 0 when the release failed.
   int Unlock();
   int IsConnected() const { return m_nLinkState.load() == kLinkConnected ? 1 : 0; }
+  // Opens and connects the phone link: negative on failure.
+  int Open(std::uint32_t portNr, int portType, std::uint32_t mode, std::uint32_t baudRate, const char* text1,
+           const char* text2);
+  // Open on the configured port (PortNr 0 is COM1).
+  int OpenFromConfig();
   // Closes the phone link: 0, or -1 when the lock could not be taken.
   int Close();
+  // Hands one received packet to the phone port, under the port lock.
+  void ProcessMsg(const CByteArray& packet, CTspLine* line);
   void PostUpdateConfig();
+  // The link itself, for inspection (null once released).
+  CPhonePort* GetPhonePort() const { return m_pPort.get(); }
 
   // Whether the pointer refers to a port worker that has not been destroyed.
   static bool IsLive(const CTspPort* port);
+  // Whether the calling thread holds some port worker's lock (the line map's
+  // lock must never be asked for then).
+  static bool HeldByCurrentThread();
 
  protected:
   bool InitInstance() override;
@@ -56,8 +73,27 @@ class CTspPort : public platform::MessageLoopThread {
   int ExitInstance() override;
 
  private:
+  void OnConnect(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnCanRead(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnMakeCall(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnDial(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnAnswer(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnDrop(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnOnhook(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnReject(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnHold(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnUnhold(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnBlindTransfer(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnConference(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnUpdateConfig(std::uintptr_t wParam, std::intptr_t lParam);
+  // One phone command under the port lock, with the handler's trace texts.
+  template <typename Command>
+  void RunCommand(const char* handler, const char* firstText, bool warnWhenSkipped, std::intptr_t call,
+                  Command command);
+
   std::atomic<std::int32_t> m_nLinkState{kLinkClosed};
   platform::Mutex m_Mutex;
   // Written under the lock, read by the diagnostics of a thread that failed to get it.
   std::atomic<std::uint32_t> m_dwLockOwner{0};
+  std::unique_ptr<CPhonePort> m_pPort;
 };

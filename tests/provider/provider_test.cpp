@@ -84,8 +84,10 @@ TEST_F(ProviderTest, ShutdownEndsTheWorkerWhichDeletesItself) {
   EXPECT_EQ(g_pTspPort.load(), nullptr);
   ASSERT_TRUE(WaitFor([&] { return !CTspPort::IsLive(port); }));
   const std::string log = trace.StableLog();
-  const auto close = log.find("        QelDeleteCtiPort: close PortThread\r\n      CTspPort::Close(*)\r\n"
-                              "        QelDeleteCtiPort: exit PortThread\r\n");
+  const auto close = log.find(
+      "        QelDeleteCtiPort: close PortThread\r\n      CTspPort::Close(*)\r\n"
+      "        CSlurpPort::Disconnect(.) LinkState=0\r\n        CSlurpPort::Close(.)\r\n"
+      "        QelDeleteCtiPort: exit PortThread\r\n");
   ASSERT_NE(close, std::string::npos) << log;
   ASSERT_TRUE(WaitFor([&] { return trace.Log().find("    CTspPort destructed: 0x0") != std::string::npos; }));
   EXPECT_LT(trace.Log().find("      CTspPort::ExitInstance(*)\r\n"), trace.Log().find("    CTspPort destructed"));

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "platform/system.h"
-#include "tests/platform/serial/phone_peer.h"
+#include "tests/support/phone_peer.h"
 #include "tests/support/test_support.h"
 
 #if !defined(_WIN32)
@@ -20,6 +20,9 @@
 #endif
 
 namespace serial_test {
+using testing_support::Bytes;
+using testing_support::MakePhonePeer;
+using testing_support::PhonePeer;
 namespace {
 
 using namespace std::chrono_literals;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the serial tests against wine_peer.py, which holds the phone's end of a
+# Runs a test program against wine_peer.py, which holds the phone's end of a
 # pseudo-terminal (needs python3, Debian package python3).
 #
 #   run_with_peer.sh --wine WINE_RUN DEFAULT_PREFIX PROGRAM [ARGS...]

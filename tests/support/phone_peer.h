@@ -1,4 +1,4 @@
-// The far end of the serial line in the serial tests: what the phone would do
+// The far end of the serial line in tests: what the phone would do
 // with its side of the cable. Natively the test process holds the master side of
 // a pseudo-terminal itself; a Windows test under Wine cannot create one, so a
 // Linux peer (wine_peer.py) holds it and takes orders through files in a
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace serial_test {
+namespace testing_support {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -35,4 +35,4 @@ class PhonePeer {
 // A fresh line for one test, or nullptr with *whyNot set when none can be had here.
 std::unique_ptr<PhonePeer> MakePhonePeer(std::string* whyNot);
 
-}  // namespace serial_test
+}  // namespace testing_support

@@ -1,4 +1,4 @@
-#include "tests/platform/serial/phone_peer.h"
+#include "tests/support/phone_peer.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@
 #include <cstdlib>
 #endif
 
-namespace serial_test {
+namespace testing_support {
 namespace {
 
 using namespace std::chrono_literals;
@@ -180,4 +180,4 @@ std::unique_ptr<PhonePeer> MakePhonePeer(std::string* whyNot) {
 #endif
 }
 
-}  // namespace serial_test
+}  // namespace testing_support

@@ -1,0 +1,237 @@
+#include "provider/phone_port.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/system.h"
+#include "provider/trace.h"
+#include "provider/tsp_port.h"
+
+namespace {
+
+constexpr std::uint8_t kConnectCommand[] = {'A', 'T', 'B', '\r'};
+
+bool IsLineEnd(std::uint8_t byte) { return byte == '\r' || byte == '\n'; }
+
+std::string PortName(std::uint32_t portNr) {
+  char name[16];
+  std::snprintf(name, sizeof name, "COM%u", portNr);
+  return name;
+}
+
+}  // namespace
+
+CSlurpPort::CSlurpPort() : m_Pause(platform::SleepMs) { m_Queue.SetLock(true, kReceiveQueueLockMs); }
+
+CSlurpPort::~CSlurpPort() { m_Queue.RemoveAll(); }
+
+int CSlurpPort::Open(std::uint32_t portNr, int portType, std::uint32_t baudRate) {
+  const std::string name = PortName(portNr);
+  QelTrace("        Opening Port %s, PortTyp %d, iBaudrate %d\r\n", name.c_str(), portType,
+           static_cast<int>(baudRate));
+  if (m_LinkState.load() != kLinkStateClosed) {
+    if (portNr == m_dwPortNr.load()) return 0;
+    QelTrace("      Reopening port <%s>!\r\n", name.c_str());
+    Close();
+  }
+  m_dwPortNr.store(portNr);
+  const std::uint32_t error = m_Port.Open(name);
+  if (error != 0) {
+    QelTrace("**** ERROR: Opening port <%s> fault !\r\n", name.c_str());
+    QelTrace("    CreateFile error: %s", platform::SystemErrorText(error).c_str());
+    return -1;
+  }
+  m_Port.Configure(baudRate);
+  // Reset before the receive thread exists: from then on the assembler is its alone.
+  m_Assembler.Reset();
+  m_bRun.store(true);
+  const std::uint32_t threadError = m_RxThread.Start([this] { RxThread(); });
+  if (threadError != 0) {
+    QelTrace("*** ERROR Create RxThread fault : 0x0%X\r\n", threadError);
+    Close();
+    return -1;
+  }
+  m_LinkState.store(kLinkStateOpen);
+  return 0;
+}
+
+int CSlurpPort::Close() {
+  QelTrace("        CSlurpPort::Close(.)\r\n");
+  const std::int32_t state = m_LinkState.load();
+  if (state == kLinkStateConnecting || state == kLinkStateConnected) Disconnect();
+  m_LinkState.store(kLinkStateClosed);
+  m_bRun.store(false);
+  if (m_Port.IsOpen()) {
+    // Ends the receive thread's wait before the device goes away.
+    m_Port.CancelWait();
+    platform::SleepMs(kCloseSettleMs);
+    m_Port.Close();
+  }
+  if (m_RxThread.IsStarted()) {
+    const std::uint32_t result = m_RxThread.Join(kRxThreadJoinMs);
+    if (result != platform::kWaitEnded) {
+      QelTrace("**** WARNING: Waiting for RxThread fault %d\r\n", static_cast<int>(result));
+    }
+  }
+  m_dwPortNr.store(0);
+  m_Queue.RemoveAll();
+  return 0;
+}
+
+int CSlurpPort::Connect() {
+  const std::int32_t state = m_LinkState.load();
+  if (state == kLinkStateConnecting || state == kLinkStateConnected) return 0;
+  if (!m_Port.IsOpen()) {
+    QelTrace("**** ERROR: Skipp connecting on closed port\r\n");
+    return -1;
+  }
+  m_LinkState.store(kLinkStateConnecting);
+  const int result = WritePort(kConnectCommand, sizeof kConnectCommand);
+  if (result < 0) {
+    m_LinkState.store(kLinkStateOpen);
+    QelTrace("**** WARNING CSlurpPort::Connect(*) failed\r\n");
+    return result;
+  }
+  // Connected once the command is out; the phone's reply is not awaited.
+  m_LinkState.store(kLinkStateConnected);
+  NotifyConnected();
+  return result;
+}
+
+int CSlurpPort::Disconnect() {
+  QelTrace("        CSlurpPort::Disconnect(.) LinkState=%d\r\n", m_LinkState.load());
+  if (m_LinkState.load() != kLinkStateClosed) m_LinkState.store(kLinkStateOpen);
+  m_Queue.RemoveAll();
+  return 0;
+}
+
+int CSlurpPort::Write(const std::uint8_t* bytes, int length) {
+  if (m_LinkState.load() != kLinkStateConnected) return -1;
+  return WritePort(bytes, length);
+}
+
+int CSlurpPort::WritePort(const std::uint8_t* bytes, int length) {
+  if (!m_Port.IsOpen()) {
+    QelTrace("**** WARNING: Skipp writting to closed port (%d bytes)\r\n", length);
+    return -1;
+  }
+  return WritePortDelayed(bytes, length);
+}
+
+int CSlurpPort::WritePortDelayed(const std::uint8_t* bytes, int length) {
+  QelTraceBytes(bytes, length, "            sending %d Bytes: ", length);
+  bool failed = false;
+  for (int i = 0; i < length; ++i) {
+    if (!m_Port.IsOpen()) {
+      QelTrace("**** WARNING: Skipp writting to closed port (%d bytes)\r\n", length);
+      return -1;
+    }
+    std::uint32_t error = 0;
+    if (!m_Port.WriteByte(bytes[i], &error)) {
+      QelTrace("**** ERROR:    WritePortDelayed(.) on 0x%0llX, Error: %s\r\n", TraceHex(&m_Port),
+               platform::SystemErrorText(error).c_str());
+      failed = true;
+    }
+    m_Pause(IsLineEnd(bytes[i]) ? kPauseAfterLineEndMs : kPauseAfterByteMs);
+  }
+  return failed ? -1 : 0;
+}
+
+void CSlurpPort::RxThread() {
+  QelTrace("    CSlurpPort:: Start Rx Thread Id %u\r\n", platform::CurrentThreadId());
+  std::uint8_t buffer[kReadSize];
+  while (m_bRun.load()) {
+    if (!m_Port.IsOpen()) {
+      platform::SleepMs(kNoPortPollMs);
+      continue;
+    }
+    // A failed wait is retried; the device pauses itself where a retry could spin.
+    const platform::SerialWait wait = m_Port.WaitForInput();
+    if (!m_bRun.load()) break;
+    if (wait != platform::SerialWait::kData) continue;
+    std::uint32_t error = 0;
+    const int count = m_Port.Read(buffer, kReadSize, &error);
+    if (count > 0) OnReceived(buffer, count);
+  }
+  QelTrace("    CSlurpPort: Rx thread %u down\r\n", platform::CurrentThreadId());
+}
+
+void CSlurpPort::OnReceived(const std::uint8_t* bytes, int length) {
+  // Only a link that is connecting or connected listens to the phone.
+  const std::int32_t state = m_LinkState.load();
+  if (state != kLinkStateConnecting && state != kLinkStateConnected) {
+    m_IgnoredBytes += static_cast<std::uint64_t>(length);
+    return;
+  }
+  m_Assembler.Feed(bytes, static_cast<std::size_t>(length), [this](const std::uint8_t* packet, std::size_t size) {
+    m_Queue.AddBytes(packet, static_cast<int>(size));
+    NotifyCanRead();
+  });
+}
+
+CPhonePort::CPhonePort(platform::MessageLoopThread* owner, std::uint32_t value)
+    : m_pOwner(owner), m_dwValue(value) {
+  m_CallStates.fill(0xFF);
+}
+
+int CPhonePort::OpenEx(std::uint32_t portNr, int portType, std::uint32_t mode, std::uint32_t baudRate, const char*,
+                       const char*, void*) {
+  m_dwMode = mode;
+  return Open(portNr, portType, baudRate);
+}
+
+void CPhonePort::NotifyConnected() {
+  m_CallStates.fill(0xFF);
+  m_dwLastCause = 0;
+  m_CallData.clear();
+  if (m_pOwner != nullptr) m_pOwner->Post(WM_TSP_CONNECT, 0, reinterpret_cast<std::intptr_t>(this));
+}
+
+void CPhonePort::NotifyCanRead() {
+  if (m_pOwner != nullptr) m_pOwner->Post(WM_TSP_CANREAD, 0, reinterpret_cast<std::intptr_t>(this));
+}
+
+int CPhonePort::SendFixed(const char* command) {
+  Write(reinterpret_cast<const std::uint8_t*>(command), static_cast<int>(std::strlen(command)));
+  return 0;
+}
+
+int CPhonePort::SendNumbered(const char* prefix, const std::string& digits) {
+  const std::string line = prefix + digits + "\r";
+  Write(reinterpret_cast<const std::uint8_t*>(line.data()), static_cast<int>(line.size()));
+  return 0;
+}
+
+int CPhonePort::Answer(std::uintptr_t) { return SendFixed("ATA\r"); }
+int CPhonePort::Drop(std::uintptr_t) { return SendFixed("ATT\r"); }
+int CPhonePort::Reject(std::uintptr_t) { return SendFixed("ATJ\r"); }
+int CPhonePort::OnHook(std::uintptr_t) { return SendFixed("ATH\r"); }
+// The same command puts the active call on hold and takes it back.
+int CPhonePort::Hold(std::uintptr_t) { return SendFixed("ATR\r"); }
+int CPhonePort::Conference(std::uintptr_t) { return SendFixed("ATK\r"); }
+
+int CPhonePort::MakeCall(std::uintptr_t, const std::string* calledNumber) {
+  m_dwLastCause = 0;
+  if (calledNumber == nullptr) return -1;
+  // An empty number still goes out: the user dials the rest later.
+  return SendNumbered("ATD", *calledNumber);
+}
+
+int CPhonePort::Dial(std::uintptr_t, const std::string* dialDigits) {
+  m_dwLastCause = 0;
+  if (dialDigits == nullptr) return -1;
+  if (dialDigits->empty()) return 0;
+  return SendNumbered("ATD", *dialDigits);
+}
+
+int CPhonePort::PostDial(const std::string* postDial) {
+  if (postDial == nullptr) return -1;
+  if (postDial->empty()) return 0;
+  return SendNumbered("ATD", *postDial);
+}
+
+int CPhonePort::BlindTransfer(std::uintptr_t, const std::string* transferTo) {
+  if (transferTo == nullptr) return -1;
+  if (transferTo->empty()) return 0;
+  return SendNumbered("ATV", *transferTo);
+}

@@ -1,0 +1,138 @@
+// The phone link: CSlurpPort owns the COM port, writes paced command bytes and
+// runs the receive thread that frames and queues what the phone sends;
+// CPhonePort adds the phone's commands and reads its packets.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/serial.h"
+#include "platform/thread.h"
+#include "provider/byte_queue.h"
+#include "provider/frame_assembler.h"
+
+class CTspLine;
+
+// LinkState values.
+inline constexpr std::int32_t kLinkStateClosed = 0;      // no port
+inline constexpr std::int32_t kLinkStateOpen = 1;        // port open, phone not connected
+inline constexpr std::int32_t kLinkStateConnecting = 2;  // the connect command is being written
+inline constexpr std::int32_t kLinkStateConnected = 3;
+
+class CSlurpPort {
+ public:
+  // Pauses that pace the writes: after a line end, and after any other byte.
+  static constexpr std::uint32_t kPauseAfterLineEndMs = 50;
+  static constexpr std::uint32_t kPauseAfterByteMs = 20;
+  static constexpr std::uint32_t kReceiveQueueLockMs = 100;
+  static constexpr std::uint32_t kCloseSettleMs = 100;
+  static constexpr std::uint32_t kRxThreadJoinMs = 10000;
+  static constexpr std::uint32_t kNoPortPollMs = 100;
+  static constexpr int kReadSize = 1024;
+  static constexpr std::uint32_t kBaudRate = 9600;
+
+  using Pause = std::function<void(std::uint32_t milliseconds)>;
+
+  CSlurpPort();
+  // Empties the queue; the owner disconnects and closes first.
+  virtual ~CSlurpPort();
+  CSlurpPort(const CSlurpPort&) = delete;
+  CSlurpPort& operator=(const CSlurpPort&) = delete;
+
+  virtual int Close();
+  virtual int Connect();
+  virtual int Disconnect();
+  // Sends only while connected: -1, silently, otherwise.
+  virtual int Write(const std::uint8_t* bytes, int length);
+  int WritePort(const std::uint8_t* bytes, int length);
+  int WritePortDelayed(const std::uint8_t* bytes, int length);
+
+  std::int32_t GetLinkState() const { return m_LinkState.load(); }
+  std::uint32_t GetPortNr() const { return m_dwPortNr.load(); }
+  CByteQueue& GetQueue() { return m_Queue; }
+  // Bytes received while the link was not connecting or connected, ignored.
+  std::uint64_t GetIgnoredBytes() const { return m_IgnoredBytes.load(); }
+  // Tests pace the writes without waiting.
+  void SetPause(Pause pause) { m_Pause = std::move(pause); }
+
+ protected:
+  virtual int Open(std::uint32_t portNr, int portType, std::uint32_t baudRate);
+  virtual void NotifyConnected() {}
+  virtual void NotifyCanRead() {}
+
+ private:
+  void RxThread();
+  void OnReceived(const std::uint8_t* bytes, int length);
+
+  std::atomic<std::uint32_t> m_dwPortNr{0};
+  std::atomic<std::int32_t> m_LinkState{kLinkStateClosed};
+  CByteQueue m_Queue;
+  platform::SerialPort m_Port;
+  std::atomic<bool> m_bRun{false};
+  std::atomic<std::uint64_t> m_IgnoredBytes{0};
+  CFrameAssembler m_Assembler;  // the receive thread's alone
+  platform::Thread m_RxThread;
+  Pause m_Pause;
+};
+
+class CPhonePort : public CSlurpPort {
+ public:
+  // owner: the thread the connect and packet signals are posted to; may be null.
+  CPhonePort(platform::MessageLoopThread* owner, std::uint32_t value);
+
+  // Opens the port (mode, texts and owner are kept for the record only).
+  int OpenEx(std::uint32_t portNr, int portType, std::uint32_t mode, std::uint32_t baudRate, const char* text1,
+             const char* text2, void* owner);
+
+  // Phone commands; each returns 0 (-1 when a needed text is missing). Nothing
+  // reaches the phone unless the link is connected.
+  int Answer(std::uintptr_t requestId);
+  int Drop(std::uintptr_t requestId);
+  int Reject(std::uintptr_t requestId);
+  int OnHook(std::uintptr_t requestId);
+  int Hold(std::uintptr_t requestId);
+  int Conference(std::uintptr_t requestId);
+  // The texts are the call's: its called number, latest digits, transfer destination.
+  int MakeCall(std::uintptr_t requestId, const std::string* calledNumber);
+  int Dial(std::uintptr_t requestId, const std::string* dialDigits);
+  int PostDial(const std::string* postDial);
+  int BlindTransfer(std::uintptr_t requestId, const std::string* transferTo);
+
+  // Reads one packet on the port worker's thread; line may be null.
+  int ParsePacket(const CByteArray& packet, CTspLine* line);
+  void ReadCause(const CByteArray& packet);
+  // The phone's call-state report, and a charge report.
+  void OnCallStateReport(const CByteArray& packet, CTspLine* line);
+  void TranslateChargeInfo(const CByteArray& packet, CTspLine* line);
+
+  const std::array<std::uint8_t, 4>& GetCallStates() const { return m_CallStates; }
+  const CByteArray& GetCallData() const { return m_CallData; }
+  std::uint32_t GetLastCause() const { return m_dwLastCause; }
+
+ protected:
+  void NotifyConnected() override;
+  void NotifyCanRead() override;
+
+ private:
+  int SendFixed(const char* command);
+  int SendNumbered(const char* prefix, const std::string& digits);
+  void OnStateChanged(const CByteArray& packet, CTspLine* line, int slot);
+  void OnStateUnchanged(const CByteArray& packet, CTspLine* line, int slot);
+  void ForgetConnectedNumber();
+
+  platform::MessageLoopThread* m_pOwner;
+  std::uint32_t m_dwValue;
+  std::uint32_t m_dwMode = 0;
+  // Slots 1 to 3 as last reported; byte 0 is unused. 0xFF: no call.
+  std::array<std::uint8_t, 4> m_CallStates;
+  // The last incoming-call ("A") or connected-number ("V") packet.
+  CByteArray m_CallData;
+  // Disconnect mode from the last cause packet, for the next disconnected call.
+  std::uint32_t m_dwLastCause = 0;
+};
+
+// TAPI's disconnect mode for an ISDN cause: 0 unless callState is LINECALLSTATE_DISCONNECTED.
+std::uint32_t QelGetDisconnectMode(std::uint32_t callState, std::uint32_t cause);

@@ -1,0 +1,315 @@
+// The phone link against a phone on the far end of a real serial line (a
+// pseudo-terminal; under Wine one held by a Linux peer): link states, command
+// bytes and their pacing, the port worker, and calls made through TAPI.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "provider/phone_port.h"
+#include "provider/tsp_line.h"
+#include "provider/tsp_line_map.h"
+#include "provider/tsp_port.h"
+#include "provider/tsp_provider.h"
+#include "tests/support/fake_tapi.h"
+#include "tests/support/phone_peer.h"
+#include "tests/support/settings_fixture.h"
+#include "tests/support/test_support.h"
+#include "tests/support/trace_fixture.h"
+
+namespace {
+
+using testing_support::Bytes;
+using testing_support::FakeTapi;
+using testing_support::WaitFor;
+
+std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+Bytes Frame(const std::string& payload) {
+  const std::string frame = std::string("\x02") + static_cast<char>(payload.size()) + '\x14' + payload + '\0' + '\0';
+  return Bytes(frame.begin(), frame.end());
+}
+
+std::uint32_t PortNumber(const std::string& name) { return static_cast<std::uint32_t>(std::stoul(name.substr(3))); }
+
+// Records the pauses instead of waiting them out.
+class PauseLog {
+ public:
+  CSlurpPort::Pause Recorder() {
+    return [this](std::uint32_t ms) {
+      std::lock_guard<std::mutex> lock(guard_);
+      pauses_.push_back(ms);
+    };
+  }
+  std::vector<std::uint32_t> Take() {
+    std::lock_guard<std::mutex> lock(guard_);
+    return std::exchange(pauses_, {});
+  }
+
+ private:
+  std::mutex guard_;
+  std::vector<std::uint32_t> pauses_;
+};
+
+class LinkTest : public testing_support::TraceTest {
+ protected:
+  void SetUp() override {
+    std::string whyNot;
+    peer = testing_support::MakePhonePeer(&whyNot);
+    if (peer == nullptr) GTEST_SKIP() << whyNot;
+  }
+  // What the phone has received, once it holds at least that much.
+  std::string Heard(std::size_t atLeast) {
+    WaitFor([&] { return peer->Received().size() >= atLeast; });
+    return Text(peer->Received());
+  }
+
+  std::unique_ptr<testing_support::PhonePeer> peer;
+};
+
+// A phone port with no port worker behind it, whose pauses are recorded.
+class TestPort : public CPhonePort {
+ public:
+  explicit TestPort(PauseLog* pauses) : CPhonePort(nullptr, 0) { SetPause(pauses->Recorder()); }
+  ~TestPort() override { Close(); }
+  int OpenPort(std::uint32_t portNr) { return OpenEx(portNr, 0, 1, kBaudRate, "", "", nullptr); }
+};
+
+TEST_F(LinkTest, OpenConnectAndCloseMoveTheLinkState) {
+  PauseLog pauses;
+  TestPort port(&pauses);
+  const std::uint32_t number = PortNumber(peer->PortName());
+  EXPECT_EQ(port.Connect(), -1) << "nothing to connect yet";
+  EXPECT_EQ(port.GetLinkState(), kLinkStateClosed);
+  ASSERT_EQ(port.OpenPort(number), 0);
+  EXPECT_EQ(port.GetLinkState(), kLinkStateOpen);
+  EXPECT_EQ(port.OpenPort(number), 0) << "the same port stays open";
+  EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>("ATA\r"), 4), -1) << "not connected";
+  ASSERT_EQ(port.Connect(), 0);
+  EXPECT_EQ(port.GetLinkState(), kLinkStateConnected);
+  EXPECT_EQ(port.Connect(), 0);
+  EXPECT_EQ(Heard(4), "ATB\r") << "connect writes once";
+  EXPECT_EQ(pauses.Take(), (std::vector<std::uint32_t>{20, 20, 20, 50}));
+  EXPECT_EQ(port.Disconnect(), 0);
+  EXPECT_EQ(port.GetLinkState(), kLinkStateOpen);
+  EXPECT_EQ(port.Close(), 0);
+  EXPECT_EQ(port.GetLinkState(), kLinkStateClosed);
+  EXPECT_EQ(port.GetPortNr(), 0u);
+  EXPECT_EQ(port.Disconnect(), 0);
+  EXPECT_EQ(port.GetLinkState(), kLinkStateClosed) << "disconnect leaves a closed link closed";
+
+  const std::string log = Log();
+  EXPECT_EQ(log.find("Reopening"), std::string::npos);
+  EXPECT_NE(log.find("**** ERROR: Skipp connecting on closed port\r\n"), std::string::npos);
+  EXPECT_NE(log.find("            sending 4 Bytes:  41 54 42 0D\r\n"), std::string::npos);
+  EXPECT_NE(log.find("    CSlurpPort:: Start Rx Thread Id "), std::string::npos);
+  EXPECT_TRUE(WaitFor([&] { return Log().find("    CSlurpPort: Rx thread ") != std::string::npos; }));
+}
+
+TEST_F(LinkTest, AnotherPortClosesTheFirstAndAMissingOneFails) {
+  PauseLog pauses;
+  TestPort port(&pauses);
+  ASSERT_EQ(port.OpenPort(PortNumber(peer->PortName())), 0);
+  EXPECT_EQ(port.OpenPort(199), -1);
+  EXPECT_EQ(port.GetLinkState(), kLinkStateClosed);
+  const std::string log = Log();
+  EXPECT_NE(log.find("      Reopening port <COM199>!\r\n        CSlurpPort::Close(.)\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("**** ERROR: Opening port <COM199> fault !\r\n    CreateFile error: "), std::string::npos);
+}
+
+TEST_F(LinkTest, WhatThePhoneSaysBeforeTheConnectIsNotListenedTo) {
+  PauseLog pauses;
+  TestPort port(&pauses);
+  ASSERT_EQ(port.OpenPort(PortNumber(peer->PortName())), 0);
+  peer->Send(Bytes{'O', 'K', '\r'});
+  peer->Send(Frame("C\xFF\xFF\xFF"));
+  ASSERT_TRUE(WaitFor([&] { return port.GetIgnoredBytes() == 3 + 9; }));
+  ASSERT_EQ(port.Connect(), 0);
+  peer->Send(Frame("S11"));
+  ASSERT_TRUE(WaitFor([&] { return port.GetQueue().GetCount() > 0; }));
+  const auto packet = port.GetQueue().RemoveHead();
+  EXPECT_EQ(std::string(packet->begin(), packet->end()), "S11") << "the early bytes were dropped";
+}
+
+TEST_F(LinkTest, EachCommandIsItsLineWithPauses) {
+  PauseLog pauses;
+  TestPort port(&pauses);
+  ASSERT_EQ(port.OpenPort(PortNumber(peer->PortName())), 0);
+  ASSERT_EQ(port.Connect(), 0);
+  const std::string empty;
+  const std::string number = "0301234";
+  const std::string digits = "12";
+  const struct {
+    const char* name;
+    std::function<int()> send;
+    std::string bytes;
+  } commands[] = {
+      {"answer", [&] { return port.Answer(1); }, "ATA\r"},
+      {"drop", [&] { return port.Drop(1); }, "ATT\r"},
+      {"reject", [&] { return port.Reject(1); }, "ATJ\r"},
+      {"on-hook", [&] { return port.OnHook(1); }, "ATH\r"},
+      {"hold and retrieve", [&] { return port.Hold(1); }, "ATR\r"},
+      {"conference", [&] { return port.Conference(1); }, "ATK\r"},
+      {"make call", [&] { return port.MakeCall(1, &number); }, "ATD0301234\r"},
+      {"make call without number", [&] { return port.MakeCall(1, &empty); }, "ATD\r"},
+      {"dial", [&] { return port.Dial(1, &digits); }, "ATD12\r"},
+      {"dial nothing", [&] { return port.Dial(1, &empty); }, ""},
+      {"post-dial", [&] { return port.PostDial(&digits); }, "ATD12\r"},
+      {"transfer", [&] { return port.BlindTransfer(1, &number); }, "ATV0301234\r"},
+      {"transfer nowhere", [&] { return port.BlindTransfer(1, &empty); }, ""},
+  };
+  std::string expected = "ATB\r";
+  std::vector<std::uint32_t> expectedPauses;
+  pauses.Take();
+  for (const auto& command : commands) {
+    EXPECT_EQ(command.send(), 0) << command.name;
+    expected += command.bytes;
+    for (std::size_t i = 0; i < command.bytes.size(); ++i) expectedPauses.push_back(i + 1 == command.bytes.size() ? 50 : 20);
+  }
+  EXPECT_EQ(Heard(expected.size()), expected);
+  EXPECT_EQ(pauses.Take(), expectedPauses);
+  EXPECT_EQ(port.MakeCall(1, nullptr), -1) << "no call, no command";
+  EXPECT_EQ(port.BlindTransfer(1, nullptr), -1);
+}
+
+TEST_F(LinkTest, DialingClearsTheLastCause) {
+  PauseLog pauses;
+  TestPort port(&pauses);
+  const std::string digits = "1";
+  const std::string none;
+  for (int command = 0; command < 2; ++command) {
+    port.ParsePacket(CByteArray{'S', '1', '1'}, nullptr);
+    ASSERT_EQ(port.GetLastCause(), LINEDISCONNECTMODE_BUSY);
+    // Not even connected: nothing goes out, the cause goes all the same.
+    if (command == 0) port.MakeCall(1, &digits);
+    if (command == 1) port.Dial(1, &none);
+    EXPECT_EQ(port.GetLastCause(), 0u) << command;
+  }
+  EXPECT_TRUE(pauses.Take().empty()) << "an unconnected link writes nothing";
+}
+
+// The provider's own port worker on the configured port.
+class WorkerTest : public LinkTest {
+ protected:
+  void SetUp() override {
+    LinkTest::SetUp();
+    if (peer == nullptr) return;
+    settings.PutDword("PortNr", PortNumber(peer->PortName()) - 1);
+    settings.PutDword("Trace", 1);
+    DWORD options = 0;
+    ASSERT_EQ(TSPI_providerInit(0x00020002, 5, 0, 0, 1, 0, FakeTapi::CompletionProc, &options), 0);
+    worker = QelGetCtiPort();
+    worker->GetPhonePort()->SetPause(pauses.Recorder());
+  }
+  void TearDown() override {
+    if (peer != nullptr) TSPI_providerShutdown(0x00020002, 5);
+    EXPECT_EQ(Log().find("while holding the port lock"), std::string::npos);
+  }
+  bool Shows(const std::string& text) {
+    return WaitFor([&] { return Log().find(text) != std::string::npos; });
+  }
+
+  testing_support::SettingsSandbox settings;
+  FakeTapi tapi;
+  PauseLog pauses;
+  CTspPort* worker = nullptr;
+};
+
+TEST_F(WorkerTest, OpensTheConfiguredPortConnectsAndReadsThePhone) {
+  ASSERT_EQ(worker->OpenFromConfig(), 0);
+  ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 1; }));
+  EXPECT_EQ(Heard(4), "ATB\r");
+  peer->Send(Frame("C\xFF\x03\xFF"));
+  EXPECT_TRUE(Shows("\r\n    TspPort::OnCanRead(.)\r\n            reading 4 Bytes:  43 FF 03 FF\r\n"));
+  EXPECT_TRUE(Shows("\r\n**** WARNING: ProcessMsg(*), no line\r\n        Reading call state  0xFF, 0x03, 0xFF\r\n"));
+  ASSERT_EQ(worker->Close(), 0);
+  EXPECT_EQ(worker->IsConnected(), 0);
+}
+
+TEST_F(WorkerTest, AMissingPortLeavesTheLinkClosed) {
+  EXPECT_LT(worker->Open(198, 0, 1, 9600, "", ""), 0);
+  EXPECT_EQ(worker->IsConnected(), 0);
+  EXPECT_TRUE(Shows("      \r\nTspPort::Open(.) return result 0xFFFFFFFF\r\n"));
+}
+
+TEST_F(WorkerTest, ReservedMessagesChangeNothingAndAnEmptyQueueIsNoPacket) {
+  ClearLog();
+  for (std::uint32_t message = 0x40C; message <= 0x410; ++message) worker->Post(message, 1, 2);
+  worker->Post(WM_TSP_CANREAD, 0, 0);
+  worker->Post(WM_TSP_HOLD, 0, 0);
+  ASSERT_TRUE(Shows("            TspPort::OnHold return result 0x00\r\n"));
+  EXPECT_EQ(Log(),
+            "\r\n    TspPort::OnCanRead(.)\r\n"
+            "        TspPort::OnHold call 0x00\r\n"
+            "            TspPort::OnHold return result 0x00\r\n")
+      << "only the empty read's first line and the hold";
+}
+
+TEST_F(WorkerTest, OneSignalTakesOnePacket) {
+  worker->GetPhonePort()->GetQueue().AddBytes(reinterpret_cast<const std::uint8_t*>("OK"), 2);
+  worker->GetPhonePort()->GetQueue().AddBytes(reinterpret_cast<const std::uint8_t*>("OK"), 2);
+  worker->Post(WM_TSP_CANREAD, 0, 0);
+  ASSERT_TRUE(Shows("        Reading \"OK\"\r\n"));
+  worker->Post(WM_TSP_HOLD, 0, 0);
+  ASSERT_TRUE(Shows("TspPort::OnHold return result"));
+  EXPECT_EQ(worker->GetPhonePort()->GetQueue().GetCount(), 1u) << "the other waits for its signal";
+}
+
+TEST_F(WorkerTest, ConfigurationChangeReopensOnlyWithALineOpen) {
+  worker->PostUpdateConfig();
+  ASSERT_TRUE(Shows("            TspPort::OnUpdateConfig down.\r\n"));
+  EXPECT_EQ(Log().find("Opening Port"), std::string::npos);
+
+  ASSERT_EQ(worker->OpenFromConfig(), 0);
+  ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 1; }));
+  HDRVLINE hdLine = nullptr;
+  ASSERT_EQ(g_TspLineMap.LineOpen(0, FakeTapi::LineHandle(), &hdLine, FakeTapi::EventProc), 0);
+  ClearLog();
+  worker->PostUpdateConfig();
+  ASSERT_TRUE(Shows("            TspPort::OnUpdateConfig down.\r\n"));
+  EXPECT_NE(Log().find("        Opening Port COM"), std::string::npos);
+  EXPECT_EQ(Log().find("sending 4 Bytes"), std::string::npos) << "the same port stays connected";
+  EXPECT_EQ(worker->IsConnected(), 1);
+  EXPECT_EQ(tapi.Describe(), "LINEDEVSTATE 0 0x100000 0x0 0x0\n");
+}
+
+// A call made through TAPI, played by hand on the phone's side.
+TEST_F(WorkerTest, AnOutgoingCallWithPostDialDigits) {
+  ASSERT_EQ(worker->OpenFromConfig(), 0);
+  ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 1; }));
+  HDRVLINE hdLine = nullptr;
+  ASSERT_EQ(g_TspLineMap.LineOpen(0, FakeTapi::LineHandle(), &hdLine, FakeTapi::EventProc), 0);
+  HDRVCALL hdCall = nullptr;
+  const auto htCall = reinterpret_cast<HTAPICALL>(0x7400);
+  ASSERT_EQ(g_TspLineMap.LineMakeCall(0x21, hdLine, htCall, &hdCall, u"030 1234,,,567", 0, nullptr), 0x21);
+  EXPECT_EQ(Heard(4 + 11), "ATB\rATD0301234\r");
+  peer->Send(Frame("C\x03\xFF\xFF"));
+  peer->Send(Frame("C\x05\xFF\xFF"));
+  peer->Send(Frame("V0301234"));
+  peer->Send(Frame("C\x06\xFF\xFF"));
+  EXPECT_EQ(Heard(4 + 11 + 7), "ATB\rATD0301234\rATD567\r") << "post-dial digits once connected";
+  ASSERT_TRUE(WaitFor([&] { return tapi.EventsOf(LINE_CALLINFO).size() == 1; }));
+  EXPECT_EQ(tapi.Describe(),
+            "CALLSTATE 7400 0x8 0x20 0x4\n"
+            "CALLSTATE 7400 0x10 0x0 0x4\n"
+            "CALLSTATE 7400 0x100 0x1 0x4\n"
+            "CALLINFO 7400 0x20000 0x0 0x0\n");
+  ASSERT_TRUE(g_TspLineMap.Lock(1000));
+  auto* call = reinterpret_cast<CTspCall*>(hdCall);
+  EXPECT_EQ(call->m_strCalledNumber, "0301234567");
+  g_TspLineMap.Unlock();
+
+  ASSERT_EQ(g_TspLineMap.LineDrop(0x22, hdCall, nullptr, 0), 0x22);
+  EXPECT_EQ(Heard(4 + 11 + 7 + 4).substr(22), "ATT\r");
+  peer->Send(Frame("S10"));
+  peer->Send(Frame("C\x01\xFF\xFF"));
+  peer->Send(Frame("C\xFF\xFF\xFF"));
+  ASSERT_TRUE(WaitFor([&] { return Log().find("New NumCalls Aktiv: 0") != std::string::npos &&
+                                   Log().rfind("Reading call state  0xFF, 0xFF, 0xFF") != std::string::npos; }));
+  ASSERT_EQ(g_TspLineMap.LineCloseCall(hdCall), 0);
+  EXPECT_EQ(Heard(4 + 11 + 7 + 4 + 4).substr(26), "ATH\r") << "the last call closed hangs up";
+  ASSERT_EQ(tapi.Completions().size(), 1u) << "the drop; makecall is completed by its export";
+}
+
+}  // namespace

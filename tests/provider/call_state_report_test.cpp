@@ -1,0 +1,277 @@
+// The phone's reports drive the calls: sequences a real phone sends, and the
+// TAPI events and states they must produce.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "provider/tsp_line_map.h"
+#include "tests/support/call_model_fixture.h"
+
+namespace {
+
+using testing_support::CallModelTest;
+using testing_support::RecordedEvent;
+
+constexpr std::uint8_t kFree = 0xFF;
+
+std::u16string WideField(const LINECALLINFO* info, DWORD size, DWORD offset) {
+  if (size < 2) return {};
+  const auto* text = reinterpret_cast<const char16_t*>(reinterpret_cast<const unsigned char*>(info) + offset);
+  return std::u16string(text, size / 2 - 1);
+}
+
+struct CallInfoBuffer {
+  alignas(8) unsigned char bytes[2048] = {};
+  LINECALLINFO* info() { return reinterpret_cast<LINECALLINFO*>(bytes); }
+};
+
+class CallStateReports : public CallModelTest {
+ protected:
+  // The numbers a call shows TAPI.
+  void Numbers(CTspCall* call, std::u16string* caller, std::u16string* called, std::u16string* connected) {
+    CallInfoBuffer buffer;
+    buffer.info()->dwTotalSize = sizeof buffer.bytes;
+    ASSERT_EQ(g_TspLineMap.LineGetCallInfo(Handle(call), buffer.info()), 0);
+    const LINECALLINFO* info = buffer.info();
+    *caller = WideField(info, info->dwCallerIDSize, info->dwCallerIDOffset);
+    *called = WideField(info, info->dwCalledIDSize, info->dwCalledIDOffset);
+    *connected = WideField(info, info->dwConnectedIDSize, info->dwConnectedIDOffset);
+  }
+};
+
+TEST_F(CallStateReports, AllSlotsFreeChangesNothing) {
+  Report(kFree, kFree, kFree);
+  EXPECT_TRUE(tapi.Events().empty());
+  EXPECT_EQ(line->m_dwNumActiveCalls, 0u);
+  EXPECT_NE(trace.Log().find("        Reading call state  0xFF, 0xFF, 0xFF\r\n"
+                             "        NumCalls Aktiv: 0  m_dwNumOnHoldPendCalls: 0\r\n"
+                             "        New NumCalls Aktiv: 0  m_dwNumOnHoldPendCalls: 0\r\n"),
+            std::string::npos);
+}
+
+TEST_F(CallStateReports, ACallDialledAtThePhoneFollowsItsSlotToIdle) {
+  Report(kFree, 3, kFree);
+  CTspCall* call = Slot(2);
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->m_dwOrigin, LINECALLORIGIN_OUTBOUND);
+  EXPECT_EQ(tapi.Describe(),
+            "NEWCALL\n"
+            "CALLSTATE 7001 0x8 0x20 0x4\n"
+            "CALLINFO 7001 0x100 0x0 0x0\n");
+  EXPECT_EQ(line->m_dwNumActiveCalls, 1u);
+
+  tapi.Clear();
+  Report(kFree, 5, kFree);
+  Phone("V0301234");
+  Report(kFree, 6, kFree);
+  EXPECT_EQ(tapi.Describe(),
+            "CALLSTATE 7001 0x10 0x0 0x4\n"
+            "CALLSTATE 7001 0x100 0x1 0x4\n"
+            "CALLINFO 7001 0x30000 0x0 0x0\n");
+  std::u16string caller, called, connected;
+  Numbers(call, &caller, &called, &connected);
+  EXPECT_EQ(connected, u"0301234");
+  EXPECT_EQ(called, u"0301234") << "an outbound call without a number takes the connected one";
+
+  tapi.Clear();
+  Phone("S11");  // user busy
+  Report(kFree, 1, kFree);
+  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x4000 0x20 0x4\n");
+  EXPECT_NE(trace.Log().find("       Sending LINE_CALLSTATE LINECALLSTATE_DISCONNECTED to TAPI DISCONNECTMODE: 0x20\r\n"),
+            std::string::npos);
+
+  tapi.Clear();
+  Report(kFree, kFree, kFree);
+  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x1 0x0 0x4\n");
+  EXPECT_EQ(Slot(2), nullptr);
+  EXPECT_EQ(line->m_ClosedCalls.Contains(call), call) << "TAPI still holds it";
+  Numbers(call, &caller, &called, &connected);
+  EXPECT_EQ(connected, u"0301234") << "answerable until lineCloseCall";
+  EXPECT_EQ(line->m_dwNumActiveCalls, 0u);
+
+  ASSERT_EQ(g_TspLineMap.LineCloseCall(Handle(call)), 0);
+  EXPECT_EQ(line->m_ClosedCalls.Contains(call), nullptr);
+  EXPECT_FALSE(CTspCall::IsLive(call));
+}
+
+TEST_F(CallStateReports, AnIncomingCallIsAnnouncedWithItsNumbersAndRings) {
+  Phone("A12:34");
+  Report(4, kFree, kFree);
+  CTspCall* call = Slot(1);
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->m_dwCallState, LINECALLSTATE_OFFERING);
+  EXPECT_EQ(call->m_dwOrigin, LINECALLORIGIN_INBOUND);
+  EXPECT_EQ(tapi.Describe(),
+            "NEWCALL\n"
+            "CALLSTATE 7001 0x2 0x1 0x4\n"
+            "LINEDEVSTATE 0 0x2 0x0 0x0\n"
+            "CALLINFO 7001 0x18100 0x0 0x0\n"
+            "LINEDEVSTATE 0 0x2 0x0 0x1\n");
+  std::u16string caller, called, connected;
+  Numbers(call, &caller, &called, &connected);
+  EXPECT_EQ(caller, u"12");
+  EXPECT_EQ(called, u"34");
+  EXPECT_EQ(connected, u"");
+}
+
+TEST_F(CallStateReports, AnIncomingCallWithoutCallerShowsNoNumbers) {
+  Phone("A:34");
+  Report(10, kFree, kFree);
+  CTspCall* call = Slot(1);
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(tapi.EventsOf(LINE_CALLINFO).size(), 0u);
+  std::u16string caller, called, connected;
+  Numbers(call, &caller, &called, &connected);
+  EXPECT_EQ(caller, u"");
+  EXPECT_EQ(called, u"");
+}
+
+TEST_F(CallStateReports, AnOfferWithoutItsIncomingCallPacketMakesNoCall) {
+  Report(4, kFree, kFree);
+  EXPECT_EQ(Slot(1), nullptr);
+  EXPECT_TRUE(tapi.Events().empty());
+  EXPECT_NE(trace.Log().find("\r\n        Sometimes stupid! Call state 0x04 , but \"A ...\" missing\r\n"),
+            std::string::npos);
+}
+
+TEST_F(CallStateReports, DialingStraightFromUnknownPassesThroughDialTone) {
+  Report(3, kFree, kFree);
+  CTspCall* call = Slot(1);
+  ASSERT_NE(call, nullptr);
+  tapi.Clear();
+  Report(5, kFree, kFree);
+  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x10 0x0 0x4\n") << "from dial tone: one event";
+
+  call->m_dwCallState = LINECALLSTATE_PROCEEDING;
+  tapi.Clear();
+  Report(3, kFree, kFree);  // stored 5 -> 3: the call exists already
+  EXPECT_NE(trace.Log().find("Sometimes stupid! Call state \"SETUP\", for existing Call ID 0x01 ! Last Call State: 0x05"),
+            std::string::npos);
+  Report(5, kFree, kFree);
+  EXPECT_EQ(tapi.Describe(),
+            "CALLSTATE 7001 0x8 0x20 0x4\n"
+            "CALLSTATE 7001 0x10 0x0 0x4\n")
+      << "from another state: dial tone first";
+}
+
+TEST_F(CallStateReports, ADisconnectOfAnEndedCallSendsNothing) {
+  Report(3, kFree, kFree);
+  Report(6, kFree, kFree);
+  Report(1, kFree, kFree);
+  tapi.Clear();
+  Report(2, kFree, kFree);
+  Report(13, kFree, kFree);
+  EXPECT_TRUE(tapi.Events().empty());
+  EXPECT_EQ(Slot(1)->m_dwCallStateMode, 0u) << "no cause packet came: mode 0";
+}
+
+TEST_F(CallStateReports, UnknownStatesAreTracedAndRemembered) {
+  Report(0x20, kFree, kFree);
+  Report(0x20, kFree, kFree);
+  const std::string log = trace.Log();
+  const std::string text = "\r\n        Sometimes stupid! Call state 0x20 , unknow\r\n";
+  ASSERT_NE(log.find(text), std::string::npos);
+  EXPECT_EQ(log.find(text, log.find(text) + 1), std::string::npos) << "the repeat is no change";
+  for (std::uint8_t nothing : {8, 9, 11, 12}) Report(nothing, kFree, kFree);
+  EXPECT_EQ(trace.Log().find("0x08 , unknow"), std::string::npos);
+  EXPECT_TRUE(tapi.Events().empty());
+}
+
+TEST_F(CallStateReports, OneSlotsChangeLeavesTheOthersAlone) {
+  Report(3, kFree, kFree);
+  Report(6, kFree, kFree);
+  Phone("A5:6");
+  Report(6, 10, kFree);
+  CTspCall* first = Slot(1);
+  CTspCall* second = Slot(2);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  tapi.Clear();
+  Report(6, 10, 3);
+  EXPECT_EQ(first->m_dwCallState, LINECALLSTATE_CONNECTED);
+  EXPECT_EQ(second->m_dwCallState, LINECALLSTATE_OFFERING);
+  for (const RecordedEvent& event : tapi.Events()) {
+    EXPECT_NE(event.htCall, first->m_htCall);
+    EXPECT_NE(event.htCall, second->m_htCall);
+  }
+  EXPECT_EQ(line->m_dwNumActiveCalls, 3u);
+}
+
+TEST_F(CallStateReports, HoldForTransferMovesTheCountersAndBack) {
+  Report(3, kFree, kFree);
+  Report(6, kFree, kFree);
+  CTspCall* call = Slot(1);
+  tapi.Clear();
+  Report(7, kFree, kFree);
+  EXPECT_EQ(call->m_dwCallState, LINECALLSTATE_ONHOLDPENDTRANSFER);
+  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x2000 0x0 0x0\n");
+  EXPECT_EQ(line->m_dwNumActiveCalls, 0u);
+  EXPECT_EQ(line->m_dwNumOnHoldPendCalls, 1u);
+  Report(6, kFree, kFree);
+  EXPECT_EQ(call->m_dwCallState, LINECALLSTATE_CONNECTED);
+  EXPECT_EQ(line->m_dwNumActiveCalls, 1u);
+  EXPECT_EQ(line->m_dwNumOnHoldPendCalls, 0u);
+}
+
+TEST_F(CallStateReports, ARefusedNewCallIsDroppedAgain) {
+  tapi.RefuseNewCalls(true);
+  Report(3, kFree, kFree);
+  EXPECT_EQ(Slot(1), nullptr);
+  EXPECT_EQ(line->m_dwNumActiveCalls, 0u);
+  EXPECT_TRUE(TraceShows("    Error: TAPI-Event LINE_NEWCALL\r\n"));
+  EXPECT_TRUE(TraceShows("**** ERROR: Can't create new call\r\n"));
+}
+
+TEST_F(CallStateReports, ReportsForSlotsWithoutCallsAreTracedOnly) {
+  Report(kFree, 6, kFree);
+  Report(kFree, 1, kFree);
+  EXPECT_TRUE(tapi.Events().empty());
+  EXPECT_NE(trace.Log().find("Sometimes stupid! Call state \"CONNECTED\", but Call ID 0x02 or an outbound call not found!"),
+            std::string::npos);
+  EXPECT_NE(trace.Log().find("Sometimes stupid! Call state \"DISC_IND\", but Call ID 0x02 not found! Last Call State: 0x06"),
+            std::string::npos);
+}
+
+TEST_F(CallStateReports, ALateConnectedNumberIsShownWhileConnected) {
+  Report(3, kFree, kFree);
+  Report(6, kFree, kFree);
+  tapi.Clear();
+  Phone("V4711");
+  Report(6, kFree, kFree);
+  EXPECT_EQ(tapi.Describe(), "CALLINFO 7001 0x30000 0x0 0x0\n");
+  EXPECT_NE(trace.Log().find("        detect new conected number for CallId 0x01\r\n"), std::string::npos);
+}
+
+TEST_F(CallStateReports, ChargeReportsGoToTheOutgoingCall) {
+  Phone("A1:2");
+  Report(4, kFree, kFree);
+  Phone("G12");
+  EXPECT_NE(trace.Log().find("Sometimes stupid! Reading charge info, but an outbound not found!"), std::string::npos);
+
+  Report(4, 3, kFree);
+  CTspCall* outgoing = Slot(2);
+  ASSERT_NE(outgoing, nullptr);
+  tapi.Clear();
+  for (const char* nothing : {"G", "Gabc", "G0", "G0,00"}) Phone(nothing);
+  EXPECT_TRUE(tapi.Events().empty());
+  EXPECT_EQ(outgoing->m_Charging.value, 0u);
+
+  struct {
+    const char* report;
+    std::uint8_t type;
+    std::uint32_t value;
+    std::uint8_t multiplier;
+  } const reports[] = {{"G12", kChargeUnits, 12, 3},      {"G1,23", kChargeAmount, 123, 1},
+                       {"G0.065", kChargeAmount, 65, 0},  {"G2,5", kChargeAmount, 25, 2},
+                       {"G1.2345", kChargeAmount, 1234, 0}, {"G99999999999", kChargeUnits, 999999999, 3}};
+  for (const auto& r : reports) {
+    tapi.Clear();
+    Phone(r.report);
+    EXPECT_EQ(outgoing->m_Charging.type, r.type) << r.report;
+    EXPECT_EQ(outgoing->m_Charging.value, r.value) << r.report;
+    EXPECT_EQ(outgoing->m_Charging.multiplier, r.multiplier) << r.report;
+    EXPECT_EQ(tapi.Describe(), "CALLINFO 7002 0x1000000 0x0 0x0\n") << r.report;
+  }
+}
+
+}  // namespace

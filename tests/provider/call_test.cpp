@@ -1,0 +1,305 @@
+// A call's requests, its information and its status, as TAPI sees them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "provider/tsp_line_map.h"
+#include "tests/support/call_model_fixture.h"
+
+namespace {
+
+using testing_support::CallModelTest;
+
+constexpr std::uint8_t kFree = 0xFF;
+constexpr DRV_REQUESTID kRequest = 0x51;
+
+TEST(DialString, SplitsNumberAndPostDialDigits) {
+  const struct {
+    const char* text;
+    const char* number;
+    const char* postDial;
+  } cases[] = {{"0301234,,,567", "0301234", "567"}, {"030,,1234", "0301234", ""},
+               {"030:99", "030", "99"},             {"+49 (30) 1234", "49301234", ""},
+               {"*31#@4711", "*31#", "4711"},       {"12,,x,56", "1256", ""},
+               {"", "", ""},                        {"abc!$-", "", ""}};
+  for (const auto& c : cases) {
+    std::string number = "old";
+    std::string postDial = "old";
+    CTspCall::ParseDialString(c.text, &number, &postDial);
+    EXPECT_EQ(number, c.number) << c.text;
+    EXPECT_EQ(postDial, c.postDial) << c.text;
+  }
+}
+
+class CallRequests : public CallModelTest {
+ protected:
+  // A call the phone reports as dialled at the phone (slot 1, dial tone).
+  CTspCall* PhoneCall() {
+    Report(3, kFree, kFree);
+    return Slot(1);
+  }
+  void SetState(CTspCall* call, DWORD state) {
+    ASSERT_TRUE(g_TspLineMap.Lock(1000));
+    call->m_dwCallState = state;
+    g_TspLineMap.Unlock();
+  }
+};
+
+TEST_F(CallRequests, EachRequestOnlyInTheStatesThatAllowIt) {
+  CTspCall* call = PhoneCall();
+  ASSERT_NE(call, nullptr);
+  const LONG accepted = static_cast<LONG>(kRequest);
+  const LONG refused = static_cast<LONG>(LINEERR_INVALCALLSTATE);
+  const struct {
+    DWORD state;
+    LONG accept, answer, hold, unhold, transfer, generate;
+  } table[] = {
+      {LINECALLSTATE_OFFERING, accepted, accepted, accepted, accepted, refused, refused},
+      {LINECALLSTATE_ACCEPTED, accepted, accepted, accepted, accepted, refused, refused},
+      {LINECALLSTATE_DIALTONE, refused, refused, accepted, accepted, refused, 0},
+      {LINECALLSTATE_CONNECTED, refused, refused, accepted, accepted, 0, 0},
+      {LINECALLSTATE_ONHOLD, refused, refused, accepted, accepted, refused, refused},
+      {LINECALLSTATE_DISCONNECTED, refused, refused, accepted, accepted, refused, refused},
+      {LINECALLSTATE_IDLE, refused, refused, accepted, accepted, refused, refused},
+  };
+  for (const auto& row : table) {
+    SetState(call, row.state);
+    EXPECT_EQ(g_TspLineMap.LineAccept(kRequest, Handle(call), nullptr, 0), row.accept) << row.state;
+    EXPECT_EQ(g_TspLineMap.LineAnswer(kRequest, Handle(call), nullptr, 0), row.answer) << row.state;
+    SetState(call, row.state);
+    EXPECT_EQ(g_TspLineMap.LineHold(kRequest, Handle(call)), row.hold) << row.state;
+    EXPECT_EQ(g_TspLineMap.LineUnhold(kRequest, Handle(call)), row.unhold) << row.state;
+    EXPECT_EQ(g_TspLineMap.LineBlindTransfer(kRequest, Handle(call), u"0301234", 0), row.transfer) << row.state;
+    EXPECT_EQ(g_TspLineMap.LineGenerateDigits(Handle(call), 9, 0, u"123", 0), row.generate) << row.state;
+  }
+  EXPECT_NE(trace.Log().find("*** Unable to accept call: invalid call state <LINECALLSTATE_DIALTONE>\r\n"),
+            std::string::npos);
+  EXPECT_NE(trace.Log().find("*** Unable to answer call: invalid call state <LINECALLSTATE_CONNECTED>\r\n"),
+            std::string::npos);
+}
+
+TEST_F(CallRequests, HoldAndUnholdCompleteAndPostOnlyWhereThereIsSomethingToDo) {
+  CTspCall* call = PhoneCall();
+  SetState(call, LINECALLSTATE_IDLE);
+  ASSERT_EQ(g_TspLineMap.LineHold(kRequest, Handle(call)), static_cast<LONG>(kRequest));
+  SetState(call, LINECALLSTATE_CONNECTED);
+  ASSERT_EQ(g_TspLineMap.LineUnhold(kRequest + 1, Handle(call)), static_cast<LONG>(kRequest + 1));
+  ASSERT_EQ(g_TspLineMap.LineHold(kRequest + 2, Handle(call)), static_cast<LONG>(kRequest + 2));
+  ASSERT_EQ(tapi.Completions().size(), 3u);
+  for (const auto& completion : tapi.Completions()) EXPECT_EQ(completion.result, 0);
+  ASSERT_TRUE(TraceShows("        TspPort::OnHold call 0x0"));
+  const std::string log = trace.Log();
+  EXPECT_EQ(log.find("TspPort::OnHold call"), log.rfind("TspPort::OnHold call")) << "one hold went to the phone";
+  EXPECT_EQ(log.find("TspPort::OnUnhold"), std::string::npos);
+}
+
+TEST_F(CallRequests, DroppingAHeldCallIsRefusedAndAnIdleOneNeedsNoPhone) {
+  CTspCall* call = PhoneCall();
+  SetState(call, LINECALLSTATE_ONHOLDPENDTRANSFER);
+  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(call), nullptr, 0), static_cast<LONG>(LINEERR_INVALCALLSTATE));
+  EXPECT_TRUE(tapi.Completions().empty()) << "a synchronous failure is not completed";
+  EXPECT_NE(trace.Log().find("*** Unable to drop call: invalid call state <LINECALLSTATE_ONHOLDPENDTRANSFER>"),
+            std::string::npos);
+  SetState(call, LINECALLSTATE_UNKNOWN);
+  tapi.Clear();
+  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(call), nullptr, 0), static_cast<LONG>(kRequest));
+  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x1 0x0 0x0\n");
+  ASSERT_EQ(tapi.Completions().size(), 1u);
+  EXPECT_EQ(trace.Log().find("TspPort::OnDrop"), std::string::npos);
+}
+
+TEST_F(CallRequests, DroppingAWaitingCallRejectsItAtThePhone) {
+  Report(3, kFree, kFree);
+  Report(6, kFree, kFree);
+  Phone("A0301:10");
+  Report(6, 4, kFree);
+  CTspCall* waiting = Slot(2);
+  ASSERT_NE(waiting, nullptr);
+  ASSERT_EQ(line->m_dwNumActiveCalls, 2u);
+  tapi.Clear();
+  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(waiting), nullptr, 0), static_cast<LONG>(kRequest));
+  EXPECT_TRUE(TraceShows("        TspPort::OnReject reject call 0x0"));
+  EXPECT_EQ(waiting->m_dwCallState, LINECALLSTATE_IDLE);
+  EXPECT_EQ(line->m_dwNumActiveCalls, 1u);
+  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7002 0x1 0x0 0x0\n");
+  ASSERT_EQ(tapi.Completions().size(), 1u);
+  EXPECT_EQ(tapi.Completions()[0].requestId, kRequest);
+}
+
+TEST_F(CallRequests, DroppingACallTheFarEndLeftGoesBackToTheHeldOne) {
+  Report(3, kFree, kFree);
+  Report(6, kFree, kFree);
+  Report(7, 3, kFree);
+  Report(7, 6, kFree);
+  Phone("S10");
+  Report(7, 1, kFree);
+  CTspCall* left = Slot(2);
+  ASSERT_EQ(left->m_dwCallState, LINECALLSTATE_DISCONNECTED);
+  ASSERT_EQ(line->m_dwNumOnHoldPendCalls, 1u);
+  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(left), nullptr, 0), static_cast<LONG>(kRequest));
+  EXPECT_TRUE(TraceShows("        TspPort::OnUnhold call 0x0"));
+}
+
+TEST_F(CallRequests, TransferAndDigitsNeedADialableDestination) {
+  CTspCall* call = PhoneCall();
+  SetState(call, LINECALLSTATE_CONNECTED);
+  EXPECT_EQ(g_TspLineMap.LineBlindTransfer(kRequest, Handle(call), u"abc", 0), static_cast<LONG>(LINEERR_INVALADDRESS));
+  EXPECT_EQ(g_TspLineMap.LineBlindTransfer(kRequest, Handle(call), nullptr, 0), static_cast<LONG>(LINEERR_INVALADDRESS));
+  EXPECT_EQ(g_TspLineMap.LineBlindTransfer(kRequest, Handle(call), std::u16string(256, u'1').c_str(), 0),
+            static_cast<LONG>(LINEERR_INVALADDRESS));
+  EXPECT_EQ(g_TspLineMap.LineBlindTransfer(kRequest, Handle(call), u"+49 30 123", 0), 0);
+  EXPECT_TRUE(TraceShows("        TspPort::OnBlindTransfer transfer  call 0x0"));
+  EXPECT_EQ(call->m_strTransferTo, "4930123");
+  EXPECT_EQ(g_TspLineMap.LineGenerateDigits(Handle(call), 77, 0, u"12#", 0), 0);
+  EXPECT_TRUE(TraceShows("            TspPort::OnDial make  call 0x0"));
+}
+
+TEST_F(CallRequests, DialWaitsForDialToneThenGivesUp) {
+  CTspCall* call = PhoneCall();
+  SetState(call, LINECALLSTATE_UNKNOWN);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(g_TspLineMap.LineDial(kRequest, Handle(call), u"123", 0), static_cast<LONG>(LINEERR_INVALCALLSTATE));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+  EXPECT_NE(trace.Log().find("*** Unable to dial: invalid call state <LINECALLSTATE_UNKNOWN>"), std::string::npos);
+
+  SetState(call, LINECALLSTATE_DIALTONE);
+  EXPECT_EQ(g_TspLineMap.LineDial(kRequest, Handle(call), u"030,,,99", 0), static_cast<LONG>(kRequest));
+  EXPECT_EQ(call->m_strCalledNumber, "030");
+  EXPECT_EQ(call->m_strPostDial, "99");
+  EXPECT_TRUE(TraceShows("            TspPort::OnDial make  call 0x0"));
+}
+
+TEST_F(CallRequests, MakeCallRefusedLeavesNoCallBehind) {
+  LINECALLPARAMS params{};
+  params.dwTotalSize = sizeof params;
+  params.dwMediaMode = LINEMEDIAMODE_DATAMODEM;
+  HDRVCALL hdCall = reinterpret_cast<HDRVCALL>(0x1234);
+  const HTAPICALL htCall = reinterpret_cast<HTAPICALL>(0x7100);
+  EXPECT_EQ(g_TspLineMap.LineMakeCall(kRequest, hdLine, htCall, &hdCall, u"123", 0, &params),
+            static_cast<LONG>(LINEERR_INVALMEDIAMODE));
+  EXPECT_EQ(hdCall, reinterpret_cast<HDRVCALL>(0x1234));
+  EXPECT_TRUE(line->m_ActiveCalls.IsEmpty());
+  EXPECT_EQ(line->m_dwNumActiveCalls, 0u);
+
+  // The link is not connected in this suite: calls cannot be made yet.
+  EXPECT_EQ(g_TspLineMap.LineMakeCall(kRequest, hdLine, htCall, &hdCall, nullptr, 0, nullptr),
+            static_cast<LONG>(LINEERR_OPERATIONFAILED));
+  EXPECT_NE(trace.Log().find("      MakeCall to <?>\r\n*** Unable to make call: target port not connected!\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(line->m_ActiveCalls.IsEmpty());
+  EXPECT_EQ(g_TspLineMap.LineMakeCall(kRequest, reinterpret_cast<HDRVLINE>(0x99), htCall, &hdCall, nullptr, 0,
+                                      nullptr),
+            static_cast<LONG>(LINEERR_INVALLINEHANDLE));
+}
+
+class CallInformation : public CallModelTest {
+ protected:
+  // An incoming call from 12 to 34, connected to 5678.
+  CTspCall* ConnectedIncomingCall() {
+    Phone("A12:34");
+    Report(4, kFree, kFree);
+    Phone("V5678");
+    Report(6, kFree, kFree);
+    return Slot(1);
+  }
+};
+
+TEST_F(CallInformation, FixedPartAndNumbersLaidOutInOrder) {
+  CTspCall* call = ConnectedIncomingCall();
+  ASSERT_NE(call, nullptr);
+  alignas(8) unsigned char buffer[1024];
+  std::memset(buffer, 0xAA, sizeof buffer);
+  auto* info = reinterpret_cast<LINECALLINFO*>(buffer);
+  info->dwTotalSize = sizeof buffer;
+  info->dwCallStates = 0x10000;
+  ASSERT_EQ(g_TspLineMap.LineGetCallInfo(Handle(call), info), 0);
+  EXPECT_EQ(info->dwNeededSize, 324u + 6 + 6 + 10);
+  EXPECT_EQ(info->dwUsedSize, info->dwNeededSize);
+  EXPECT_EQ(info->dwCallID, 1u);
+  EXPECT_EQ(info->dwOrigin, LINECALLORIGIN_INBOUND);
+  EXPECT_EQ(info->dwMediaMode, LINEMEDIAMODE_INTERACTIVEVOICE);
+  EXPECT_EQ(info->dwBearerMode, LINEBEARERMODE_VOICE);
+  EXPECT_EQ(info->dwCallStates, 0x1F77Fu) << "OR-ed into what TAPI passed";
+  EXPECT_EQ(info->DialParams.dwDialPause, 1000u);
+  EXPECT_EQ(info->DialParams.dwWaitForDialtone, 3000u);
+  EXPECT_EQ(info->dwCallerIDFlags, LINECALLPARTYID_ADDRESS);
+  EXPECT_EQ(info->dwCallerIDOffset, 324u);
+  EXPECT_EQ(info->dwCallerIDSize, 6u);
+  EXPECT_EQ(info->dwCalledIDOffset, 330u);
+  EXPECT_EQ(info->dwConnectedIDOffset, 336u);
+  EXPECT_EQ(info->dwConnectedIDSize, 10u);
+  EXPECT_EQ(std::memcmp(buffer + 336, u"5678", 10), 0);
+  EXPECT_EQ(info->dwRedirectionIDFlags, LINECALLPARTYID_UNKNOWN);
+  EXPECT_EQ(info->dwAppSpecific, 0xAAAAAAAAu) << "TAPI's fields are left alone";
+}
+
+TEST_F(CallInformation, ASmallBufferGetsTheFixedPartAndTheSizeNeeded) {
+  CTspCall* call = ConnectedIncomingCall();
+  alignas(8) unsigned char buffer[400];
+  for (DWORD total : {324u, 330u, 335u}) {
+    std::memset(buffer, 0xAA, sizeof buffer);
+    auto* info = reinterpret_cast<LINECALLINFO*>(buffer);
+    info->dwTotalSize = total;
+    ASSERT_EQ(g_TspLineMap.LineGetCallInfo(Handle(call), info), 0);
+    EXPECT_EQ(info->dwNeededSize, 346u) << total;
+    EXPECT_EQ(info->dwCallerIDSize, total >= 330 ? 6u : 0u) << total;
+    EXPECT_EQ(info->dwCalledIDSize, 0u) << total;
+    EXPECT_EQ(info->dwConnectedIDSize, 0u) << total;
+    EXPECT_EQ(info->dwConnectedIDFlags, LINECALLPARTYID_ADDRESS) << "flags stay set";
+    for (std::size_t at = total; at < sizeof buffer; ++at) ASSERT_EQ(buffer[at], 0xAA) << "written past " << total;
+  }
+}
+
+TEST_F(CallInformation, NoCallerLeavesTheCallerFieldsAsPassed) {
+  Report(3, kFree, kFree);
+  alignas(8) unsigned char buffer[512];
+  std::memset(buffer, 0x5C, sizeof buffer);
+  auto* info = reinterpret_cast<LINECALLINFO*>(buffer);
+  info->dwTotalSize = sizeof buffer;
+  ASSERT_EQ(g_TspLineMap.LineGetCallInfo(Handle(Slot(1)), info), 0);
+  EXPECT_EQ(info->dwCallerIDFlags, 0x5C5C5C5Cu);
+  EXPECT_EQ(info->dwNeededSize, 324u);
+}
+
+TEST_F(CallInformation, StatusFeaturesFollowStateAndTheOtherCalls) {
+  Report(3, kFree, kFree);
+  CTspCall* call = Slot(1);
+  struct Row {
+    DWORD state;
+    DWORD active, held;
+    DWORD features, features2;
+  };
+  const Row rows[] = {
+      {LINECALLSTATE_IDLE, 0, 0, 0x80, 0},
+      {LINECALLSTATE_OFFERING, 1, 0, 0x85, 0},
+      {LINECALLSTATE_ACCEPTED, 1, 0, 0x84, 0},
+      {LINECALLSTATE_DIALTONE, 1, 0, 0x2C0, 0},
+      {LINECALLSTATE_DIALING, 1, 0, 0x2C0, 0},
+      {LINECALLSTATE_CONNECTED, 1, 0, 0x6000AC8, 0},
+      {LINECALLSTATE_CONNECTED, 1, 1, 0x4000AE8, 0xC0},
+      {LINECALLSTATE_ONHOLDPENDTRANSFER, 1, 1, 0xC000020, 0xC0},
+      {LINECALLSTATE_ONHOLD, 0, 1, 0xC000000, 0xC0},
+      {LINECALLSTATE_DISCONNECTED, 0, 0, 0x80, 0xC0},
+  };
+  for (const Row& row : rows) {
+    ASSERT_TRUE(g_TspLineMap.Lock(1000));
+    call->m_dwCallState = row.state;
+    call->m_dwCallStateMode = 0x20;
+    line->m_dwNumActiveCalls = row.active;
+    line->m_dwNumOnHoldPendCalls = row.held;
+    g_TspLineMap.Unlock();
+    LINECALLSTATUS status{};
+    status.dwTotalSize = sizeof status;
+    ASSERT_EQ(g_TspLineMap.LineGetCallStatus(Handle(call), &status), 0);
+    EXPECT_EQ(status.dwNeededSize, 56u);
+    EXPECT_EQ(status.dwCallState, row.state);
+    EXPECT_EQ(status.dwCallFeatures, row.features) << row.state;
+    EXPECT_EQ(status.dwCallFeatures2, row.features2) << row.state << " (unchanged unless the table says)";
+    EXPECT_EQ(status.dwCallStateMode, 0x20u);
+    EXPECT_EQ(status.dwCallPrivilege, LINECALLPRIVILEGE_OWNER);
+    EXPECT_GE(status.tStateEntryTime.wYear, 2024);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+#include "provider/frame_assembler.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Packets = std::vector<std::string>;
+
+std::string Binary(const std::string& payload, int length = -1) {
+  std::string frame = "\x02";
+  frame += static_cast<char>(length < 0 ? payload.size() : static_cast<std::size_t>(length));
+  frame += '\x14';
+  frame += payload;
+  frame += "\xA5\x5A";  // the trailer, skipped unread
+  return frame;
+}
+
+Packets Feed(CFrameAssembler& assembler, const std::string& bytes) {
+  Packets packets;
+  assembler.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+                 [&](const std::uint8_t* packet, std::size_t length) {
+                   packets.emplace_back(reinterpret_cast<const char*>(packet), length);
+                 });
+  return packets;
+}
+
+Packets FeedAll(const std::string& bytes) {
+  CFrameAssembler assembler;
+  return Feed(assembler, bytes);
+}
+
+struct FramingCase {
+  const char* name;
+  std::string input;
+  Packets expected;
+};
+
+class Framing : public ::testing::TestWithParam<FramingCase> {};
+
+TEST_P(Framing, CutsTheStreamIntoPackets) {
+  EXPECT_EQ(FeedAll(GetParam().input), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, Framing,
+    ::testing::Values(
+        FramingCase{"OkBetweenLineEnds", "\r\nOK\r\n", {"OK"}},
+        FramingCase{"OkNeedsItsCr", "OK\n", {}},
+        FramingCase{"BrokenOk", "OX", {}},
+        FramingCase{"Error", "ERROR\r\n", {"ERROR"}},
+        FramingCase{"ErrorKnownByItsThirdByte", "ERRR", {"ERROR", "ERROR"}},
+        FramingCase{"EchoOfAnswer", "ATA\r", {"ATA"}},
+        FramingCase{"EchoOfDial", "ATD0301234\r", {"ATD0301234"}},
+        FramingCase{"EchoCutByAControlByte", "ATD12\x01" "34\r", {}},
+        FramingCase{"NotAnEcho", "AX\r", {}},
+        FramingCase{"LongestEcho", "AT" + std::string(252, 'x') + "\r", {"AT" + std::string(252, 'x')}},
+        FramingCase{"TooLongAnEcho", "AT" + std::string(253, 'x') + "\r", {}},
+        FramingCase{"CausePacket", Binary("S10"), {"S10"}},
+        FramingCase{"CallStateReport", Binary("C\xFF\x03\xFF"), {"C\xFF\x03\xFF"}},
+        FramingCase{"IncomingCall", Binary("A0301234:10"), {"A0301234:10"}},
+        FramingCase{"LengthZeroTakesOneByte", Binary("X", 0), {"X"}},
+        FramingCase{"LongestPayload", Binary(std::string(255, 'G')), {std::string(255, 'G')}},
+        FramingCase{"WrongThirdByteAbandonsThePacket", "\x02\x03\x15S10", {}},
+        FramingCase{"AbandonedPacketIsScannedAsInput", "\x02\x03\x15OK\r", {"OK"}},
+        FramingCase{"ByteEndingAPatternIsNotAStart", "OOK\r", {}},
+        FramingCase{"TrailerIsSkippedNotRead", Binary("V12") + Binary("S11"), {"V12", "S11"}},
+        FramingCase{"ReplyAfterAPacket", "ATB\rOK\r\n" + Binary("C\xFF\xFF\xFF"), {"ATB", "OK", "C\xFF\xFF\xFF"}}),
+    [](const ::testing::TestParamInfo<FramingCase>& p) { return std::string(p.param.name); });
+
+TEST(FrameAssembler, APacketInPiecesIsTheSamePacket) {
+  const std::string stream = "ATD123\rOK\r\n" + Binary("C\x03\xFF\xFF") + "ERROR\r\n" + Binary("A12:34") +
+                             Binary("S11") + "OK\r";
+  const Packets whole = FeedAll(stream);
+  ASSERT_EQ(whole.size(), 7u);
+  for (std::size_t cut = 1; cut < stream.size(); ++cut) {
+    CFrameAssembler assembler;
+    Packets pieces = Feed(assembler, stream.substr(0, cut));
+    const Packets rest = Feed(assembler, stream.substr(cut));
+    pieces.insert(pieces.end(), rest.begin(), rest.end());
+    EXPECT_EQ(pieces, whole) << "cut at " << cut;
+  }
+}
+
+TEST(FrameAssembler, TrailerInTheNextReadAndWhatFollowsIt) {
+  CFrameAssembler assembler;
+  const std::string frame = Binary("S10");
+  EXPECT_EQ(Feed(assembler, frame.substr(0, 6)), Packets{"S10"});
+  EXPECT_EQ(assembler.GetState(), CFrameAssembler::State::InTrailer);
+  // The byte after the trailer starts the next packet.
+  EXPECT_EQ(Feed(assembler, frame.substr(6) + "\x02\x01\x14L??"), Packets{"L"});
+}
+
+// A megabyte of noise with valid packets mixed in: nothing crashes, and every
+// packet that begins while the assembler is idle (not cut by noise) comes out
+// exactly, as the only thing its bytes produce.
+TEST(FrameAssembler, NoiseNeverCutsAPacketThatStartsClean) {
+  std::mt19937 random(20261206);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> noiseLength(0, 300);
+  const std::vector<std::string> valid = {Binary("C\x01\xFF\xFF"), Binary("A030:10"), Binary("S11"), "OK\r",
+                                          "ATD0301234\r", Binary("G1,23"), Binary(std::string(200, 'V'))};
+  CFrameAssembler assembler;
+  std::size_t fed = 0;
+  std::size_t clean = 0;
+  std::size_t emitted = 0;
+  while (fed < (1u << 20)) {
+    std::string noise(static_cast<std::size_t>(noiseLength(random)), '\0');
+    for (char& c : noise) c = static_cast<char>(byte(random));
+    emitted += Feed(assembler, noise).size();
+    const std::string& packet = valid[static_cast<std::size_t>(byte(random)) % valid.size()];
+    const bool idle = assembler.GetState() == CFrameAssembler::State::Idle;
+    const Packets out = Feed(assembler, packet);
+    emitted += out.size();
+    if (idle) {
+      ++clean;
+      const std::string expected = packet[0] == '\x02' ? packet.substr(3, packet.size() - 5)
+                                                       : packet.substr(0, packet.size() - 1);
+      ASSERT_EQ(out, Packets{expected}) << "after " << fed << " bytes";
+      EXPECT_EQ(assembler.GetState(), CFrameAssembler::State::Idle);
+    }
+    fed += noise.size() + packet.size();
+  }
+  EXPECT_GT(clean, 1000u);
+  EXPECT_LT(emitted, fed / 2) << "every packet takes at least three bytes";
+}
+
+}  // namespace

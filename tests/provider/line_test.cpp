@@ -1,0 +1,175 @@
+// Lines in the line map: opening, closing, their calls' lives and counters.
+#include <gtest/gtest.h>
+
+#include "provider/tsp_line_map.h"
+#include "provider/tsp_provider.h"
+#include "tests/support/call_model_fixture.h"
+
+namespace {
+
+using testing_support::CallModelTest;
+using testing_support::FakeTapi;
+
+constexpr std::uint8_t kFree = 0xFF;
+constexpr DRV_REQUESTID kRequest = 0x61;
+
+class Lines : public CallModelTest {};
+
+TEST_F(Lines, OpenRefusesTheMapperIdAndASecondOpen) {
+  HDRVLINE hd = nullptr;
+  EXPECT_EQ(g_TspLineMap.LineOpen(0xFFFFFFFF, FakeTapi::LineHandle(), &hd, FakeTapi::EventProc),
+            static_cast<LONG>(LINEERR_LINEMAPPERFAILED));
+  EXPECT_EQ(hd, nullptr);
+  EXPECT_EQ(g_TspLineMap.GetLine(0xFFFFFFFF), nullptr);
+  EXPECT_EQ(g_TspLineMap.CreateDevice(0xFFFFFFFF), nullptr);
+  EXPECT_EQ(g_TspLineMap.LineOpen(0, FakeTapi::LineHandle(), &hd, FakeTapi::EventProc),
+            static_cast<LONG>(LINEERR_ALLOCATED));
+  EXPECT_EQ(hd, hdLine) << "the open line is handed back";
+  EXPECT_NE(trace.Log().find("ERROR: Open allredy opened line!\r\n"), std::string::npos);
+  EXPECT_EQ(g_TspLineMap.CountOpenLines(), 1u);
+}
+
+TEST_F(Lines, AQueriedDeviceExistsUntilItsLineIsClosed) {
+  CTspLine* created = g_TspLineMap.CreateDevice(3);
+  ASSERT_NE(created, nullptr);
+  EXPECT_EQ(g_TspLineMap.GetLine(3), created);
+  EXPECT_EQ(g_TspLineMap.CreateDevice(3), nullptr);
+  EXPECT_NE(trace.Log().find("CTspLineMap::CreateDevice(*) device 0x03 allredy exist!"), std::string::npos);
+  EXPECT_EQ(created->m_dwPermanentLineID, 0x00050003u);
+  EXPECT_EQ(g_TspLineMap.CountOpenLines(), 1u) << "queried is not open";
+  ASSERT_EQ(g_TspLineMap.LineClose(reinterpret_cast<HDRVLINE>(created)), 0);
+  EXPECT_EQ(g_TspLineMap.GetLine(3), nullptr);
+  EXPECT_FALSE(CTspLine::IsLive(created));
+  EXPECT_NE(g_TspLineMap.CreateDevice(3), nullptr) << "a later query makes a fresh one";
+}
+
+TEST_F(Lines, AFourthCallIsRefused) {
+  Report(3, 3, 3);
+  ASSERT_EQ(line->m_dwNumActiveCalls, 3u);
+  HDRVCALL hd = nullptr;
+  EXPECT_EQ(g_TspLineMap.LineMakeCall(kRequest, hdLine, reinterpret_cast<HTAPICALL>(0x7200), &hd, u"1", 0, nullptr),
+            static_cast<LONG>(LINEERR_CALLUNAVAIL));
+  EXPECT_EQ(g_TspLineMap.LineSetupTransfer(kRequest, Handle(Slot(1)), reinterpret_cast<HTAPICALL>(0x7201), &hd,
+                                           nullptr),
+            static_cast<LONG>(LINEERR_CALLUNAVAIL));
+  EXPECT_EQ(hd, nullptr);
+}
+
+TEST_F(Lines, NoSecondCallWhileOneIsConnected) {
+  Report(3, kFree, kFree);
+  Report(6, kFree, kFree);
+  HDRVCALL hd = nullptr;
+  EXPECT_EQ(g_TspLineMap.LineMakeCall(kRequest, hdLine, reinterpret_cast<HTAPICALL>(0x7200), &hd, u"1", 0, nullptr),
+            static_cast<LONG>(LINEERR_CALLUNAVAIL));
+  EXPECT_EQ(line->m_dwNumActiveCalls, 1u);
+}
+
+TEST_F(Lines, ClosingAnOfferedCallNobodyAnsweredLeavesItRinging) {
+  Phone("A12:34");
+  Report(4, kFree, kFree);
+  CTspCall* offered = Slot(1);
+  ASSERT_EQ(g_TspLineMap.LineCloseCall(Handle(offered)), 0);
+  EXPECT_EQ(Slot(1), offered) << "still the phone's";
+  EXPECT_EQ(offered->m_htCall, nullptr);
+  EXPECT_EQ(trace.Log().find("TspPort::OnOnhook"), std::string::npos) << "the line is not idle";
+  tapi.Clear();
+  Report(kFree, kFree, kFree);
+  EXPECT_TRUE(tapi.Events().empty()) << "a call without TAPI handle goes silently";
+  EXPECT_FALSE(CTspCall::IsLive(offered));
+}
+
+TEST_F(Lines, ClosingTheLastCallResetsTheCountersAndHangsUp) {
+  Report(3, kFree, kFree);
+  Report(1, kFree, kFree);
+  CTspCall* call = Slot(1);
+  ASSERT_TRUE(g_TspLineMap.Lock(1000));
+  line->m_dwNumOnHoldCalls = 2;
+  g_TspLineMap.Unlock();
+  ASSERT_EQ(g_TspLineMap.LineCloseCall(Handle(call)), 0);
+  EXPECT_EQ(line->m_dwNumActiveCalls, 0u);
+  EXPECT_EQ(line->m_dwNumOnHoldCalls, 0u);
+  EXPECT_TRUE(line->m_ActiveCalls.IsEmpty());
+  EXPECT_TRUE(TraceShows("        TspPort::OnOnhook droping call 0x00\r\n"));
+}
+
+TEST_F(Lines, ClosingAControlledCallInProgressDropsItOnce) {
+  Report(3, kFree, kFree);
+  Phone("A1:2");
+  Report(3, 4, kFree);
+  CTspCall* first = Slot(1);
+  CTspCall* second = Slot(2);
+  ASSERT_TRUE(g_TspLineMap.Lock(1000));
+  first->m_bControlled = 1;
+  g_TspLineMap.Unlock();
+  ASSERT_EQ(line->m_dwNumActiveCalls, 2u);
+  tapi.Clear();
+  ASSERT_EQ(g_TspLineMap.LineCloseCall(Handle(first)), 0);
+  EXPECT_TRUE(TraceShows("            TspPort::OnDrop droping call 0x0"));
+  EXPECT_EQ(line->m_dwNumActiveCalls, 1u) << "counted off once";
+  EXPECT_TRUE(tapi.Events().empty()) << "no events for a handle TAPI gave up";
+  EXPECT_EQ(Slot(2), second);
+}
+
+TEST_F(Lines, AFreedSlotMakesTheCallIdleOnceAndKeepsItForTapi) {
+  Report(3, kFree, kFree);
+  CTspCall* call = Slot(1);
+  tapi.Clear();
+  Report(kFree, kFree, kFree);
+  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x1 0x0 0x4\n");
+  EXPECT_EQ(line->m_ClosedCalls.Contains(call), call);
+
+  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(call), nullptr, 0), static_cast<LONG>(kRequest));
+  EXPECT_EQ(g_TspLineMap.LineHold(kRequest, Handle(call)), static_cast<LONG>(LINEERR_INVALCALLSTATE));
+  EXPECT_EQ(g_TspLineMap.LineUnhold(kRequest, Handle(call)), static_cast<LONG>(LINEERR_INVALCALLSTATE));
+  ASSERT_EQ(tapi.Completions().size(), 1u) << "only the drop was accepted";
+
+  // A call dropped first is idle already: freeing its slot says nothing more.
+  Report(3, kFree, kFree);
+  CTspCall* next = Slot(1);
+  ASSERT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(next), nullptr, 0), static_cast<LONG>(kRequest));
+  tapi.Clear();
+  Report(kFree, kFree, kFree);
+  EXPECT_TRUE(tapi.EventsOf(LINE_CALLSTATE).empty());
+}
+
+TEST_F(Lines, RequestsForHandlesNobodyOwnsAreRefused) {
+  const auto bogus = reinterpret_cast<HDRVCALL>(0x4242);
+  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, bogus, nullptr, 0), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
+  EXPECT_EQ(g_TspLineMap.LineHold(kRequest, bogus), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
+  EXPECT_EQ(g_TspLineMap.LineAnswer(kRequest, bogus, nullptr, 0), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
+  EXPECT_EQ(g_TspLineMap.LineDial(kRequest, bogus, u"1", 0), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
+  LINECALLSTATUS status{};
+  EXPECT_EQ(g_TspLineMap.LineGetCallStatus(bogus, &status), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
+  EXPECT_EQ(g_TspLineMap.LineCloseCall(bogus), 0);
+  EXPECT_TRUE(tapi.Completions().empty());
+  DWORD address = 7;
+  Report(3, kFree, kFree);
+  EXPECT_EQ(g_TspLineMap.LineGetCallAddressID(Handle(Slot(1)), &address), 0);
+  EXPECT_EQ(address, 0u);
+}
+
+TEST_F(Lines, ConsultationCallWaitsForThePhonesNextSetup) {
+  Report(3, kFree, kFree);
+  Report(6, kFree, kFree);
+  CTspCall* active = Slot(1);
+  HDRVCALL consult = nullptr;
+  const auto htConsult = reinterpret_cast<HTAPICALL>(0x7300);
+  ASSERT_EQ(g_TspLineMap.LineSetupTransfer(kRequest, Handle(active), htConsult, &consult, nullptr),
+            static_cast<LONG>(kRequest));
+  ASSERT_NE(consult, nullptr);
+  EXPECT_EQ(line->m_dwNumActiveCalls, 2u);
+  EXPECT_TRUE(TraceShows("        TspPort::OnHold call 0x0"));
+  tapi.Clear();
+  Report(7, 3, kFree);
+  EXPECT_EQ(Slot(2), reinterpret_cast<CTspCall*>(consult));
+  EXPECT_EQ(tapi.Describe(),
+            "CALLSTATE 7001 0x2000 0x0 0x0\n"
+            "CALLSTATE 7300 0x8 0x20 0x4\n");
+}
+
+TEST_F(Lines, ConfigurationChangeTellsOpenLines) {
+  g_TspLineMap.NotifyCapsChange();
+  EXPECT_EQ(tapi.Describe(), "LINEDEVSTATE 0 0x100000 0x0 0x0\n");
+}
+
+}  // namespace
