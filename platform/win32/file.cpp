@@ -5,7 +5,10 @@
 namespace platform {
 
 bool AppendToFileExclusive(const std::string& path, const void* data, std::size_t size) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Readers are let in: someone viewing the log must not make texts get lost.
+  // Other writers are not.
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool ok = SetFilePointer(file, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER;
   const char* bytes = static_cast<const char*>(data);
