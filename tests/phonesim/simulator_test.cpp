@@ -1,0 +1,357 @@
+// The simulator on a real pseudo-terminal, seen from the provider's end of it.
+#include "tools/phonesim/simulator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "tests/phonesim/provider_end.h"
+#include "tests/support/test_support.h"
+#include "tools/phonesim/transmitter.h"
+
+namespace phonesim_test {
+namespace {
+
+using phonesim::FarEndPlan;
+using phonesim::Peer;
+using phonesim::Simulator;
+using phonesim::Slots;
+using testing_support::WaitFor;
+using Items = std::vector<Item>;
+using Milliseconds = std::chrono::milliseconds;
+
+constexpr unsigned char kFree = phonesim::kFree;
+
+class LineTest : public ::testing::Test {
+ protected:
+  LineTest() : env_("K482_DOSDEVICES", dir_.path().string()) {}
+
+  void SetUp() override {
+    phonesim::Options options;
+    options.link = dir_.File("com3");
+    simulator_ = std::make_unique<Simulator>(options);
+    const phonesim::Status started = simulator_->Start();
+    ASSERT_TRUE(started) << started.message;
+    phonesim::Timings timings;
+    timings.setup = 20ms;
+    timings.release = 60ms;
+    simulator_->SetTimings(timings);
+    FarEndPlan plan;
+    plan.delay = 40ms;
+    simulator_->SetFarEnd(plan);
+    ASSERT_EQ(provider_.Open(), 0u);
+    ASSERT_TRUE(simulator_->WaitForPeer(Peer::kOpen, 5s));
+  }
+
+  std::vector<std::string> Packets(std::size_t count) {
+    std::vector<std::string> packets;
+    while (packets.size() < count) {
+      const std::optional<std::string> packet = provider_.NextPacket();
+      if (!packet) break;
+      packets.push_back(*packet);
+    }
+    return packets;
+  }
+
+  // An outgoing call in slot 1 that the far end has answered, its packets read.
+  void ConnectOutgoing() {
+    provider_.Send("ATD0301234");
+    for (;;) {
+      const std::optional<std::string> packet = provider_.NextPacket();
+      ASSERT_TRUE(packet) << "the call never connected";
+      if (*packet == Report(phonesim::kConnected, kFree, kFree)) return;
+    }
+  }
+
+  testing_support::TempDir dir_;
+  testing_support::ScopedEnv env_;
+  std::unique_ptr<Simulator> simulator_;
+  ProviderEnd provider_;
+};
+
+TEST_F(LineTest, EchoesEveryLineThenAnswersOkOrError) {
+  const struct {
+    const char* line;
+    const char* result;
+  } kCases[] = {{"AT", "OK"},        {"at", "OK"},     {"ATH", "OK"},     {"ATR", "OK"},
+                {"ATK", "OK"},       {"ATJ", "OK"},    {"ATT", "OK"},     {"ATX", "ERROR"},
+                {"ATD12a", "ERROR"}, {"ATV", "ERROR"}, {"ATA5", "ERROR"}, {"HELLO", "ERROR"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.line);
+    provider_.Send(c.line);
+    EXPECT_EQ(provider_.UntilResult(), (Items{Line(c.line), Line(c.result)}));
+  }
+  EXPECT_EQ(simulator_->SlotStates(), phonesim::kAllFree) << "none of them had a call to act on";
+}
+
+TEST_F(LineTest, OverlongCommandLineIsAnsweredError) {
+  const std::string line = "ATD" + std::string(300, '1');
+  provider_.SendAtOnce(line + "\r");
+  const Items items = provider_.UntilResult();
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0], Line(line.substr(0, phonesim::kMaxCommandLine)));
+  EXPECT_EQ(items[1], Line("ERROR"));
+  EXPECT_EQ(simulator_->SlotStates(), phonesim::kAllFree);
+}
+
+TEST_F(LineTest, ConnectIsAnsweredWithAReportOfTheSlots) {
+  provider_.Send("ATB");
+  EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATB"), Line("OK")}));
+  EXPECT_EQ(provider_.Next(), Packet(Report(kFree, kFree, kFree)));
+}
+
+TEST_F(LineTest, OutgoingCallGoesThroughSetupAndDialingToConnected) {
+  provider_.Send("ATD0301234");
+  EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATD0301234"), Line("OK")}));
+  EXPECT_EQ(Packets(4), (std::vector<std::string>{Report(3, kFree, kFree), Report(5, kFree, kFree), "V0301234",
+                                                  Report(6, kFree, kFree)}));
+  EXPECT_EQ(simulator_->CallIn(1).number, "0301234");
+}
+
+TEST_F(LineTest, FarEndAnswersOnCommandWithTheNumberGiven) {
+  simulator_->SetFarEnd({FarEndPlan::Mode::kManual, 0ms, {}});
+  provider_.Send("ATD0301234");
+  EXPECT_EQ(Packets(2), (std::vector<std::string>{Report(3, kFree, kFree), Report(5, kFree, kFree)}));
+  ASSERT_TRUE(simulator_->FarEndAnswer(0, "0309876"));
+  EXPECT_EQ(Packets(2), (std::vector<std::string>{"V0309876", Report(6, kFree, kFree)}));
+}
+
+TEST_F(LineTest, FarEndRefusalSendsItsCauseBeforeTheDisconnectThenFreesTheSlot) {
+  const struct {
+    FarEndPlan::Mode mode;
+    const char* cause;
+  } kCases[] = {
+      {FarEndPlan::Mode::kBusy, "11"}, {FarEndPlan::Mode::kUnreachable, "12"}, {FarEndPlan::Mode::kUnallocated, "01"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.cause);
+    simulator_->SetFarEnd({c.mode, 20ms, {}});
+    provider_.Send("ATD0301234");
+    EXPECT_EQ(Packets(6), (std::vector<std::string>{Report(3, kFree, kFree), Report(5, kFree, kFree),
+                                                    std::string("S") + c.cause, Report(1, kFree, kFree),
+                                                    std::string("L1") + c.cause, Report(kFree, kFree, kFree)}));
+  }
+}
+
+TEST_F(LineTest, IncomingCallSendsItsNumbersBeforeTheOfferAndIsAnswered) {
+  ASSERT_TRUE(simulator_->Ring("0301234", "10"));
+  EXPECT_EQ(Packets(2), (std::vector<std::string>{"A0301234:10", Report(4, kFree, kFree)}));
+  provider_.Send("ATA");
+  EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATA"), Line("OK")}));
+  EXPECT_EQ(provider_.NextPacket(), Report(6, kFree, kFree));
+}
+
+TEST_F(LineTest, ChargeReportsAreFramedWithLengthMarkerAndTrailer) {
+  ASSERT_NO_FATAL_FAILURE(ConnectOutgoing());
+  for (const std::string text : {"12", "1,23", "0.065"}) {
+    SCOPED_TRACE(text);
+    const std::size_t before = provider_.raw().size();
+    ASSERT_TRUE(simulator_->Charge(1, text));
+    EXPECT_EQ(provider_.NextPacket(), "G" + text);
+    const std::string payload = "G" + text;
+    unsigned sum = 0;
+    for (const char c : payload) sum += static_cast<unsigned char>(c);
+    const std::string frame = std::string{'\x02', static_cast<char>(payload.size()), '\x14'} + payload +
+                              static_cast<char>(sum & 0xFF) + '\x03';
+    EXPECT_EQ(provider_.raw().substr(before), frame);
+  }
+}
+
+TEST_F(LineTest, HoldAndRetrieveAreOneToggleCommand) {
+  ASSERT_NO_FATAL_FAILURE(ConnectOutgoing());
+  for (const unsigned char expected : {phonesim::kHeld, phonesim::kConnected, phonesim::kHeld, phonesim::kConnected}) {
+    provider_.Send("ATR");
+    EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATR"), Line("OK")}));
+    EXPECT_EQ(provider_.NextPacket(), Report(expected, kFree, kFree));
+  }
+}
+
+TEST_F(LineTest, BlindTransferHandsTheCallOverAndFreesItsSlotWithNormalClearing) {
+  ASSERT_NO_FATAL_FAILURE(ConnectOutgoing());
+  provider_.Send("ATV0309999");
+  EXPECT_EQ(Packets(4),
+            (std::vector<std::string>{"S10", Report(1, kFree, kFree), "L110", Report(kFree, kFree, kFree)}));
+  const std::vector<phonesim::Call> ended = simulator_->EndedCalls();
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].transferredTo, "0309999");
+}
+
+TEST_F(LineTest, DigitsDuringAConnectedCallAreDtmfAndChangeNoSlot) {
+  ASSERT_NO_FATAL_FAILURE(ConnectOutgoing());
+  provider_.Send("ATD123");
+  provider_.Send("AT");
+  EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATD123"), Line("OK")}));
+  EXPECT_EQ(provider_.UntilResult(), (Items{Line("AT"), Line("OK")})) << "no report in between";
+  EXPECT_EQ(simulator_->CallIn(1).dtmf, "123");
+}
+
+TEST_F(LineTest, SplitOrGarbledOutputStillDecodesToTheSamePackets) {
+  struct Case {
+    const char* name;
+    std::function<void(Simulator&)> fault;
+    std::string expectRaw;    // bytes that must be on the line
+    Milliseconds reportSpan;  // the report's 9 bytes spread over at least this
+  };
+  const Case kCases[] = {
+      // 8 pauses of 30 ms inside the report; half of that survives any scheduling.
+      {"one byte at a time", [](Simulator& s) { s.SetSplit(1, 30ms); }, {}, 120ms},
+      {"two bytes at a time", [](Simulator& s) { s.SetSplit(2, 10ms); }, {}, 0ms},
+      {"garbage before every packet", [](Simulator& s) { s.SetGarbage(true); }, phonesim::GarbageBurst(), 0ms},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    simulator_->SetSplit(0, 0ms);
+    simulator_->SetGarbage(false);
+    c.fault(*simulator_);
+    const std::size_t before = provider_.raw().size();
+    provider_.Send("ATB");
+    EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATB"), Line("OK")}));
+    EXPECT_EQ(provider_.NextPacket(), Report(kFree, kFree, kFree));
+    EXPECT_NE(provider_.raw().find(c.expectRaw, before), std::string::npos);
+    const auto& arrivals = provider_.arrivals();
+    ASSERT_GE(arrivals.size(), 9u);
+    EXPECT_GE(arrivals.back() - arrivals[arrivals.size() - 9], c.reportSpan);
+  }
+}
+
+TEST_F(LineTest, BrokenMarkerSpoilsOnlyItsOwnPacket) {
+  simulator_->CorruptNextMarker();
+  simulator_->SendPacket("S11");
+  simulator_->SendReport();
+  EXPECT_EQ(provider_.NextPacket(), Report(kFree, kFree, kFree));
+  EXPECT_EQ(provider_.brokenFrames(), 1u);
+  EXPECT_NE(provider_.raw().find("\x02\x03\x15S11"), std::string::npos);
+}
+
+TEST_F(LineTest, WrongLengthByteIsOffByWhatWasAskedForOneFrame) {
+  for (const int delta : {1, -1, 3}) {
+    SCOPED_TRACE(delta);
+    simulator_->CorruptNextLength(delta);
+    simulator_->SendPacket("S11");
+    simulator_->SendPacket("S11");
+    const std::string broken = std::string{'\x02', static_cast<char>(3 + delta), '\x14'} + "S11";
+    const std::string whole = std::string{'\x02', '\x03', '\x14'} + "S11";
+    EXPECT_TRUE(provider_.ReceiveUntil(broken + phonesim::Frame("S11").substr(6) + whole));
+  }
+}
+
+TEST_F(LineTest, LongEchoIsPaddedBeyondWhatAReaderKeeps) {
+  simulator_->SetLongEcho(true);
+  provider_.Send("AT");
+  const Items items = provider_.UntilResult();
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].bytes.substr(0, 2), "AT");
+  EXPECT_GT(items[0].bytes.size(), 255u);
+  EXPECT_EQ(items[1], Line("OK"));
+}
+
+TEST_F(LineTest, SilentPhoneHearsCommandsButNeitherAnswersNorActs) {
+  simulator_->SetSilent(true);
+  provider_.Send("ATB");
+  provider_.Send("ATD0301234");
+  const std::optional<phonesim::CommandLine> heard = simulator_->WaitForCommand("ATD0301234", 5s);
+  ASSERT_TRUE(heard);
+  EXPECT_FALSE(heard->actedOn);
+  EXPECT_EQ(simulator_->SlotStates(), phonesim::kAllFree);
+  simulator_->SetSilent(false);
+  provider_.Send("AT");
+  EXPECT_EQ(provider_.Next(), Line("AT")) << "something was sent while silent";
+}
+
+TEST_F(LineTest, PulledCableLosesEverythingBothWaysWhileTheCallGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(ConnectOutgoing());
+  simulator_->Unplug();
+  provider_.Send("ATR");
+  ASSERT_TRUE(WaitFor([&] {
+    const auto log = simulator_->ReceivedBytes();
+    return std::count_if(log.begin(), log.end(), [](const phonesim::ReceivedByte& b) { return b.lost; }) == 4;
+  }));
+  EXPECT_TRUE(simulator_->Charge(1, "5")) << "the network goes on";
+  simulator_->Plug();
+  provider_.Send("AT");
+  EXPECT_EQ(provider_.Next(), Line("AT")) << "something was sent while unplugged";
+  EXPECT_EQ(simulator_->SlotStates(), (Slots{phonesim::kConnected, kFree, kFree})) << "ATR reached the phone";
+  simulator_->SendReport();
+  EXPECT_EQ(provider_.NextPacket(), Report(phonesim::kConnected, kFree, kFree));
+}
+
+TEST_F(LineTest, ByteLogTimesShowTheWritersPauses) {
+  const std::size_t before = simulator_->ReceivedBytes().size();
+  constexpr int kLines = 5;
+  for (int i = 0; i < kLines; ++i) provider_.Send("ATH");
+  const std::size_t total = before + 4 * kLines;
+  ASSERT_TRUE(WaitFor([&] { return simulator_->ReceivedBytes().size() >= total; }));
+  const std::vector<phonesim::ReceivedByte> log = simulator_->ReceivedBytes();
+  std::vector<Milliseconds> afterByte;
+  std::vector<Milliseconds> afterLineEnd;
+  for (std::size_t i = before + 1; i < total; ++i) {
+    const auto gap = std::chrono::duration_cast<Milliseconds>(log[i].at - log[i - 1].at);
+    ASSERT_GE(gap.count(), 0);
+    (log[i - 1].value == '\r' ? afterLineEnd : afterByte).push_back(gap);
+  }
+  // A reader woken late merges a byte into the next read now and then, which
+  // moves single gaps but not the middle of them.
+  const auto median = [](std::vector<Milliseconds> gaps) {
+    std::sort(gaps.begin(), gaps.end());
+    return gaps[gaps.size() / 2];
+  };
+  EXPECT_GE(median(afterByte), 12ms);
+  EXPECT_GE(median(afterLineEnd), 35ms);
+  EXPECT_GE(median(afterLineEnd) - median(afterByte), 15ms);
+}
+
+TEST_F(LineTest, ProviderClosingAndReopeningThePortIsSurvived) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    provider_.Close();
+    ASSERT_TRUE(simulator_->WaitForPeer(Peer::kClosed, 5s));
+    ASSERT_EQ(provider_.Open(), 0u);
+    ASSERT_TRUE(simulator_->WaitForPeer(Peer::kOpen, 5s));
+    provider_.Send("ATB");
+    EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATB"), Line("OK")}));
+    EXPECT_EQ(provider_.NextPacket(), Report(kFree, kFree, kFree));
+  }
+}
+
+TEST_F(LineTest, ClosedPortIsWatchedWithoutSpinning) {
+  provider_.Close();
+  ASSERT_TRUE(simulator_->WaitForPeer(Peer::kClosed, 5s));
+  const std::clock_t cpuBefore = std::clock();
+  // Not a wait for an event: the window over which the reader's processor time is taken.
+  std::this_thread::sleep_for(400ms);
+  const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+  EXPECT_LT(cpuMs, 200.0) << "a reader spinning on the hung-up master burns the whole window";
+  EXPECT_EQ(simulator_->PeerState(), Peer::kClosed);
+}
+
+TEST(LinkTest, PointsAtTheSlaveWhileRunningAndGoesWithStop) {
+  testing_support::TempDir dir;
+  const std::string link = dir.File("com7");
+  std::filesystem::create_symlink("/nonexistent/pts/99", link);  // left behind by an earlier run
+  phonesim::Options options;
+  options.link = link;
+  Simulator simulator(options);
+  const phonesim::Status started = simulator.Start();
+  ASSERT_TRUE(started) << started.message;
+  EXPECT_EQ(std::filesystem::read_symlink(link).string(), simulator.PeerPath());
+  simulator.Stop();
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST(LinkTest, AnythingButALinkIsLeftAloneAndTheStartRefused) {
+  testing_support::TempDir dir;
+  const std::string path = dir.File("com7");
+  testing_support::WriteFile(path, "precious");
+  phonesim::Options options;
+  options.link = path;
+  Simulator simulator(options);
+  EXPECT_FALSE(simulator.Start());
+  EXPECT_EQ(testing_support::ReadFile(path), "precious");
+}
+
+}  // namespace
+}  // namespace phonesim_test

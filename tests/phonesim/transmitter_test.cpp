@@ -1,0 +1,65 @@
+#include "tools/phonesim/transmitter.h"
+
+#include <gtest/gtest.h>
+
+namespace phonesim {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Joined(const std::vector<Piece>& pieces) {
+  std::string bytes;
+  for (const Piece& piece : pieces) bytes += piece.bytes;
+  return bytes;
+}
+
+TEST(TransmitterTest, FrameCarriesLengthMarkerPayloadAndTrailer) {
+  const std::string payload = "C\x06\xFF\xFF";
+  // 'C' + 6 + 255 + 255 = 0x247: the trailer keeps the low byte, then ETX.
+  EXPECT_EQ(Frame(payload), std::string("\x02\x04\x14"
+                                        "C\x06\xFF\xFF\x47\x03",
+                                        9));
+  EXPECT_EQ(Frame(std::string(300, '9')).substr(1, 1), "\xFF") << "cut to what a length byte can say";
+}
+
+TEST(TransmitterTest, SplitCutsMessagesIntoPacedPiecesThatJoinUpAgain) {
+  const std::string frame = Frame("A0301234:10");
+  for (const std::size_t size : {1u, 2u, 5u, 100u}) {
+    SCOPED_TRACE(size);
+    WireFaults faults;
+    faults.splitBytes = size;
+    faults.splitPause = 25ms;
+    const std::vector<Piece> pieces = Encode(Message::Packet("A0301234:10"), faults);
+    EXPECT_EQ(Joined(pieces), frame);
+    EXPECT_EQ(pieces.size(), (frame.size() + size - 1) / size);
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      EXPECT_LE(pieces[i].bytes.size(), size);
+      EXPECT_EQ(pieces[i].pauseAfter, i + 1 < pieces.size() ? 25ms : 0ms) << "between pieces only";
+    }
+  }
+}
+
+TEST(TransmitterTest, OneShotFaultsSpoilOnlyTheNextPacket) {
+  WireFaults faults;
+  faults.badMarkerNext = true;
+  faults.badLengthNext = 2;
+  EXPECT_EQ(Joined(Encode(Message::Text("OK\r\n"), faults)), "OK\r\n") << "text lines are not packets";
+  const std::string broken = Joined(Encode(Message::Packet("S11"), faults));
+  EXPECT_EQ(broken.substr(0, 3), std::string("\x02\x05\x15", 3));
+  EXPECT_EQ(Joined(Encode(Message::Packet("S11"), faults)), Frame("S11"));
+}
+
+TEST(TransmitterTest, GarbageStartsNothingAReaderLooksForAndPrecedesEveryPacket) {
+  const std::string burst = GarbageBurst();
+  EXPECT_EQ(burst.find_first_of(std::string("\x02"
+                                            "AEO",
+                                            4)),
+            std::string::npos);
+  WireFaults faults;
+  faults.garbage = true;
+  EXPECT_EQ(Joined(Encode(Message::Packet("C\xFF\xFF\xFF"), faults)), burst + Frame("C\xFF\xFF\xFF"));
+  EXPECT_EQ(Joined(Encode(Message::Text("OK\r\n"), faults)), "OK\r\n");
+}
+
+}  // namespace
+}  // namespace phonesim
