@@ -22,4 +22,8 @@ class LoadedModule {
   void* handle_ = nullptr;
 };
 
+// An icon resource of a loaded module (its instance handle), or null. Linux
+// modules carry no icon resources.
+void* LoadModuleIcon(void* instance, int resourceId);
+
 }  // namespace platform

@@ -320,6 +320,7 @@ int CTspCall::GetCallInfo(LINECALLINFO* info) {
                &info->dwConnectedIDOffset);
   info->dwRedirectionIDFlags = m_dwRedirectionIDFlags;
   info->dwRedirectingIDFlags = m_dwRedirectingIDFlags;
+  AppendChargingInfo(info);
   m_Lock.Unlock();
   return 0;
 }

@@ -91,6 +91,8 @@ class CTspCall {
   SYSTEMTIME m_tStateTime;
 
  private:
+  // The charging record, rendered in the call's charging format, as a variable part.
+  void AppendChargingInfo(LINECALLINFO* callInfo);
   bool Post(std::uint32_t message, std::uintptr_t wParam);
   LONG Refuse(const char* what) const;
   void SendIdle(DRV_REQUESTID requestId);

@@ -53,6 +53,12 @@ class CTspLine {
   // The phone freed the call's slot.
   LONG RemoveCall(CTspCall* call);
   void ResetCallCounts();
+
+  // Capabilities and status, filled up to the fixed size of the caller's version.
+  LONG TspiLineGetDevCaps(DWORD tspiVersion, LINEDEVCAPS* devCaps);
+  LONG TspiLineGetAddressCaps(DWORD deviceId, DWORD addressId, LINEADDRESSCAPS* addressCaps);
+  LONG GetAddressStatus(LINEADDRESSSTATUS* addressStatus);
+  LONG GetLineDevStatus(LINEDEVSTATUS* devStatus);
   DWORD CountedCalls() const { return m_dwNumActiveCalls + m_dwNumOnHoldCalls + m_dwNumOnHoldPendCalls; }
 
   DWORD m_dwTargetId = 0;

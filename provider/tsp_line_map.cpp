@@ -91,11 +91,6 @@ CTspLine* CTspLineMap::OwningLine(const void* hdCall, CTspCall** call) {
   return nullptr;
 }
 
-bool CTspLineMap::HasLine(const CTspLine* line) {
-  MapLock lock(this, kShortLockMs);
-  return lock && FindByHandle(line) != nullptr;
-}
-
 CTspLine* CTspLineMap::GetLine(DWORD deviceId) {
   MapLock lock(this, kShortLockMs);
   if (!lock) return nullptr;
@@ -302,6 +297,38 @@ LONG CTspLineMap::LineGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS callStatus
   CTspLine* line = OwningLine(hdCall, &call);
   if (line == nullptr) return Error(LINEERR_INVALCALLHANDLE);
   return line->GetCallStatus(call, callStatus);
+}
+
+LONG CTspLineMap::LineGetAddressCaps(DWORD deviceId, DWORD addressId, DWORD, DWORD, LPLINEADDRESSCAPS addressCaps) {
+  MapLock lock(this, kShortLockMs);
+  if (!lock) return Error(LINEERR_OPERATIONFAILED);
+  const auto found = m_Lines.find(deviceId);
+  if (found == m_Lines.end()) return Error(LINEERR_BADDEVICEID);
+  return found->second->TspiLineGetAddressCaps(deviceId, addressId, addressCaps);
+}
+
+LONG CTspLineMap::LineGetDevCaps(DWORD deviceId, DWORD tspiVersion, DWORD, LPLINEDEVCAPS devCaps) {
+  MapLock lock(this, kShortLockMs);
+  if (!lock) return Error(LINEERR_OPERATIONFAILED);
+  const auto found = m_Lines.find(deviceId);
+  if (found == m_Lines.end()) return Error(LINEERR_BADDEVICEID);
+  return found->second->TspiLineGetDevCaps(tspiVersion, devCaps);
+}
+
+LONG CTspLineMap::LineGetAddressStatus(HDRVLINE hdLine, DWORD, LPLINEADDRESSSTATUS addressStatus) {
+  MapLock lock(this, kShortLockMs);
+  if (!lock) return Error(LINEERR_OPERATIONFAILED);
+  CTspLine* line = FindByHandle(hdLine);
+  if (line == nullptr) return Error(LINEERR_INVALLINEHANDLE);
+  return line->GetAddressStatus(addressStatus);
+}
+
+LONG CTspLineMap::LineGetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS devStatus) {
+  MapLock lock(this, kShortLockMs);
+  if (!lock) return Error(LINEERR_OPERATIONFAILED);
+  CTspLine* line = FindByHandle(hdLine);
+  if (line == nullptr) return Error(LINEERR_INVALLINEHANDLE);
+  return line->GetLineDevStatus(devStatus);
 }
 
 DWORD CTspLineMap::CountOpenLines() {

@@ -60,6 +60,11 @@ class CTspLineMap {
   LONG LineGetCallAddressID(HDRVCALL hdCall, LPDWORD addressId);
   LONG LineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO callInfo);
   LONG LineGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS callStatus);
+  LONG LineGetAddressCaps(DWORD deviceId, DWORD addressId, DWORD tspiVersion, DWORD extVersion,
+                          LPLINEADDRESSCAPS addressCaps);
+  LONG LineGetDevCaps(DWORD deviceId, DWORD tspiVersion, DWORD extVersion, LPLINEDEVCAPS devCaps);
+  LONG LineGetAddressStatus(HDRVLINE hdLine, DWORD addressId, LPLINEADDRESSSTATUS addressStatus);
+  LONG LineGetLineDevStatus(HDRVLINE hdLine, LPLINEDEVSTATUS devStatus);
 
   DWORD CountOpenLines();
   void NotifyCapsChange();
@@ -70,8 +75,6 @@ class CTspLineMap {
   // A call's text for a phone command, read under the map lock: false when the
   // call no longer exists. Dial digits are taken, so each goes out once.
   bool TakeCommandText(std::intptr_t call, CallText which, std::string* text);
-
-  bool HasLine(const CTspLine* line);
 
  private:
   CTspLine* FindByHandle(const void* hdLine);

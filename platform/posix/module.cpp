@@ -23,4 +23,6 @@ void LoadedModule::Unload() {
   handle_ = nullptr;
 }
 
+void* LoadModuleIcon(void*, int) { return nullptr; }
+
 }  // namespace platform

@@ -25,4 +25,8 @@ void LoadedModule::Unload() {
   handle_ = nullptr;
 }
 
+void* LoadModuleIcon(void* instance, int resourceId) {
+  return LoadIconW(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(resourceId));
+}
+
 }  // namespace platform

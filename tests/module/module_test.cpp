@@ -123,13 +123,12 @@ TEST_F(ModuleTest, LoadsNegotiatesEnumeratesInitialisesAndShutsDown) {
 }
 
 TEST_F(ModuleTest, ExportsEveryProviderEntryPointByItsPlainName) {
-  for (const char* name :
-       {"TSPI_lineNegotiateTSPIVersion", "TSPI_providerConfig", "TSPI_providerCreateLineDevice",
-        "TSPI_providerEnumDevices", "TSPI_providerFreeDialogInstance", "TSPI_providerGenericDialogData",
-        "TSPI_providerInit", "TSPI_providerInstall", "TSPI_providerRemove", "TSPI_providerShutdown",
-        "TSPI_providerUIIdentify"}) {
-    EXPECT_NE(module.Symbol(name), nullptr) << name;
+#define K482_EXPECT_EXPORTED(name, params)             \
+  if (std::string(#name).rfind("TSPI_", 0) == 0) {      \
+    EXPECT_NE(module.Symbol(#name), nullptr) << #name; \
   }
+  K482_TSPI_ENTRY_POINTS(K482_EXPECT_EXPORTED)
+#undef K482_EXPECT_EXPORTED
 }
 
 // A host that exits without shutting the provider down, its worker still

@@ -1,0 +1,176 @@
+// The provider, through its exports, against the simulated phone on a real
+// serial line: the calls a user makes and receives, as TAPI sees them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "provider/tsp_provider.h"
+#include "tests/support/fake_tapi.h"
+#include "tests/support/settings_fixture.h"
+#include "tests/support/test_support.h"
+#include "tests/support/trace_fixture.h"
+#include "tools/phonesim/simulator.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::FakeTapi;
+using testing_support::RecordedEvent;
+using testing_support::WaitFor;
+
+constexpr DWORD kVersion = 0x00020002;
+const auto kLine = reinterpret_cast<HTAPILINE>(0x5100);
+const auto kCall = reinterpret_cast<HTAPICALL>(0x7900);
+
+class PhoneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    phonesim::Options options;
+    options.link = dosDevices.File("com5");
+    sim = std::make_unique<phonesim::Simulator>(options);
+    ASSERT_TRUE(sim->Start()) << "no simulated phone";
+    phonesim::FarEndPlan plan;
+    plan.delay = 200ms;
+    sim->SetFarEnd(plan);
+    phonesim::Timings timings;
+    timings.setup = 50ms;
+    timings.release = 200ms;
+    sim->SetTimings(timings);
+    settings.PutDword("PortNr", 4);
+    settings.PutDword("Trace", 1);
+  }
+  void TearDown() override {
+    if (hdLine != nullptr) TSPI_lineClose(hdLine);
+    TSPI_providerShutdown(kVersion, 1);
+    sim->Stop();
+  }
+  void OpenLine() {
+    DWORD options = 0;
+    ASSERT_EQ(TSPI_providerInit(kVersion, 1, 0, 0, 1, 0, FakeTapi::CompletionProc, &options), 0);
+    ASSERT_EQ(TSPI_lineOpen(0, kLine, &hdLine, kVersion, FakeTapi::EventProc), 0);
+    ASSERT_TRUE(sim->WaitForCommand("ATB", 5s));
+  }
+  // The call states TAPI was told, in order: "DIALTONE/20 DIALING CONNECTED/1 ...".
+  std::string States(HTAPICALL call) {
+    std::string text;
+    for (const RecordedEvent& event : tapi.EventsOf(LINE_CALLSTATE)) {
+      if (event.htCall != call) continue;
+      if (!text.empty()) text += ' ';
+      switch (event.param1) {
+        case LINECALLSTATE_IDLE: text += "IDLE"; break;
+        case LINECALLSTATE_OFFERING: text += "OFFERING"; break;
+        case LINECALLSTATE_DIALTONE: text += "DIALTONE"; break;
+        case LINECALLSTATE_DIALING: text += "DIALING"; break;
+        case LINECALLSTATE_CONNECTED: text += "CONNECTED"; break;
+        case LINECALLSTATE_ONHOLDPENDTRANSFER: text += "HELD"; break;
+        case LINECALLSTATE_DISCONNECTED: text += "DISCONNECTED"; break;
+        default: text += "OTHER"; break;
+      }
+      if (event.param2 != 0) text += "/" + std::to_string(event.param2);
+    }
+    return text;
+  }
+  bool StatesReach(HTAPICALL call, const std::string& states) {
+    return WaitFor([&] { return States(call) == states; }, 10s);
+  }
+  std::string CallInfoText(HDRVCALL call, DWORD LINECALLINFO::*size, DWORD LINECALLINFO::*offset) {
+    alignas(8) unsigned char buffer[1024] = {};
+    auto* info = reinterpret_cast<LINECALLINFO*>(buffer);
+    info->dwTotalSize = sizeof buffer;
+    if (TSPI_lineGetCallInfo(call, info) != 0 || info->*size == 0) return "";
+    return std::string(reinterpret_cast<const char*>(buffer + info->*offset), info->*size);
+  }
+
+  testing_support::TempDir dosDevices;
+  testing_support::ScopedEnv mapping{"K482_DOSDEVICES", dosDevices.path().string()};
+  testing_support::SettingsSandbox settings;
+  testing_support::TraceSandbox trace;
+  FakeTapi tapi;
+  std::unique_ptr<phonesim::Simulator> sim;
+  HDRVLINE hdLine = nullptr;
+};
+
+std::string Wide(const std::u16string& text) {
+  return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2);
+}
+
+TEST_F(PhoneTest, AnOutgoingCallWithNumberDisplayAndPostDialDigits) {
+  OpenLine();
+  HDRVCALL hdCall = nullptr;
+  ASSERT_EQ(TSPI_lineMakeCall(0x31, hdLine, kCall, &hdCall, u"030 1234,,,567", 0, nullptr), 0x31);
+  ASSERT_EQ(tapi.Completions().size(), 1u);
+  EXPECT_EQ(tapi.Completions()[0].result, 0);
+  ASSERT_TRUE(sim->WaitForCommand("ATD0301234", 5s));
+  ASSERT_TRUE(StatesReach(kCall, "DIALTONE/32 DIALING CONNECTED/1")) << States(kCall);
+  EXPECT_TRUE(sim->WaitForCommand("ATD567", 5s)) << "post-dial digits once connected";
+  EXPECT_TRUE(WaitFor([&] { return sim->CallIn(1).dtmf == "567"; }));
+  EXPECT_EQ(CallInfoText(hdCall, &LINECALLINFO::dwConnectedIDSize, &LINECALLINFO::dwConnectedIDOffset),
+            Wide(u"0301234"));
+  EXPECT_EQ(CallInfoText(hdCall, &LINECALLINFO::dwCalledIDSize, &LINECALLINFO::dwCalledIDOffset), Wide(u"0301234567"));
+
+  ASSERT_TRUE(sim->FarEndClear(1, 16));
+  ASSERT_TRUE(StatesReach(kCall, "DIALTONE/32 DIALING CONNECTED/1 DISCONNECTED/1 IDLE")) << States(kCall);
+  ASSERT_EQ(TSPI_lineCloseCall(hdCall), 0);
+  EXPECT_TRUE(sim->WaitForCommand("ATH", 5s)) << "the last call closed hangs the phone up";
+}
+
+TEST_F(PhoneTest, ABusyNumberDisconnectsWithBusy) {
+  OpenLine();
+  phonesim::FarEndPlan plan;
+  plan.mode = phonesim::FarEndPlan::Mode::kBusy;
+  plan.delay = 100ms;
+  sim->SetFarEnd(plan);
+  HDRVCALL hdCall = nullptr;
+  ASSERT_EQ(TSPI_lineMakeCall(0x32, hdLine, kCall, &hdCall, u"0301234", 0, nullptr), 0x32);
+  ASSERT_TRUE(StatesReach(kCall, "DIALTONE/32 DIALING DISCONNECTED/32 IDLE")) << States(kCall);
+}
+
+TEST_F(PhoneTest, AnIncomingCallRingsWithItsNumbersAndIsAnswered) {
+  OpenLine();
+  ASSERT_TRUE(sim->Ring("0301234", "10"));
+  ASSERT_TRUE(WaitFor([&] { return tapi.EventsOf(LINE_LINEDEVSTATE).size() == 2; }, 5s));
+  const auto newCalls = tapi.EventsOf(LINE_NEWCALL);
+  ASSERT_EQ(newCalls.size(), 1u);
+  const auto hdCall = reinterpret_cast<HDRVCALL>(newCalls[0].param1);
+  const auto htCall = reinterpret_cast<HTAPICALL>(0x7001);
+  EXPECT_EQ(States(htCall), "OFFERING/1");
+  EXPECT_EQ(tapi.EventsOf(LINE_CALLINFO).at(0).param1, LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CALLEDID |
+                                                         LINECALLINFOSTATE_ORIGIN);
+  EXPECT_EQ(CallInfoText(hdCall, &LINECALLINFO::dwCallerIDSize, &LINECALLINFO::dwCallerIDOffset), Wide(u"0301234"));
+  EXPECT_EQ(CallInfoText(hdCall, &LINECALLINFO::dwCalledIDSize, &LINECALLINFO::dwCalledIDOffset), Wide(u"10"));
+
+  ASSERT_EQ(TSPI_lineAnswer(0x33, hdCall, nullptr, 0), 0x33);
+  EXPECT_TRUE(sim->WaitForCommand("ATA", 5s));
+  ASSERT_TRUE(StatesReach(htCall, "OFFERING/1 CONNECTED/1")) << States(htCall);
+  ASSERT_TRUE(sim->FarEndClear(1, 16));
+  ASSERT_TRUE(StatesReach(htCall, "OFFERING/1 CONNECTED/1 DISCONNECTED/1 IDLE")) << States(htCall);
+}
+
+TEST_F(PhoneTest, TheChargeOfACallStaysReadableUntilItIsClosed) {
+  settings.PutDword("ChargeFormat", 4);
+  settings.PutString("ChargePerUnit", "0.06");
+  settings.PutString("Currency", "EUR");
+  OpenLine();
+  HDRVCALL hdCall = nullptr;
+  ASSERT_EQ(TSPI_lineMakeCall(0x34, hdLine, kCall, &hdCall, u"0301234", 0, nullptr), 0x34);
+  ASSERT_TRUE(StatesReach(kCall, "DIALTONE/32 DIALING CONNECTED/1"));
+  ASSERT_TRUE(sim->Charge(1, "12"));
+  ASSERT_TRUE(WaitFor([&] {
+    for (const RecordedEvent& event : tapi.EventsOf(LINE_CALLINFO)) {
+      if (event.param1 == LINECALLINFOSTATE_CHARGINGINFO) return true;
+    }
+    return false;
+  }));
+  ASSERT_TRUE(sim->FarEndClear(1, 16));
+  ASSERT_TRUE(StatesReach(kCall, "DIALTONE/32 DIALING CONNECTED/1 DISCONNECTED/1 IDLE"));
+  const std::string aocd = CallInfoText(hdCall, &LINECALLINFO::dwChargingInfoSize, &LINECALLINFO::dwChargingInfoOffset);
+  EXPECT_EQ(aocd, std::string("\x02\x01\x21\x30\x13\xA1\x0E\x81\x03" "EUR\xA2\x07\x81\x02\x02\xD0\x82\x01\x00\x82\x01\x00", 24))
+      << "720 thousandths of a euro, after the call went idle";
+  ASSERT_EQ(TSPI_lineCloseCall(hdCall), 0);
+  LINECALLINFO info{};
+  info.dwTotalSize = sizeof info;
+  EXPECT_EQ(TSPI_lineGetCallInfo(hdCall, &info), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
+}
+
+}  // namespace

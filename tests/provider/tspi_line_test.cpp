@@ -1,0 +1,184 @@
+// The line and call entry points as TAPI calls them: handle checks, results and
+// the completion rule (each accepted request completed once, a synchronous
+// failure never).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "provider/tsp_line_map.h"
+#include "tests/support/call_model_fixture.h"
+
+namespace {
+
+using testing_support::CallModelTest;
+
+constexpr std::uint8_t kFree = 0xFF;
+constexpr DRV_REQUESTID kRequest = 0x71;
+const auto kForged = reinterpret_cast<HDRVCALL>(0x4242);
+const auto kTapiCall = reinterpret_cast<HTAPICALL>(0x7500);
+
+class EntryPoints : public CallModelTest {};
+
+TEST_F(EntryPoints, BadCallHandlesFailAsTheRequestSays) {
+  struct Case {
+    const char* name;
+    std::function<LONG()> call;
+    LONG result;
+    bool completed;  // with LINEERR_INVALCALLHANDLE
+  };
+  HDRVCALL consult = nullptr;
+  LINECALLINFO info{};
+  info.dwTotalSize = sizeof info;
+  LINECALLSTATUS status{};
+  status.dwTotalSize = sizeof status;
+  const LONG invalid = static_cast<LONG>(LINEERR_INVALCALLHANDLE);
+  const Case cases[] = {
+      {"accept", [&] { return TSPI_lineAccept(kRequest, nullptr, nullptr, 0); }, invalid, false},
+      {"answer", [&] { return TSPI_lineAnswer(kRequest, kForged, nullptr, 0); }, invalid, false},
+      {"blind transfer", [&] { return TSPI_lineBlindTransfer(kRequest, nullptr, u"1", 0); }, kRequest, true},
+      {"dial", [&] { return TSPI_lineDial(kRequest, nullptr, u"1", 0); }, kRequest, true},
+      {"dial forged", [&] { return TSPI_lineDial(kRequest, kForged, u"1", 0); }, kRequest, true},
+      {"drop", [&] { return TSPI_lineDrop(kRequest, kForged, nullptr, 0); }, invalid, false},
+      {"hold", [&] { return TSPI_lineHold(kRequest, kForged); }, invalid, false},
+      {"unhold", [&] { return TSPI_lineUnhold(kRequest, nullptr); }, invalid, false},
+      {"swap hold", [&] { return TSPI_lineSwapHold(kRequest, kForged, kForged); }, invalid, false},
+      {"setup transfer without consult handle",
+       [&] { return TSPI_lineSetupTransfer(kRequest, kForged, nullptr, &consult, nullptr); }, kRequest, true},
+      {"setup transfer forged",
+       [&] { return TSPI_lineSetupTransfer(kRequest, kForged, kTapiCall, &consult, nullptr); }, invalid, false},
+      {"generate digits", [&] { return TSPI_lineGenerateDigits(kForged, 1, 0, u"1", 0); }, invalid, false},
+      {"close call", [&] { return TSPI_lineCloseCall(nullptr); }, invalid, false},
+      {"close forged call", [&] { return TSPI_lineCloseCall(kForged); }, 0, false},
+      {"call info", [&] { return TSPI_lineGetCallInfo(kForged, &info); }, invalid, false},
+      {"call status", [&] { return TSPI_lineGetCallStatus(kForged, &status); }, invalid, false},
+  };
+  for (const Case& c : cases) {
+    tapi.Clear();
+    trace.ClearLog();
+    EXPECT_EQ(c.call(), c.result) << c.name;
+    const auto completions = tapi.Completions();
+    if (c.completed) {
+      ASSERT_EQ(completions.size(), 1u) << c.name;
+      EXPECT_EQ(completions[0].requestId, kRequest);
+      EXPECT_EQ(completions[0].result, invalid);
+    } else {
+      EXPECT_TRUE(completions.empty()) << c.name;
+      EXPECT_EQ(trace.Log().find("ASYNC COMPLETION"), std::string::npos) << c.name;
+    }
+  }
+  EXPECT_EQ(consult, nullptr);
+}
+
+TEST_F(EntryPoints, AcceptedRequestsAreCompletedOnceBeforeReturning) {
+  Phone("A1:2");
+  Report(4, kFree, kFree);
+  const auto call = reinterpret_cast<HDRVCALL>(Slot(1));
+  EXPECT_EQ(TSPI_lineAccept(kRequest, call, nullptr, 0), static_cast<LONG>(kRequest));
+  EXPECT_EQ(TSPI_lineAnswer(kRequest + 1, call, nullptr, 0), static_cast<LONG>(kRequest + 1));
+  EXPECT_EQ(TSPI_lineDial(kRequest + 2, call, u"1", 0), static_cast<LONG>(kRequest + 2)) << "refused: completed";
+  const auto completions = tapi.Completions();
+  ASSERT_EQ(completions.size(), 3u);
+  EXPECT_EQ(completions[0].requestId, kRequest);
+  EXPECT_EQ(completions[0].result, 0);
+  EXPECT_EQ(completions[1].requestId, kRequest + 1);
+  EXPECT_EQ(completions[1].result, 0);
+  EXPECT_EQ(completions[2].result, static_cast<LONG>(LINEERR_INVALCALLSTATE)) << "an offered call dials nothing";
+}
+
+TEST_F(EntryPoints, TransferIsAcceptedWithZeroAndCompletes) {
+  Report(3, kFree, kFree);
+  Report(6, kFree, kFree);
+  const auto call = reinterpret_cast<HDRVCALL>(Slot(1));
+  EXPECT_EQ(TSPI_lineBlindTransfer(kRequest, call, u"0301234", 0), static_cast<LONG>(kRequest));
+  EXPECT_EQ(TSPI_lineBlindTransfer(kRequest + 1, call, u"none", 0), static_cast<LONG>(kRequest + 1));
+  const auto completions = tapi.Completions();
+  ASSERT_EQ(completions.size(), 2u);
+  EXPECT_EQ(completions[0].result, 0);
+  EXPECT_EQ(completions[1].result, static_cast<LONG>(LINEERR_INVALADDRESS));
+}
+
+TEST_F(EntryPoints, LineQueriesAndFixedAnswers) {
+  DWORD count = 0;
+  EXPECT_EQ(TSPI_lineGetNumAddressIDs(nullptr, &count), 0);
+  EXPECT_EQ(count, 1u);
+  DWORD address = 9;
+  EXPECT_EQ(TSPI_lineGetAddressID(hdLine, &address, 0, u"10", 4), 0);
+  EXPECT_EQ(address, 0u);
+  EXPECT_EQ(TSPI_lineGetAddressID(reinterpret_cast<HDRVLINE>(0x77), &address, 0, u"10", 4),
+            static_cast<LONG>(LINEERR_INVALLINEHANDLE));
+  VARSTRING id{};
+  id.dwTotalSize = sizeof id;
+  for (const char16_t* deviceClass : {u"tapi/line", u"comm/datamodem", u"wave/in"}) {
+    EXPECT_EQ(TSPI_lineGetID(hdLine, 0, nullptr, 0, &id, deviceClass, nullptr),
+              static_cast<LONG>(LINEERR_OPERATIONUNAVAIL));
+  }
+  LINEEXTENSIONID extension{1, 2, 3, 4};
+  EXPECT_EQ(TSPI_lineGetExtensionID(0, 0x00020002, &extension), 0);
+  EXPECT_EQ(extension.dwExtensionID0 | extension.dwExtensionID1 | extension.dwExtensionID2 | extension.dwExtensionID3,
+            0u);
+  trace.ClearLog();
+  EXPECT_EQ(TSPI_lineSetDefaultMediaDetection(hdLine, LINEMEDIAMODE_INTERACTIVEVOICE), 0);
+  EXPECT_EQ(trace.Log(), "") << "no record of its own";
+  EXPECT_EQ(TSPI_lineSetStatusMessages(hdLine, 0xFF, 0xFF), 0);
+  EXPECT_NE(trace.Log().find("\r\n !!! TO DO !!! TSPI_lineSetStatusMessages not implementet\r\n"), std::string::npos);
+  HICON icon = reinterpret_cast<HICON>(0x1);
+  EXPECT_EQ(TSPI_lineGetIcon(0, u"tapi/line", &icon), 0);
+#if !defined(_WIN32)
+  EXPECT_EQ(icon, nullptr) << "no icons on Linux";
+#endif
+}
+
+TEST_F(EntryPoints, CapabilityQueriesMakeTheirDevice) {
+  alignas(8) unsigned char buffer[512] = {};
+  auto* caps = reinterpret_cast<LINEDEVCAPS*>(buffer);
+  caps->dwTotalSize = sizeof buffer;
+  EXPECT_EQ(TSPI_lineGetDevCaps(4, 0x00020000, 0, caps), 0);
+  EXPECT_NE(g_TspLineMap.GetLine(4), nullptr);
+  EXPECT_NE(trace.Log().find("      Allocating new tsp line 0x04\r\n"), std::string::npos);
+  EXPECT_EQ(TSPI_lineGetDevCaps(0xFFFFFFFF, 0x00020000, 0, caps), static_cast<LONG>(LINEERR_OPERATIONUNAVAIL));
+  auto* addressCaps = reinterpret_cast<LINEADDRESSCAPS*>(buffer);
+  addressCaps->dwTotalSize = sizeof buffer;
+  EXPECT_EQ(TSPI_lineGetAddressCaps(5, 0, 0x00020000, 0, addressCaps), 0);
+}
+
+TEST_F(EntryPoints, CallInfoShowsItsSizesInTheExitRecord) {
+  Report(3, kFree, kFree);
+  Phone("V42");
+  Report(6, kFree, kFree);
+  alignas(8) unsigned char buffer[512] = {};
+  auto* info = reinterpret_cast<LINECALLINFO*>(buffer);
+  info->dwTotalSize = sizeof buffer;
+  trace.ClearLog();
+  ASSERT_EQ(TSPI_lineGetCallInfo(reinterpret_cast<HDRVCALL>(Slot(1)), info), 0);
+  const std::string log = trace.Log();
+  for (const std::string field : {"dwTotalSize= 0x", "dwNeededSize= 0x", "dwCalledIDSize= 0x"}) {
+    EXPECT_NE(log.find("  " + field), std::string::npos) << field;
+  }
+  char needed[32];
+  std::snprintf(needed, sizeof needed, "'0x%x'\r\n", info->dwNeededSize);
+  EXPECT_NE(log.find(needed, log.find("dwNeededSize=")), std::string::npos) << log;
+}
+
+TEST_F(EntryPoints, OpeningWithoutAPortWorkerIsRefused) {
+  TSPI_providerShutdown(0x00020002, 5);
+  HDRVLINE hd = nullptr;
+  EXPECT_EQ(TSPI_lineOpen(1, reinterpret_cast<HTAPILINE>(0x5101), &hd, 0x00020002, testing_support::FakeTapi::EventProc),
+            static_cast<LONG>(LINEERR_UNINITIALIZED));
+  EXPECT_EQ(hd, nullptr);
+  EXPECT_EQ(g_TspLineMap.GetLine(1), nullptr);
+  EXPECT_NE(trace.Log().find("*** ERROR: TspPort not initialized!\r\n"), std::string::npos);
+}
+
+TEST_F(EntryPoints, OpeningOnAMissingPortFailsAndLeavesNoLineOpen) {
+  settings.PutDword("PortNr", 196);  // COM197
+  HDRVLINE hd = nullptr;
+  EXPECT_EQ(TSPI_lineOpen(1, reinterpret_cast<HTAPILINE>(0x5101), &hd, 0x00020002, testing_support::FakeTapi::EventProc),
+            static_cast<LONG>(LINEERR_OPERATIONFAILED));
+  EXPECT_EQ(hd, nullptr);
+  EXPECT_EQ(g_TspLineMap.CountOpenLines(), 1u) << "only the fixture's line";
+  EXPECT_NE(trace.Log().find("*** ERROR: Failed to open comm port!\r\n"), std::string::npos);
+}
+
+}  // namespace
