@@ -91,6 +91,16 @@ CTspLine* CTspLineMap::OwningLine(const void* hdCall, CTspCall** call) {
   return nullptr;
 }
 
+template <typename Operation>
+LONG CTspLineMap::OnCall(HDRVCALL hdCall, std::uint32_t timeoutMs, Operation operation) {
+  MapLock lock(this, timeoutMs);
+  if (!lock) return Error(LINEERR_OPERATIONFAILED);
+  CTspCall* call = nullptr;
+  CTspLine* line = OwningLine(hdCall, &call);
+  if (line == nullptr) return Error(LINEERR_INVALCALLHANDLE);
+  return operation(*line, *call);
+}
+
 CTspLine* CTspLineMap::GetLine(DWORD deviceId) {
   MapLock lock(this, kShortLockMs);
   if (!lock) return nullptr;
@@ -155,13 +165,11 @@ LONG CTspLineMap::LineCloseCall(HDRVCALL hdCall) {
 }
 
 LONG CTspLineMap::LineDrop(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR userUserInfo, DWORD size) {
-  MapLock lock(this, kLongLockMs);
-  // Refused outright: an accepted request would have to be completed, and there is nothing to complete.
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* call = nullptr;
-  CTspLine* line = OwningLine(hdCall, &call);
-  const LONG result = line != nullptr ? line->Drop(requestId, call, userUserInfo, size) : Error(LINEERR_INVALCALLHANDLE);
-  lock.Release();
+  // A lock that cannot be had refuses the request outright: an accepted one
+  // would have to be completed, and there is nothing to complete.
+  const LONG result = OnCall(hdCall, kLongLockMs, [&](CTspLine& line, CTspCall& call) {
+    return line.Drop(requestId, &call, userUserInfo, size);
+  });
   if (result == static_cast<LONG>(requestId)) {
     platform::SleepMs(kSettleMs);
     g_TspProvider.CompleteRequest(requestId, 0);
@@ -170,23 +178,15 @@ LONG CTspLineMap::LineDrop(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR user
 }
 
 LONG CTspLineMap::LineHold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  MapLock lock(this, kShortLockMs);
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* call = nullptr;
-  CTspLine* line = OwningLine(hdCall, &call);
-  const LONG result = line != nullptr ? line->Hold(requestId, call) : Error(LINEERR_INVALCALLHANDLE);
-  lock.Release();
+  const LONG result =
+      OnCall(hdCall, kShortLockMs, [&](CTspLine& line, CTspCall& call) { return line.Hold(requestId, &call); });
   if (result == static_cast<LONG>(requestId)) g_TspProvider.CompleteRequest(requestId, 0);
   return result;
 }
 
 LONG CTspLineMap::LineUnhold(DRV_REQUESTID requestId, HDRVCALL hdCall) {
-  MapLock lock(this, kShortLockMs);
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* call = nullptr;
-  CTspLine* line = OwningLine(hdCall, &call);
-  const LONG result = line != nullptr ? line->Unhold(requestId, call) : Error(LINEERR_INVALCALLHANDLE);
-  lock.Release();
+  const LONG result =
+      OnCall(hdCall, kShortLockMs, [&](CTspLine& line, CTspCall& call) { return line.Unhold(requestId, &call); });
   if (result == static_cast<LONG>(requestId)) g_TspProvider.CompleteRequest(requestId, 0);
   return result;
 }
@@ -201,102 +201,70 @@ LONG CTspLineMap::LineMakeCall(DRV_REQUESTID requestId, HDRVLINE hdLine, HTAPICA
 }
 
 LONG CTspLineMap::LineAccept(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR userUserInfo, DWORD size) {
-  MapLock lock(this, kShortLockMs);
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* call = nullptr;
-  if (OwningLine(hdCall, &call) == nullptr) return Error(LINEERR_INVALCALLHANDLE);
-  return call->Accept(requestId, userUserInfo, size);
+  return OnCall(hdCall, kShortLockMs,
+                [&](CTspLine&, CTspCall& call) { return call.Accept(requestId, userUserInfo, size); });
 }
 
 LONG CTspLineMap::LineAnswer(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR userUserInfo, DWORD size) {
-  MapLock lock(this, kShortLockMs);
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* call = nullptr;
-  if (OwningLine(hdCall, &call) == nullptr) return Error(LINEERR_INVALCALLHANDLE);
-  return call->Answer(requestId, userUserInfo, size);
+  return OnCall(hdCall, kShortLockMs,
+                [&](CTspLine&, CTspCall& call) { return call.Answer(requestId, userUserInfo, size); });
 }
 
 LONG CTspLineMap::LineDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destAddress, DWORD countryCode) {
   // The phone's reports need the map lock to set dial tone: wait with it released.
   for (int check = 0;; ++check) {
-    MapLock lock(this, kShortLockMs);
-    if (!lock) return Error(LINEERR_OPERATIONFAILED);
-    CTspCall* call = nullptr;
-    CTspLine* line = OwningLine(hdCall, &call);
-    if (line == nullptr) return Error(LINEERR_INVALCALLHANDLE);
-    if (call->IsDialable() || check == kDialStateChecks) {
-      return line->Dial(requestId, call, destAddress, countryCode);
-    }
-    lock.Release();
+    bool waiting = false;
+    const LONG result = OnCall(hdCall, kShortLockMs, [&](CTspLine& line, CTspCall& call) -> LONG {
+      waiting = !call.IsDialable() && check < kDialStateChecks;
+      return waiting ? 0 : line.Dial(requestId, &call, destAddress, countryCode);
+    });
+    if (!waiting) return result;
     platform::SleepMs(kDialStatePollMs);
   }
 }
 
 LONG CTspLineMap::LineBlindTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR destAddress,
                                     DWORD countryCode) {
-  MapLock lock(this, kShortLockMs);
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* call = nullptr;
-  CTspLine* line = OwningLine(hdCall, &call);
-  if (line == nullptr) return Error(LINEERR_INVALCALLHANDLE);
-  return line->BlindTransfer(requestId, call, destAddress, countryCode);
+  return OnCall(hdCall, kShortLockMs, [&](CTspLine& line, CTspCall& call) {
+    return line.BlindTransfer(requestId, &call, destAddress, countryCode);
+  });
 }
 
 LONG CTspLineMap::LineGenerateDigits(HDRVCALL hdCall, DWORD endToEndId, DWORD digitMode, LPCWSTR digits,
                                      DWORD duration) {
-  MapLock lock(this, kShortLockMs);
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* call = nullptr;
-  if (OwningLine(hdCall, &call) == nullptr) return Error(LINEERR_INVALCALLHANDLE);
-  return call->GenerateDigits(endToEndId, digitMode, digits, duration);
+  return OnCall(hdCall, kShortLockMs, [&](CTspLine&, CTspCall& call) {
+    return call.GenerateDigits(endToEndId, digitMode, digits, duration);
+  });
 }
 
 LONG CTspLineMap::LineSetupTransfer(DRV_REQUESTID requestId, HDRVCALL hdCall, HTAPICALL htConsultCall,
                                     LPHDRVCALL lphdConsultCall, const LINECALLPARAMS* callParams) {
-  MapLock lock(this, kShortLockMs);
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* call = nullptr;
-  CTspLine* line = OwningLine(hdCall, &call);
-  if (line == nullptr) return Error(LINEERR_INVALCALLHANDLE);
-  return line->SetupTransfer(requestId, call, htConsultCall, lphdConsultCall, callParams);
+  return OnCall(hdCall, kShortLockMs, [&](CTspLine& line, CTspCall& call) {
+    return line.SetupTransfer(requestId, &call, htConsultCall, lphdConsultCall, callParams);
+  });
 }
 
 LONG CTspLineMap::LineSwapHold(DRV_REQUESTID requestId, HDRVCALL hdActiveCall, HDRVCALL hdHeldCall) {
-  MapLock lock(this, kShortLockMs);
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* active = nullptr;
-  CTspLine* line = OwningLine(hdActiveCall, &active);
-  if (line == nullptr) return Error(LINEERR_INVALCALLHANDLE);
-  CTspCall* held = nullptr;
-  OwningLine(hdHeldCall, &held);
-  return line->SwapHold(requestId, active, held);
+  return OnCall(hdActiveCall, kShortLockMs, [&](CTspLine& line, CTspCall& active) {
+    CTspCall* held = nullptr;
+    OwningLine(hdHeldCall, &held);
+    return line.SwapHold(requestId, &active, held);
+  });
 }
 
 LONG CTspLineMap::LineGetCallAddressID(HDRVCALL hdCall, LPDWORD addressId) {
-  MapLock lock(this, kShortLockMs);
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* call = nullptr;
-  CTspLine* line = OwningLine(hdCall, &call);
-  if (line == nullptr) return Error(LINEERR_INVALCALLHANDLE);
-  return line->GetCallAddressID(call, addressId);
+  return OnCall(hdCall, kShortLockMs,
+                [&](CTspLine& line, CTspCall& call) { return line.GetCallAddressID(&call, addressId); });
 }
 
 LONG CTspLineMap::LineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO callInfo) {
-  MapLock lock(this, kShortLockMs);
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* call = nullptr;
-  CTspLine* line = OwningLine(hdCall, &call);
-  if (line == nullptr) return Error(LINEERR_INVALCALLHANDLE);
-  return line->GetCallInfo(call, callInfo);
+  return OnCall(hdCall, kShortLockMs,
+                [&](CTspLine& line, CTspCall& call) { return line.GetCallInfo(&call, callInfo); });
 }
 
 LONG CTspLineMap::LineGetCallStatus(HDRVCALL hdCall, LPLINECALLSTATUS callStatus) {
-  MapLock lock(this, kShortLockMs);
-  if (!lock) return Error(LINEERR_OPERATIONFAILED);
-  CTspCall* call = nullptr;
-  CTspLine* line = OwningLine(hdCall, &call);
-  if (line == nullptr) return Error(LINEERR_INVALCALLHANDLE);
-  return line->GetCallStatus(call, callStatus);
+  return OnCall(hdCall, kShortLockMs,
+                [&](CTspLine& line, CTspCall& call) { return line.GetCallStatus(&call, callStatus); });
 }
 
 LONG CTspLineMap::LineGetAddressCaps(DWORD deviceId, DWORD addressId, DWORD, DWORD, LPLINEADDRESSCAPS addressCaps) {

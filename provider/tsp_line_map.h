@@ -77,6 +77,11 @@ class CTspLineMap {
   bool TakeCommandText(std::intptr_t call, CallText which, std::string* text);
 
  private:
+  // Runs operation(line, call) on the call hdCall names, under the map lock:
+  // LINEERR_OPERATIONFAILED when the lock cannot be had, LINEERR_INVALCALLHANDLE
+  // when no line holds the call.
+  template <typename Operation>
+  LONG OnCall(HDRVCALL hdCall, std::uint32_t timeoutMs, Operation operation);
   CTspLine* FindByHandle(const void* hdLine);
   CTspLine* FindByTarget(DWORD targetId);
   // The line whose lists hold the call, and the call itself.
