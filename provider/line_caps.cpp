@@ -47,7 +47,6 @@ constexpr DWORD kCallFeatures = LINECALLFEATURE_ANSWER | LINECALLFEATURE_BLINDTR
                                 LINECALLFEATURE_GENERATEDIGITS | LINECALLFEATURE_HOLD |
                                 LINECALLFEATURE_PREPAREADDCONF | LINECALLFEATURE_REMOVEFROMCONF |
                                 LINECALLFEATURE_SETUPTRANSFER | LINECALLFEATURE_SWAPHOLD | LINECALLFEATURE_UNHOLD;
-constexpr DWORD kMaxCalls = 3;
 // What LINEDEVSTATUS reports for a phone with no such thing as signal or battery.
 constexpr DWORD kLevelUnknown = 0xFFFF;
 

@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "platform/thread.h"
 #include "provider/live_objects.h"
+#include "provider/settle.h"
 #include "provider/tapi_events.h"
 #include "provider/trace.h"
 #include "provider/tsp_line.h"
@@ -219,7 +220,7 @@ LONG CTspCall::Drop(DRV_REQUESTID requestId, LPCSTR, DWORD) {
     request = WM_TSP_UNHOLD;
   }
   Post(request, requestId);
-  platform::SleepMs(kDropSettleMs);
+  QelSettle(kDropSettleMs);
   m_dwCallState = LINECALLSTATE_IDLE;
   if (m_pLine->m_dwNumActiveCalls > 0) --m_pLine->m_dwNumActiveCalls;
   if (m_htCall != nullptr) {

@@ -4,6 +4,7 @@
 
 #include "platform/thread.h"
 #include "provider/live_objects.h"
+#include "provider/settle.h"
 #include "provider/tapi_events.h"
 #include "provider/trace.h"
 #include "provider/tsp_port.h"
@@ -219,7 +220,7 @@ LONG CTspLine::CloseCall(const void* hdCall) {
     m_dwNumOnHoldPendCalls = 0;
     if (CTspPort* port = QelGetCtiPort()) {
       port->Post(WM_TSP_ONHOOK, 0, 0);
-      platform::SleepMs(kOnHookSettleMs);
+      QelSettle(kOnHookSettleMs);
     }
   }
   return 0;

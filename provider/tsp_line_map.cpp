@@ -1,6 +1,7 @@
 #include "provider/tsp_line_map.h"
 
 #include "platform/thread.h"
+#include "provider/settle.h"
 #include "provider/trace.h"
 #include "provider/tsp_line.h"
 #include "provider/tsp_port.h"
@@ -146,7 +147,7 @@ LONG CTspLineMap::LineClose(HDRVLINE hdLine) {
         break;
       }
     }
-    platform::SleepMs(kSettleMs);
+    QelSettle(kSettleMs);
   }
   // Out of the map already: nobody else can reach it while its calls go.
   closing.reset();
@@ -160,7 +161,7 @@ LONG CTspLineMap::LineCloseCall(HDRVCALL hdCall) {
     CTspCall* call = nullptr;
     if (CTspLine* line = OwningLine(hdCall, &call)) line->CloseCall(call);
   }
-  platform::SleepMs(kSettleMs);
+  QelSettle(kSettleMs);
   return 0;
 }
 
@@ -171,7 +172,7 @@ LONG CTspLineMap::LineDrop(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCSTR user
     return line.Drop(requestId, &call, userUserInfo, size);
   });
   if (result == static_cast<LONG>(requestId)) {
-    platform::SleepMs(kSettleMs);
+    QelSettle(kSettleMs);
     g_TspProvider.CompleteRequest(requestId, 0);
   }
   return result;
@@ -219,7 +220,7 @@ LONG CTspLineMap::LineDial(DRV_REQUESTID requestId, HDRVCALL hdCall, LPCWSTR des
       return waiting ? 0 : line.Dial(requestId, &call, destAddress, countryCode);
     });
     if (!waiting) return result;
-    platform::SleepMs(kDialStatePollMs);
+    QelSettle(kDialStatePollMs);
   }
 }
 

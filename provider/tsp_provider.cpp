@@ -1,6 +1,7 @@
 #include "provider/tsp_provider.h"
 
 #include "platform/thread.h"
+#include "provider/settle.h"
 #include "provider/trace.h"
 #include "provider/tsp_port.h"
 
@@ -82,7 +83,7 @@ CTspPort* QelCreateCtiPort() {
     return nullptr;
   }
   QelTrace("        PortThread created: 0x%0llX\r\n", TraceHex(port));
-  platform::SleepMs(kWorkerSettleMs);
+  QelSettle(kWorkerSettleMs);
   g_pTspPort.store(port);
   return port;
 }
@@ -95,6 +96,6 @@ int QelDeleteCtiPort() {
   QelTrace("        QelDeleteCtiPort: exit PortThread\r\n");
   g_pTspPort.store(nullptr);
   port->Post(platform::kMsgQuit, 0, 0);
-  platform::SleepMs(kWorkerSettleMs);
+  QelSettle(kWorkerSettleMs);
   return 0;
 }

@@ -2,13 +2,13 @@
 # The whole test suite from a fresh clone: installs what a fresh Debian 12
 # machine lacks, builds every preset and runs every suite (native, under the
 # sanitizers, and the Windows x64 build under wine64; the x86 build is
-# link-checked). Ends with each run's summary.
+# link-checked), then every fuzz target for a minute. Ends with each run's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ googletest
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64 python3 openssl
-          xvfb xauth x11-apps imagemagick)
+          xvfb xauth x11-apps imagemagick clang libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
@@ -54,6 +54,15 @@ for preset in "${presets[@]}"; do
   fi
   summary+=("$preset: $(grep -E 'tests passed|No tests were found' "$log" | tail -1) [$result]")
 done
+
+# Every fuzz target for about a minute from its seed corpus.
+if bash scripts/fuzz.sh --work "$scratch/fuzz" 2>&1 | tee "$scratch/fuzz.log"; then
+  result=passed
+else
+  result=FAILED
+  status=1
+fi
+summary+=("fuzz: $(grep -cE ' clean$' "$scratch/fuzz.log" || true) of 4 targets clean [$result]")
 
 echo
 echo "== summary"

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Runs every fuzz target of the linux-fuzz preset for a bounded time and fails
+# on any crash, leak or sanitizer report.
+#   bash scripts/fuzz.sh                 about a minute per target
+#   bash scripts/fuzz.sh --time 14400    four hours per target
+# Each target starts from its seed corpus in fuzz/corpus/<target> and grows a
+# working corpus outside the tree. A failing input is kept under the run's
+# directory; copy it into fuzz/corpus/<target> once the fault is fixed, so it
+# stays a regression input.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=60
+work=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --time) seconds=$2; shift 2 ;;
+    --work) work=$2; shift 2 ;;
+    *) echo "usage: $0 [--time SECONDS] [--work DIRECTORY]" >&2; exit 2 ;;
+  esac
+done
+
+cmake --preset linux-fuzz >/dev/null
+cmake --build --preset linux-fuzz -- -j"$(nproc)"
+
+[ -n "$work" ] || work=$(mktemp -d /tmp/k482-fuzz.XXXXXX)
+mkdir -p "$work"
+echo "== fuzzing ${seconds}s per target, working corpora and failures in $work"
+
+status=0
+rows=()
+for target in phone_stream exports settings dial_string; do
+  corpus=$work/$target
+  mkdir -p "$corpus" "$work/failures"
+  log=$work/$target.log
+  echo "== fuzz $target"
+  # The targets keep their settings store and ports under TMPDIR.
+  mkdir -p "$work/tmp"
+  if TMPDIR=$work/tmp build/linux-fuzz/fuzz/${target}_fuzzer -max_total_time="$seconds" -print_final_stats=1 \
+       -artifact_prefix="$work/failures/$target-" -timeout=25 -rss_limit_mb=4096 \
+       "$corpus" "fuzz/corpus/$target" >"$log" 2>&1; then
+    result=clean
+  else
+    result=FAILED
+    status=1
+    grep -E "ERROR|SUMMARY|Test unit written" "$log" | head -20 || true
+  fi
+  rm -rf "$work/tmp"
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  rate=$(grep -oE 'exec/s: [0-9]+' "$log" | tail -1 | cut -d' ' -f2)
+  rows+=("$(printf '%-14s %12s %8s  %s' "$target" "${runs:-?}" "${rate:-?}" "$result")")
+done
+
+echo
+echo "== fuzz summary (${seconds}s per target)"
+printf '  %-14s %12s %8s  %s\n' target executions exec/s result
+printf '  %s\n' "${rows[@]}"
+exit $status
