@@ -6,7 +6,6 @@
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
-      DisableThreadLibraryCalls(instance);
       platform::OnModuleAttach(instance);
       break;
     case DLL_PROCESS_DETACH:

@@ -49,6 +49,19 @@ DWORD QueuedBytes(HANDLE handle) {
   return ClearCommError(handle, &errors, &status) ? status.cbInQue : 0;
 }
 
+// Wine runs each pending comm wait on a thread of its own that ends without the
+// loader's thread shutdown; the loader keeps that thread's storage on its list,
+// and the next load of any module with thread-local data (this provider again,
+// after an unload) writes into freed memory. There we wait by reading instead,
+// which Wine completes when a character comes.
+bool CommWaitsLeakThreads() {
+  static const bool wine = [] {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return wine;
+}
+
 enum class Kind { kCommWait, kRead, kWrite };
 
 // An OVERLAPPED with its own manual-reset event, for one request at a time.
@@ -241,6 +254,7 @@ SerialWait SerialPort::WaitForInput() {
   if (!device || device->Cancelled()) return SerialWait::kCancelled;
   const HANDLE handle = device->handle;
   if (device->kept >= 0 || QueuedBytes(handle) > 0) return SerialWait::kData;
+  if (CommWaitsLeakThreads()) return device->WaitByReading();
 
   Request request;
   if (!request.Valid()) return device->Failed();
