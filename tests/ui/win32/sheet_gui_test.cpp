@@ -1,0 +1,777 @@
+// The real ui482tsp.dll under Wine, on a display: TUISPI_providerConfig runs on
+// one thread with its callback routed to the running provider, as TAPI routes
+// it, while the test plays the user from another, finding the sheet's windows
+// and sending the controls their messages. One run per user language (Wine
+// takes it from LANG); every page is kept as a screenshot.
+#include <windows.h>
+// After windows.h, which they build on.
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/module.h"
+#include "platform/thread.h"
+#include "tests/support/settings_fixture.h"
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::WaitFor;
+using namespace std::chrono_literals;
+
+// The entry points, in Win32 types (the project's TAPI header cannot sit beside <windows.h>).
+using UiCallback = LONG(WINAPI*)(DWORD_PTR objectId, DWORD objectType, LPVOID params, DWORD size);
+using NegotiateFn = LONG(WINAPI*)(DWORD, DWORD, DWORD, LPDWORD);
+using EnumDevicesFn = LONG(WINAPI*)(DWORD, LPDWORD, LPDWORD, void*, void*, void*);
+using InitFn = LONG(WINAPI*)(DWORD, DWORD, DWORD, DWORD, DWORD_PTR, DWORD_PTR, void*, LPDWORD);
+using ShutdownFn = LONG(WINAPI*)(DWORD, DWORD);
+using DialogDataFn = LONG(WINAPI*)(DWORD_PTR, DWORD, LPVOID, DWORD);
+using ProviderConfigFn = LONG(WINAPI*)(UiCallback, HWND, DWORD);
+
+constexpr DWORD kInitializeNegotiation = 0xFFFFFFFF;
+constexpr DWORD kProviderId = 1;
+constexpr int kApplyButton = 0x3021;
+constexpr int kNoId = 0xFFFF;
+constexpr wchar_t kCaption[] = L"Kavrel Phone TSP";
+
+DialogDataFn g_providerDialogData = nullptr;
+
+LONG WINAPI RouteToProvider(DWORD_PTR objectId, DWORD objectType, LPVOID params, DWORD size) {
+  return g_providerDialogData(objectId, objectType, params, size);
+}
+
+// ---------------------------------------------------------------------------
+// What the pages must show, per language.
+
+enum class Lang { kGerman, kEnglish, kFrench, kDutch, kItalian };
+
+struct Control {
+  int id;
+  const wchar_t* className;
+  const wchar_t* text;  // null: the value, checked apart
+  int x, y, cx, cy;
+  DWORD styleMask;
+  DWORD style;
+};
+
+struct Language {
+  Lang lang;
+  const char* tag;
+  int templates[3];
+  const wchar_t* titles[3];
+  const wchar_t* enterNumber;
+  std::vector<Control> pages[3];
+};
+
+constexpr DWORD kKind = 0x0F;  // button and static kinds
+
+Language MakeLanguage(Lang lang) {
+  struct Words {
+    const wchar_t *connection, *charges, *info, *port, *trace, *charge, *chargeHint, *currency, *currencyHint, *units,
+        *aocdUnits, *amount, *aocdAmount, *heading, *tsp, *tapi, *interface, *enterNumber;
+  };
+  Words w{};
+  const char* tag = "";
+  int templates[3] = {7004, 7010, 7011};
+  int portWidth = 66;
+  int portY = 45;
+  int labelWidth = 84;
+  int valueX = 99;
+  int valueWidth = 87;
+  switch (lang) {
+    case Lang::kGerman:
+      tag = "de";
+      templates[0] = 7001;
+      templates[1] = 7002;
+      templates[2] = 7005;
+      w = {L"Anschluss",
+           L"Gebühren",
+           L"Info",
+           L"Bitte wählen Sie\nden COM Port aus :",
+           L"TSPI Protokoll    ( kavrtsp.log )",
+           L"Preis pro Einheit :",
+           L"( z.B.:   0,06 )",
+           L"Währung :",
+           L"( z.B.:   EUR )",
+           L"Einheiten als Zeichenfolge",
+           L"Einheiten in AOCDChargingUnit (ISDN, Q931)",
+           L"Währungsbetrag als Zeichenfolge",
+           L"Währungsbetrag in AOCDCurrency (ISDN, Q931)",
+           L"Kavrel Phone Telephonie Service Provider",
+           L"TSP Version :",
+           L"TAPI Version :",
+           L"Aktuelle TAPI / TSP\nInterfaceversion :",
+           L"Geben Sie bitte eine Zahl ein !"};
+      break;
+    case Lang::kFrench:
+      tag = "fr";
+      templates[0] = 7006;
+      templates[1] = 7014;
+      templates[2] = 7013;
+      portWidth = 69;
+      labelWidth = 90;
+      valueX = 105;
+      valueWidth = 81;
+      w = {L"Port",
+           L"Taxes",
+           L"Info",
+           L"Sélection\ndu port COM :",
+           L"Protocole TSPI  ( kavrtsp.log )",
+           L"Coût par unité :",
+           L"(ex : 0,12)",
+           L"Monnaie :",
+           L"(ex :   EUR )",
+           L"Affichage par unités",
+           L"Unités au format AOCDChargingUnit (ISDN, Q931)",
+           L"Affichage par montant",
+           L"Montant au format AOCDCurrency (ISDN, Q931)",
+           L"Kavrel Phone Telephony Service Provider",
+           L"TSP version :",
+           L"TAPI version :",
+           L"Version actuelle\nde l'interface TAPI / TSP :",
+           L"Tapez un nombre !"};
+      break;
+    case Lang::kDutch:
+      tag = "nl";
+      templates[0] = 7007;
+      templates[1] = 7008;
+      templates[2] = 7009;
+      portY = 48;
+      w = {L"Aansluiting",
+           L"Kosten",
+           L"Info",
+           L"COM-poort instellen :",
+           L"TSPI LOG file  ( kavrtsp.log )",
+           L"Kosten per eenheid :",
+           L"( bijv.:   0,05 )",
+           L"Valuta :",
+           L"( bijv.:   EUR )",
+           L"Eenheden als puls",
+           L"Eenheden als bedrag met valuta (ISDN, Q931)",
+           L"Totaal eenheden als puls",
+           L"Totaal eenheden als bedrag met valuta (ISDN, Q931)",
+           L"Kavrel Phone Telephony Service Provider",
+           L"TSP versie :",
+           L"TAPI versie :",
+           L"Huidige TAPI / TSP\ninterface versie",
+           L"Voer een getal in !"};
+      break;
+    case Lang::kEnglish:
+    case Lang::kItalian:
+      tag = lang == Lang::kEnglish ? "en" : "it";
+      portWidth = 69;
+      w = {L"Port",
+           L"Charges",
+           L"Info",
+           L"Please select\nthe COM port :",
+           L"TSPI log file   ( kavrtsp.log )",
+           L"Charge per unit :",
+           L"( e.g.:   0.10 )",
+           L"Currency :",
+           L"( e.g.:   EUR )",
+           L"Units as string",
+           L"Units as AOCDChargingUnit (ISDN, Q931)",
+           L"Currency amount as string",
+           L"Amount as AOCDCurrency (ISDN, Q931)",
+           L"Kavrel Phone Telephony Service Provider",
+           L"TSP version :",
+           L"TAPI version :",
+           L"Current TAPI / TSP\ninterface version :",
+           lang == Lang::kEnglish ? L"Please enter a number !" : L"Digitare un numero."};
+      break;
+  }
+  Language result{lang,          tag, {templates[0], templates[1], templates[2]}, {w.connection, w.charges, w.info},
+                  w.enterNumber, {}};
+  result.pages[0] = {
+      {kNoId, L"Static", L"MSN :", 15, 9, 36, 12, kKind, SS_LEFT},
+      {7005, L"Edit", nullptr, 57, 6, 129, 15, ES_NUMBER | ES_AUTOHSCROLL, ES_NUMBER | ES_AUTOHSCROLL},
+      {kNoId, L"Static", w.port, 15, portY, portWidth, 24, kKind, SS_LEFT},
+      {7000, L"ComboBox", nullptr, 102, 45, 84, 51, CBS_DROPDOWN | CBS_DROPDOWNLIST | CBS_SORT,
+       CBS_DROPDOWN | CBS_SORT},
+      {7006, L"Button", w.trace, 15, 99, 141, 12, kKind, BS_AUTOCHECKBOX},
+  };
+  result.pages[1] = {
+      {kNoId, L"Static", w.charge, 3, 6, 75, 12, kKind, SS_LEFT},
+      {7002, L"Edit", nullptr, 90, 6, 45, 15, ES_RIGHT | ES_AUTOHSCROLL, ES_RIGHT | ES_AUTOHSCROLL},
+      {kNoId, L"Static", w.chargeHint, 138, 6, 56, 12, kKind, SS_LEFT},
+      {kNoId, L"Static", w.currency, 3, 24, 75, 12, kKind, SS_LEFT},
+      {7003, L"Edit", nullptr, 90, 24, 45, 15, ES_UPPERCASE | ES_AUTOHSCROLL, ES_UPPERCASE | ES_AUTOHSCROLL},
+      {kNoId, L"Static", w.currencyHint, 138, 24, 56, 12, kKind, SS_LEFT},
+      {kNoId, L"Button", L"Format : ", 3, 42, 192, 78, kKind, BS_GROUPBOX},
+      {7004, L"Button", w.units, 9, 54, 180, 12, kKind | WS_DISABLED, BS_AUTORADIOBUTTON},
+      {7006, L"Button", w.aocdUnits, 9, 69, 180, 12, kKind | WS_DISABLED, BS_AUTORADIOBUTTON | WS_DISABLED},
+      {7005, L"Button", w.amount, 9, 84, 180, 12, kKind | WS_DISABLED, BS_AUTORADIOBUTTON},
+      {7007, L"Button", w.aocdAmount, 9, 99, 180, 12, kKind | WS_DISABLED, BS_AUTORADIOBUTTON},
+  };
+  result.pages[2] = {
+      {kNoId, L"Static", w.heading, 3, 9, 195, 27, kKind, SS_CENTER},
+      {kNoId, L"Static", w.tsp, 12, 54, labelWidth, 12, kKind, SS_LEFT},
+      {7001, L"Static", nullptr, valueX, 54, valueWidth, 15, kKind, SS_LEFT},
+      {kNoId, L"Static", w.tapi, 12, 72, labelWidth, 12, kKind, SS_LEFT},
+      {7002, L"Static", nullptr, valueX, 72, valueWidth, 15, kKind, SS_LEFT},
+      {kNoId, L"Static", w.interface, 12, 90, labelWidth, 18, kKind, SS_LEFT},
+      {7003, L"Static", nullptr, valueX, 90, valueWidth, 15, kKind, SS_LEFT},
+  };
+  return result;
+}
+
+Language SessionLanguage() {
+  switch (GetUserDefaultLangID() & 0x3FF) {
+    case LANG_GERMAN:
+      return MakeLanguage(Lang::kGerman);
+    case LANG_FRENCH:
+      return MakeLanguage(Lang::kFrench);
+    case LANG_DUTCH:
+      return MakeLanguage(Lang::kDutch);
+    case LANG_ITALIAN:
+      return MakeLanguage(Lang::kItalian);
+    default:
+      return MakeLanguage(Lang::kEnglish);
+  }
+}
+
+wchar_t MoneySeparator() {
+  wchar_t value[5] = {};
+  return GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SMONDECIMALSEP, value, 5) != 0 ? value[0] : L'.';
+}
+
+// ---------------------------------------------------------------------------
+// Windows of the running sheet.
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  return name;
+}
+
+std::wstring TextOf(HWND hwnd) {
+  const int length = static_cast<int>(SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  const int read = static_cast<int>(
+      SendMessageW(hwnd, WM_GETTEXT, static_cast<WPARAM>(length + 1), reinterpret_cast<LPARAM>(text.data())));
+  text.resize(static_cast<std::size_t>(read));
+  return text;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM list) {
+  if (IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770") reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+  return TRUE;
+}
+
+std::vector<HWND> TopLevelDialogs() {
+  std::vector<HWND> found;
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> children;
+  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    children.push_back(child);
+  }
+  return children;
+}
+
+// The text of a message box: its one static with text.
+std::wstring MessageBoxText(HWND box) {
+  for (HWND child : Children(box)) {
+    if (ClassOf(child) == L"Static" && !TextOf(child).empty()) return TextOf(child);
+  }
+  return {};
+}
+
+// Writes the screen under some windows as a 24-bit BMP once what they show has
+// settled: Wine paints and hands the pictures to the display asynchronously, so
+// the picture counts when it has not changed for a while, a while shorter than
+// a blink of the caret.
+bool Screenshot(const std::vector<HWND>& windows, const std::string& path) {
+  RECT rect{};
+  for (HWND window : windows) {
+    RECT own{};
+    GetWindowRect(window, &own);
+    UnionRect(&rect, &rect, &own);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  }
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  const int stride = (width * 3 + 3) & ~3;
+  auto capture = [&]() {
+    std::vector<unsigned char> pixels(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+  };
+  std::vector<unsigned char> last = capture();
+  auto changed = std::chrono::steady_clock::now();
+  const bool settled = WaitFor(
+      [&] {
+        std::vector<unsigned char> now = capture();
+        if (now != last) {
+          last = std::move(now);
+          changed = std::chrono::steady_clock::now();
+        }
+        const bool drawn = std::any_of(last.begin(), last.end(), [&](unsigned char b) { return b != last[0]; });
+        return drawn && std::chrono::steady_clock::now() - changed >= 300ms;
+      },
+      10000ms);
+  BITMAPFILEHEADER file{};
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(last.size());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(&file), sizeof file);
+  out.write(reinterpret_cast<const char*>(&header), sizeof header);
+  out.write(reinterpret_cast<const char*>(last.data()), static_cast<std::streamsize>(last.size()));
+  return settled && static_cast<bool>(out);
+}
+
+// One run of TUISPI_providerConfig on a thread of its own, played from here.
+class SheetRun {
+ public:
+  explicit SheetRun(ProviderConfigFn config) {
+    thread_.Start([this, config] {
+      result_ = config(&RouteToProvider, nullptr, kProviderId);
+      done_ = true;
+    });
+    WaitFor([this] { return (sheet_ = FindSheet()) != nullptr && CurrentPage() != nullptr; }, 15000ms);
+  }
+  ~SheetRun() {
+    // A failed test may leave the sheet or a message box open: close them so the thread ends.
+    for (int attempt = 0; attempt < 5 && !Finished(); ++attempt) {
+      if (HWND box = OpenMessageBox()) {
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        WaitFor([box] { return !IsWindow(box); }, 2000ms);
+      } else if (HWND sheet = sheet_ != nullptr ? sheet_ : FindSheet()) {
+        PostMessageW(sheet, WM_COMMAND, IDCANCEL, 0);
+        WaitFor([this] { return Finished(); }, 2000ms);
+      }
+    }
+    thread_.Join(15000);
+  }
+
+  HWND Sheet() const { return sheet_; }
+  HWND CurrentPage() const {
+    return sheet_ == nullptr ? nullptr : reinterpret_cast<HWND>(SendMessageW(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
+  }
+  int CurrentIndex() const {
+    return static_cast<int>(SendMessageW(sheet_, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(CurrentPage()), 0));
+  }
+  HWND Item(int id) const { return GetDlgItem(CurrentPage(), id); }
+  HWND Button(int id) const { return GetDlgItem(sheet_, id); }
+  bool Finished() const { return done_; }
+
+  // A tab click: true when the page changed, false when a message box refused it.
+  bool SelectPage(int index) {
+    PostMessageW(sheet_, PSM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    WaitFor([&] { return CurrentIndex() == index || OpenMessageBox() != nullptr; });
+    return CurrentIndex() == index && OpenMessageBox() == nullptr;
+  }
+  // Replaces a field's text keystroke by keystroke, as a user types.
+  void Type(int id, const std::wstring& text) {
+    HWND edit = Item(id);
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+    SendMessageW(edit, WM_CLEAR, 0, 0);
+    for (wchar_t c : text) SendMessageW(edit, WM_CHAR, c, 0);
+  }
+  void ChooseListEntry(int id, int index) {
+    SendMessageW(Item(id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageW(CurrentPage(), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(Item(id)));
+  }
+  void Click(HWND button) { SendMessageW(button, BM_CLICK, 0, 0); }
+  // Apply, OK and Cancel may open a message box: posted, so that this side goes on.
+  void Press(int buttonId) { PostMessageW(Button(buttonId), BM_CLICK, 0, 0); }
+  bool ApplyEnabled() const { return IsWindowEnabled(Button(kApplyButton)) != FALSE; }
+
+  HWND OpenMessageBox() const {
+    for (HWND dialog : TopLevelDialogs()) {
+      if (sheet_ != nullptr && dialog != sheet_ && GetWindow(dialog, GW_OWNER) == sheet_) return dialog;
+    }
+    return nullptr;
+  }
+  HWND AwaitOpenMessageBox() {
+    HWND box = nullptr;
+    WaitFor([&] { return (box = OpenMessageBox()) != nullptr; });
+    return box;
+  }
+  void CloseMessageBox(HWND box) {
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    WaitFor([&] { return !IsWindow(box); });
+  }
+  bool AwaitEnd() {
+    return WaitFor([this] { return Finished(); }, 15000ms);
+  }
+  LONG Result() const { return result_; }
+
+ private:
+  static HWND FindSheet() {
+    for (HWND dialog : TopLevelDialogs()) {
+      if (TextOf(dialog) == kCaption && FindWindowExW(dialog, nullptr, L"SysTabControl32", nullptr) != nullptr) {
+        return dialog;
+      }
+    }
+    return nullptr;
+  }
+
+  platform::Thread thread_;
+  HWND sheet_ = nullptr;
+  std::atomic<LONG> result_{-1};
+  std::atomic<bool> done_{false};
+};
+
+// ---------------------------------------------------------------------------
+
+class SheetGuiTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    language_ = new Language(SessionLanguage());
+    logDir_ = new testing_support::TempDir();
+    const std::string dir = logDir_->path().string();
+    SetEnvironmentVariableA("TMP", dir.c_str());
+    SetEnvironmentVariableA("TEMP", dir.c_str());
+  }
+  static void TearDownTestSuite() {
+    delete logDir_;
+    delete language_;
+  }
+
+  void SetUp() override {
+    settings_.PutDword("Trace", 1);
+    settings_.PutDword("NumLines", 1);
+    settings_.PutDword("NumPhones", 0);
+    settings_.PutString("MSN0", "4711");
+    settings_.PutDword("PortNr", 2);
+    settings_.PutString("ChargePerUnit", "0.06");
+    settings_.PutString("Currency", "EUR");
+    settings_.PutDword("ChargeFormat", 4);
+    std::string error;
+    ASSERT_TRUE(provider_.Load("k482tsp.tsp", &error)) << error;
+    ASSERT_TRUE(ui_.Load("ui482tsp.dll", &error)) << error;
+    auto negotiate = reinterpret_cast<NegotiateFn>(provider_.Symbol("TSPI_lineNegotiateTSPIVersion"));
+    auto enumDevices = reinterpret_cast<EnumDevicesFn>(provider_.Symbol("TSPI_providerEnumDevices"));
+    auto init = reinterpret_cast<InitFn>(provider_.Symbol("TSPI_providerInit"));
+    shutdown_ = reinterpret_cast<ShutdownFn>(provider_.Symbol("TSPI_providerShutdown"));
+    g_providerDialogData = reinterpret_cast<DialogDataFn>(provider_.Symbol("TSPI_providerGenericDialogData"));
+    config_ = reinterpret_cast<ProviderConfigFn>(ui_.Symbol("TUISPI_providerConfig"));
+    ASSERT_TRUE(negotiate && enumDevices && init && shutdown_ && g_providerDialogData && config_);
+    // TAPI 2.2 offered and taken: the info page shows 2.2 twice.
+    ASSERT_EQ(negotiate(kInitializeNegotiation, 0x00010003, 0x00020002, &version_), 0);
+    DWORD lines = 0;
+    DWORD phones = 0;
+    ASSERT_EQ(enumDevices(kProviderId, &lines, &phones, nullptr, nullptr, nullptr), 0);
+    DWORD options = 0;
+    ASSERT_EQ(init(version_, kProviderId, 0, 0, lines, phones, nullptr, &options), 0);
+    logBefore_ = Log().size();
+  }
+  void TearDown() override {
+    if (shutdown_ != nullptr) shutdown_(version_, kProviderId);
+    ui_.Unload();
+    provider_.Unload();
+  }
+
+  static std::string Log() { return ReadFile(logDir_->File("kavrtsp.log")).value_or(""); }
+  // What the provider traced during this test.
+  std::string TestLog() const {
+    const std::string log = Log();
+    return log.size() > logBefore_ ? log.substr(logBefore_) : std::string();
+  }
+  int Count(const std::string& what) const {
+    const std::string log = TestLog();
+    int count = 0;
+    for (auto at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++count;
+    return count;
+  }
+  static std::string ShotPath(const std::string& name) {
+    const char* dir = std::getenv("K482_SCREENSHOT_DIR");
+    if (dir == nullptr || *dir == '\0') return {};
+    return std::string(dir) + "\\" + language_->tag + "-" + name + ".bmp";
+  }
+  // The sheet, with its message box if one is open.
+  void Shoot(SheetRun& run, const std::string& name) {
+    const std::string path = ShotPath(name);
+    if (path.empty()) return;
+    std::vector<HWND> windows{run.Sheet()};
+    if (HWND box = run.OpenMessageBox()) windows.push_back(box);
+    EXPECT_TRUE(Screenshot(windows, path)) << path;
+  }
+
+  // Every control of the current page against the table: kind, ID, text, place and style.
+  void ExpectControls(SheetRun& run, int page) {
+    HWND hwnd = run.CurrentPage();
+    const std::vector<Control>& expected = language_->pages[page];
+    const std::vector<HWND> children = Children(hwnd);
+    ASSERT_EQ(children.size(), expected.size()) << "page " << page;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      const Control& want = expected[i];
+      HWND child = children[i];
+      SCOPED_TRACE(testing::Message() << "page " << page << " control " << i << " (" << want.id << ")");
+      EXPECT_EQ(GetDlgCtrlID(child), want.id);
+      EXPECT_EQ(ClassOf(child), want.className);
+      if (want.text != nullptr) {
+        EXPECT_EQ(TextOf(child), want.text) << Narrow(TextOf(child));
+      }
+      // The dialog manager maps a control's place and size each on its own.
+      RECT place{want.x, want.y, want.cx, want.cy};
+      MapDialogRect(hwnd, &place);
+      RECT actual{};
+      GetWindowRect(child, &actual);
+      MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&actual), 2);
+      EXPECT_EQ(actual.left, place.left);
+      EXPECT_EQ(actual.top, place.top);
+      EXPECT_EQ(actual.right - actual.left, place.right);
+      // A closed drop-down list is as tall as its field; the template's height is the open list's.
+      if (want.id != 7000) {
+        EXPECT_EQ(actual.bottom - actual.top, place.bottom);
+      }
+      const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(child, GWL_STYLE));
+      EXPECT_EQ(style & want.styleMask, want.style) << std::hex << style;
+      if (want.className == std::wstring(L"Edit")) {
+        // The dialog manager draws a template's border as a sunken edge.
+        const DWORD extended = static_cast<DWORD>(GetWindowLongPtrW(child, GWL_EXSTYLE));
+        EXPECT_TRUE((style & WS_BORDER) != 0 || (extended & WS_EX_CLIENTEDGE) != 0);
+      }
+      if (want.id == 7000) {
+        COMBOBOXINFO combo{};
+        combo.cbSize = sizeof combo;
+        ASSERT_TRUE(GetComboBoxInfo(child, &combo));
+        EXPECT_NE(GetWindowLongPtrW(combo.hwndList, GWL_STYLE) & WS_VSCROLL, 0);
+      }
+    }
+    ExpectTemplate(language_->templates[page], language_->titles[page]);
+  }
+
+  // The template itself: title, 202 x 125 dialog units, 8-point MS Sans Serif.
+  static void ExpectTemplate(int id, const wchar_t* title) {
+    SCOPED_TRACE(testing::Message() << "template " << id);
+    HMODULE module = GetModuleHandleW(L"ui482tsp.dll");
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), reinterpret_cast<LPCWSTR>(RT_DIALOG));
+    ASSERT_NE(found, nullptr);
+    const auto* words = static_cast<const WORD*>(LockResource(LoadResource(module, found)));
+    ASSERT_NE(words, nullptr);
+    DWORD style = 0;
+    std::memcpy(&style, words, sizeof style);
+    EXPECT_EQ(words[7], 202);
+    EXPECT_EQ(words[8], 125);
+    const WORD* at = words + 9;  // style, extended style, count, x, y, cx, cy
+    auto skipNameOrOrdinal = [&at] {
+      if (*at == 0xFFFF) {
+        at += 2;
+      } else {
+        while (*at++ != 0) {
+        }
+      }
+    };
+    skipNameOrOrdinal();  // menu
+    skipNameOrOrdinal();  // class
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(at)), title);
+    while (*at++ != 0) {
+    }
+    ASSERT_NE(style & DS_SETFONT, 0u);
+    EXPECT_EQ(*at, 8);
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(at + 1)), L"MS Sans Serif");
+    EXPECT_EQ(style & (WS_CHILD | WS_CAPTION), static_cast<DWORD>(WS_CHILD | WS_CAPTION));
+  }
+
+  std::wstring Decimal(const wchar_t* whole, const wchar_t* fraction) const {
+    return std::wstring(whole) + separator_ + fraction;
+  }
+
+  static Language* language_;
+  static testing_support::TempDir* logDir_;
+  testing_support::SettingsSandbox settings_;
+  platform::LoadedModule provider_;
+  platform::LoadedModule ui_;
+  ShutdownFn shutdown_ = nullptr;
+  ProviderConfigFn config_ = nullptr;
+  DWORD version_ = 0;
+  std::size_t logBefore_ = 0;
+  wchar_t separator_ = MoneySeparator();
+};
+
+Language* SheetGuiTest::language_ = nullptr;
+testing_support::TempDir* SheetGuiTest::logDir_ = nullptr;
+
+TEST_F(SheetGuiTest, ThePagesShowTheTemplatesOfTheUserLanguageAndTheStoredSettings) {
+  SheetRun run(config_);
+  ASSERT_NE(run.Sheet(), nullptr) << "no sheet";
+  EXPECT_EQ(TextOf(run.Sheet()), kCaption);
+
+  HWND tabs = FindWindowExW(run.Sheet(), nullptr, L"SysTabControl32", nullptr);
+  ASSERT_EQ(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0), 3);
+  for (int i = 0; i < 3; ++i) {
+    wchar_t title[64] = {};
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = title;
+    item.cchTextMax = 64;
+    SendMessageW(tabs, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    EXPECT_STREQ(title, language_->titles[i]) << "tab " << i;
+  }
+  EXPECT_NE(run.Button(IDOK), nullptr);
+  EXPECT_NE(run.Button(IDCANCEL), nullptr);
+  EXPECT_FALSE(run.ApplyEnabled()) << "nothing changed yet";
+
+  EXPECT_EQ(run.CurrentIndex(), 0);
+  ExpectControls(run, 0);
+  EXPECT_EQ(TextOf(run.Item(7005)), L"4711");
+  HWND ports = run.Item(7000);
+  ASSERT_EQ(SendMessageW(ports, CB_GETCOUNT, 0, 0), 6);
+  for (int i = 0; i < 6; ++i) {
+    wchar_t entry[16] = {};
+    SendMessageW(ports, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
+    EXPECT_EQ(std::wstring(entry), L"COM" + std::to_wstring(i + 1));
+  }
+  EXPECT_EQ(SendMessageW(ports, CB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(SendMessageW(run.Item(7006), BM_GETCHECK, 0, 0), BST_CHECKED);
+  Shoot(run, "1-connection");
+
+  ASSERT_TRUE(run.SelectPage(1));
+  ExpectControls(run, 1);
+  EXPECT_EQ(TextOf(run.Item(7002)), Decimal(L"0", L"06"));
+  EXPECT_EQ(TextOf(run.Item(7003)), L"EUR");
+  for (int id = 7004; id <= 7007; ++id) {
+    EXPECT_EQ(SendMessageW(run.Item(id), BM_GETCHECK, 0, 0), id == 7007 ? BST_CHECKED : BST_UNCHECKED) << id;
+  }
+  Shoot(run, "2-charges");
+
+  ASSERT_TRUE(run.SelectPage(2));
+  ExpectControls(run, 2);
+  EXPECT_EQ(TextOf(run.Item(7001)), L"01.01.01.00");
+  EXPECT_EQ(TextOf(run.Item(7002)), L"2.2");
+  EXPECT_EQ(TextOf(run.Item(7003)), L"2.2");
+  Shoot(run, "3-info");
+
+  run.Press(IDCANCEL);
+  ASSERT_TRUE(run.AwaitEnd());
+  EXPECT_EQ(run.Result(), 0);
+  EXPECT_EQ(Count(" UI Request: interface info\r\n"), 1) << TestLog();
+  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 0) << TestLog();
+  EXPECT_EQ(settings_.StoredString("MSN0"), "4711");
+}
+
+TEST_F(SheetGuiTest, TypedSettingsAreCheckedAppliedAndAnnouncedToTheProvider) {
+  SheetRun run(config_);
+  ASSERT_NE(run.Sheet(), nullptr) << "no sheet";
+  run.Type(7005, L"08a15");
+  EXPECT_EQ(TextOf(run.Item(7005)), L"0815") << "digits only";
+  EXPECT_TRUE(run.ApplyEnabled());
+  run.ChooseListEntry(7000, 4);
+
+  ASSERT_TRUE(run.SelectPage(1));
+  run.Type(7002, L"abc");
+  run.Press(kApplyButton);
+  HWND box = run.AwaitOpenMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(TextOf(box), kCaption);
+  EXPECT_EQ(MessageBoxText(box), language_->enterNumber);
+  Shoot(run, "4-enter-a-number");
+  run.CloseMessageBox(box);
+  EXPECT_EQ(run.CurrentIndex(), 1);
+  EXPECT_EQ(settings_.StoredString("MSN0"), "4711") << "nothing applied";
+
+  run.Type(7002, L"40000");
+  run.Press(kApplyButton);
+  box = run.AwaitOpenMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(MessageBoxText(box), L"Geben Sie bitte eine Zahl zwischen 0 und 32766 ein.");
+  run.CloseMessageBox(box);
+
+  run.Type(7002, Decimal(L"0", L"075"));
+  run.Type(7003, L"chfr$x");
+  EXPECT_EQ(TextOf(run.Item(7003)), L"CHFR$") << "upper case, five characters";
+  EXPECT_FALSE(IsWindowEnabled(run.Item(7006))) << "the third format cannot be chosen";
+  run.Click(run.Item(7005));
+  EXPECT_EQ(SendMessageW(run.Item(7005), BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(SendMessageW(run.Item(7007), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  run.Press(kApplyButton);
+  ASSERT_TRUE(WaitFor([&] { return !run.ApplyEnabled() || run.OpenMessageBox() != nullptr; }));
+  ASSERT_EQ(run.OpenMessageBox(), nullptr) << Narrow(MessageBoxText(run.OpenMessageBox()));
+  EXPECT_EQ(settings_.StoredString("MSN0"), "0815");
+  EXPECT_EQ(settings_.StoredDword("PortNr"), 4u);
+  EXPECT_EQ(settings_.StoredDword("Trace"), 1u);
+  EXPECT_EQ(settings_.StoredString("ChargePerUnit"), "0.075");
+  EXPECT_EQ(settings_.StoredString("Currency"), "CHFR$");
+  EXPECT_EQ(settings_.StoredDword("ChargeFormat"), 2u);
+
+  run.Press(IDCANCEL);
+  ASSERT_TRUE(run.AwaitEnd());
+  // Applied, then cancelled: the provider is told, and its port worker takes the new settings.
+  EXPECT_TRUE(WaitFor([&] { return Count("TspPort::OnUpdateConfig down.") == 1; })) << TestLog();
+  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 1) << TestLog();
+  EXPECT_EQ(Count("        TspPort::OnUpdateConfig ...\r\n"), 1) << TestLog();
+}
+
+TEST_F(SheetGuiTest, CancelAloneIsSilentAndOkAnnouncesWhatItSaved) {
+  {
+    SheetRun run(config_);
+    ASSERT_NE(run.Sheet(), nullptr) << "no sheet";
+    run.Type(7005, L"999");
+    run.Press(IDCANCEL);
+    ASSERT_TRUE(run.AwaitEnd());
+  }
+  EXPECT_EQ(settings_.StoredString("MSN0"), "4711");
+  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 0) << TestLog();
+
+  settings_.PutDword("PortNr", 7);
+  settings_.PutString("Currency", "ABCDEF");
+  settings_.PutDword("ChargeFormat", 0);
+  {
+    SheetRun run(config_);
+    ASSERT_NE(run.Sheet(), nullptr) << "no sheet";
+    EXPECT_EQ(SendMessageW(run.Item(7000), CB_GETCURSEL, 0, 0), CB_ERR) << "no such port in the list";
+    ASSERT_TRUE(run.SelectPage(1));
+    EXPECT_EQ(TextOf(run.Item(7003)), L"ABCDEF") << "shown in full";
+    EXPECT_EQ(SendMessageW(run.Item(7007), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_FALSE(run.SelectPage(2));
+    HWND box = run.AwaitOpenMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), L"Geben Sie bitte nicht mehr als 5 Zeichen ein.");
+    run.CloseMessageBox(box);
+    EXPECT_EQ(run.CurrentIndex(), 1);
+    run.Type(7003, L"ABC");
+    run.Press(IDOK);
+    ASSERT_TRUE(run.AwaitEnd());
+  }
+  EXPECT_EQ(settings_.StoredString("Currency"), "ABC");
+  EXPECT_EQ(settings_.StoredDword("PortNr"), 0u);
+  EXPECT_EQ(settings_.StoredDword("ChargeFormat"), 4u);
+  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 1) << TestLog();
+}
+
+}  // namespace
