@@ -1,0 +1,172 @@
+// Reading TAPI's provider list and finding our provider in it.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "setup/provider_list.h"
+#include "tests/setup/setup_fakes.h"
+
+namespace {
+
+using setup::FindProvider;
+using setup::ProviderEntry;
+using setup::ReadProviderList;
+using setup_test::FakeTapi;
+
+class ProviderListTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> transcript;
+  FakeTapi tapi{&transcript};
+};
+
+TEST_F(ProviderListTest, StartsWithTheFixedPartAndGrowsToWhatTapiNeeds) {
+  tapi.providers = {{1, "unimdm.tsp"}, {2, "kmddsp.tsp"}, {40, "k482tsp.tsp"}};
+  std::vector<ProviderEntry> entries;
+  ASSERT_EQ(ReadProviderList(tapi, &entries), 0);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[2].permanentProviderId, 40u);
+  EXPECT_EQ(entries[2].fileName, "k482tsp.tsp");
+  // 24 bytes first, then exactly the needed size: 24 + 3 entries of 12 + three names with NULs.
+  EXPECT_EQ(tapi.listTotalSizes, (std::vector<DWORD>{24, 24 + 36 + 11 + 11 + 12}));
+}
+
+// A list that grows while it is read takes as many rounds as it grows, whether
+// TAPI reports the short buffer as success or as LINEERR_STRUCTURETOOSMALL.
+class GrowingListTest : public ProviderListTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(GrowingListTest, IsReadCompletelyAfterSeveralRounds) {
+  tapi.tooSmallAsError = GetParam();
+  tapi.providers = {{1, "unimdm.tsp"}};
+  tapi.growDuringReads = 5;
+  std::vector<ProviderEntry> entries;
+  ASSERT_EQ(ReadProviderList(tapi, &entries), 0);
+  EXPECT_EQ(entries.size(), 6u);
+  EXPECT_EQ(entries.back().fileName, "grown5.tsp");
+  EXPECT_EQ(tapi.listCalls, 6);
+  for (std::size_t i = 1; i < tapi.listTotalSizes.size(); ++i) {
+    EXPECT_GT(tapi.listTotalSizes[i], tapi.listTotalSizes[i - 1]) << "round " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ShortBuffer, GrowingListTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& row) {
+                           return row.param ? "ReportedAsError" : "ReportedAsSuccess";
+                         });
+
+TEST_F(ProviderListTest, TapiErrorIsPassedOnAndMeansNotFound) {
+  tapi.providers = {{40, "k482tsp.tsp"}};
+  tapi.listResult = static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  std::vector<ProviderEntry> entries;
+  EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_OPERATIONFAILED));
+  EXPECT_FALSE(FindProvider(tapi, "k482tsp.tsp").has_value());
+}
+
+struct NameMatch {
+  const char* registered;
+  bool found;
+};
+
+class NameMatchTest : public ProviderListTest, public ::testing::WithParamInterface<NameMatch> {};
+
+TEST_P(NameMatchTest, WholeNameIgnoringCase) {
+  tapi.providers = {{1, "unimdm.tsp"}, {9, GetParam().registered}};
+  const auto found = FindProvider(tapi, "k482tsp.tsp");
+  EXPECT_EQ(found.has_value(), GetParam().found);
+  if (GetParam().found) {
+    EXPECT_EQ(*found, 9u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, NameMatchTest,
+                         ::testing::Values(NameMatch{"k482tsp.tsp", true}, NameMatch{"K482TSP.TSP", true},
+                                           NameMatch{"K482Tsp.tSp", true},
+                                           NameMatch{"C:\\WINDOWS\\system32\\k482tsp.tsp", false},
+                                           NameMatch{"k482tsp.tsp ", false}, NameMatch{"xk482tsp.tsp", false},
+                                           NameMatch{"k482tsp.ts", false}, NameMatch{"k482tsp.ts0", false},
+                                           NameMatch{"", false}));
+
+TEST_F(ProviderListTest, FirstOfTwoMatchesWins) {
+  tapi.providers = {{5, "K482TSP.TSP"}, {6, "k482tsp.tsp"}};
+  EXPECT_EQ(FindProvider(tapi, "k482tsp.tsp"), 5u);
+}
+
+// A TAPI whose answers do not add up.
+class ScriptedTapi final : public setup::TapiApi {
+ public:
+  std::function<LONG(LPLINEPROVIDERLIST, DWORD total)> answer;
+  int calls = 0;
+  LONG lineAddProvider(LPCSTR, HWND, LPDWORD) override { return 0; }
+  LONG lineConfigProvider(HWND, DWORD) override { return 0; }
+  LONG lineGetProviderList(DWORD, LPLINEPROVIDERLIST list) override {
+    ++calls;
+    DWORD total = 0;
+    std::memcpy(&total, list, sizeof total);
+    return answer(list, total);
+  }
+  LONG lineInitializeEx(LPHLINEAPP, setup::HINSTANCE, setup::LineCallback, LPCSTR, LPDWORD, LPDWORD,
+                        setup::LINEINITIALIZEEXPARAMS*) override {
+    return 0;
+  }
+  LONG lineRemoveProvider(DWORD, HWND) override { return 0; }
+  LONG lineShutdown(HLINEAPP) override { return 0; }
+};
+
+void Put(LPLINEPROVIDERLIST list, std::size_t offset, const void* data, std::size_t size) {
+  std::memcpy(reinterpret_cast<char*>(list) + offset, data, size);
+}
+
+TEST(ProviderListFaults, TooSmallWithoutAskingForMoreFailsInsteadOfLoopingForever) {
+  ScriptedTapi tapi;
+  tapi.answer = [](LPLINEPROVIDERLIST list, DWORD total) {
+    const DWORD needed = total;  // "too small", yet needs no more than it has
+    Put(list, offsetof(LINEPROVIDERLIST, dwNeededSize), &needed, sizeof needed);
+    return static_cast<LONG>(LINEERR_STRUCTURETOOSMALL);
+  };
+  std::vector<ProviderEntry> entries;
+  EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_STRUCTURETOOSMALL));
+  EXPECT_EQ(tapi.calls, 1);
+}
+
+TEST(ProviderListFaults, AbsurdNeededSizeIsOutOfMemory) {
+  ScriptedTapi tapi;
+  tapi.answer = [](LPLINEPROVIDERLIST list, DWORD) {
+    const DWORD needed = 0xFFFFFFF0;
+    Put(list, offsetof(LINEPROVIDERLIST, dwNeededSize), &needed, sizeof needed);
+    return 0;
+  };
+  std::vector<ProviderEntry> entries;
+  EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_NOMEM));
+}
+
+TEST(ProviderListFaults, EntriesPointingOutsideTheFilledPartAreLeftOut) {
+  ScriptedTapi tapi;
+  tapi.answer = [](LPLINEPROVIDERLIST list, DWORD total) {
+    constexpr DWORD kSize = 24 + 3 * 12 + 12;
+    if (total < kSize) {
+      const DWORD needed = kSize;
+      Put(list, offsetof(LINEPROVIDERLIST, dwNeededSize), &needed, sizeof needed);
+      return 0;
+    }
+    // Ten entries claimed where three fit; the second names text past the
+    // end, the third has no NUL inside its size.
+    const LINEPROVIDERLIST head{kSize, kSize, kSize, 10, 36, 24};
+    Put(list, 0, &head, sizeof head);
+    const LINEPROVIDERENTRY entries[] = {{1, 12, 60}, {2, 12, 66}, {3, 5, 60}};
+    Put(list, 24, entries, sizeof entries);
+    Put(list, 60, "k482tsp.tsp", 12);
+    return 0;
+  };
+  std::vector<ProviderEntry> entries;
+  ASSERT_EQ(ReadProviderList(tapi, &entries), 0);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].permanentProviderId, 1u);
+  EXPECT_EQ(entries[0].fileName, "k482tsp.tsp");
+  EXPECT_EQ(entries[1].permanentProviderId, 3u);
+  EXPECT_EQ(entries[1].fileName, "k482t");
+}
+
+}  // namespace

@@ -1,0 +1,317 @@
+#include "tests/setup/setup_fakes.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace setup_test {
+
+std::string Utf8(const std::u16string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::u16string Utf16(const std::string& text) {
+  std::u16string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const int extra = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+    char32_t c = extra == 0 ? byte : byte & (0x3F >> extra);
+    for (int k = 1; k <= extra && i + k < text.size(); ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += 1 + extra;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// One STRINGTABLE line: ID, blanks, a quoted text with "" for a quote and C escapes.
+std::map<int, std::string> ReadStringTable(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::map<int, std::string> strings;
+  std::string line;
+  bool inTable = false;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("STRINGTABLE", 0) == 0) inTable = true;
+    if (!inTable) continue;
+    if (line == "END") break;
+    int id = 0;
+    int consumed = 0;
+    if (std::sscanf(line.c_str(), " %d %n", &id, &consumed) != 1 || line[static_cast<std::size_t>(consumed)] != '"') continue;
+    std::string text;
+    for (std::size_t i = static_cast<std::size_t>(consumed) + 1; i < line.size(); ++i) {
+      const char c = line[i];
+      if (c == '"') {
+        if (i + 1 < line.size() && line[i + 1] == '"') {
+          text += '"';
+          ++i;
+          continue;
+        }
+        break;
+      }
+      if (c == '\\' && i + 1 < line.size()) {
+        const char e = line[++i];
+        text += e == 'n' ? '\n' : e == 't' ? '\t' : e;
+        continue;
+      }
+      text += c;
+    }
+    if (!strings.emplace(id, text).second) throw std::runtime_error("string " + std::to_string(id) + " twice");
+  }
+  return strings;
+}
+
+std::string Hex(std::uintptr_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string FormName(setup::BoxForm form) {
+  switch (form) {
+    case setup::BoxForm::kQuestionYesNo:
+      return "yes/no";
+    case setup::BoxForm::kQuestionOkCancel:
+      return "ok/cancel";
+    case setup::BoxForm::kHardError:
+      return "hard error";
+    case setup::BoxForm::kTapiError:
+      return "tapi error";
+    case setup::BoxForm::kNote:
+      return "note";
+    case setup::BoxForm::kCodeNote:
+      break;
+  }
+  return "code note";
+}
+
+}  // namespace
+
+const std::map<int, std::string>& ResourceStrings() {
+  static const std::map<int, std::string> strings = ReadStringTable(K482_SETUP_RC);
+  return strings;
+}
+
+LONG FakeTapi::lineAddProvider(LPCSTR lpszProviderFilename, HWND hwndOwner, LPDWORD lpdwPermanentProviderID) {
+  transcript_->push_back("tapi add " + std::string(lpszProviderFilename) + " owner " +
+                         Hex(reinterpret_cast<std::uintptr_t>(hwndOwner)));
+  if (addResult != 0) return addResult;
+  *lpdwPermanentProviderID = nextId;
+  providers.push_back({nextId++, lpszProviderFilename});
+  return 0;
+}
+
+LONG FakeTapi::lineConfigProvider(HWND hwndOwner, DWORD dwPermanentProviderID) {
+  transcript_->push_back("tapi config " + std::to_string(dwPermanentProviderID) + " owner " +
+                         Hex(reinterpret_cast<std::uintptr_t>(hwndOwner)));
+  return configResult;
+}
+
+LONG FakeTapi::lineGetProviderList(DWORD dwAPIVersion, LPLINEPROVIDERLIST lpProviderList) {
+  ++listCalls;
+  if (dwAPIVersion != 0x00020000) return static_cast<LONG>(LINEERR_INCOMPATIBLEAPIVERSION);
+  if (listResult != 0) return listResult;
+  if (growDuringReads > 0) {
+    --growDuringReads;
+    providers.push_back({nextId++, "grown" + std::to_string(providers.size()) + ".tsp"});
+  }
+  DWORD total = 0;
+  std::memcpy(&total, lpProviderList, sizeof total);
+  listTotalSizes.push_back(total);
+  if (total < sizeof(LINEPROVIDERLIST)) return static_cast<LONG>(LINEERR_STRUCTURETOOSMALL);
+
+  DWORD needed = sizeof(LINEPROVIDERLIST) + static_cast<DWORD>(providers.size() * sizeof(LINEPROVIDERENTRY));
+  for (const FakeProvider& provider : providers) needed += static_cast<DWORD>(provider.fileName.size() + 1);
+  LINEPROVIDERLIST head{};
+  head.dwTotalSize = total;
+  head.dwNeededSize = needed;
+  head.dwUsedSize = sizeof head;
+  auto* bytes = reinterpret_cast<char*>(lpProviderList);
+  if (total < needed) {
+    std::memcpy(bytes, &head, sizeof head);
+    return tooSmallAsError ? static_cast<LONG>(LINEERR_STRUCTURETOOSMALL) : 0;
+  }
+  head.dwNumProviders = static_cast<DWORD>(providers.size());
+  head.dwProviderListSize = static_cast<DWORD>(providers.size() * sizeof(LINEPROVIDERENTRY));
+  head.dwProviderListOffset = sizeof head;
+  DWORD names = head.dwProviderListOffset + head.dwProviderListSize;
+  for (std::size_t i = 0; i < providers.size(); ++i) {
+    const LINEPROVIDERENTRY entry{providers[i].id, static_cast<DWORD>(providers[i].fileName.size() + 1), names};
+    std::memcpy(bytes + head.dwProviderListOffset + i * sizeof entry, &entry, sizeof entry);
+    std::memcpy(bytes + names, providers[i].fileName.c_str(), providers[i].fileName.size() + 1);
+    names += entry.dwProviderFilenameSize;
+  }
+  head.dwUsedSize = names;
+  std::memcpy(bytes, &head, sizeof head);
+  return 0;
+}
+
+LONG FakeTapi::lineInitializeEx(LPHLINEAPP lphLineApp, setup::HINSTANCE hInstance, setup::LineCallback lpfnCallback,
+                                LPCSTR lpszFriendlyAppName, LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
+                                setup::LINEINITIALIZEEXPARAMS* lpLineInitializeExParams) {
+  transcript_->push_back("tapi initialize");
+  offeredApiVersion = *lpdwAPIVersion;
+  initializeArgsAsPublished = lphLineApp != nullptr && hInstance == nullptr && lpfnCallback != nullptr &&
+                              lpszFriendlyAppName == nullptr && lpdwNumDevs != nullptr &&
+                              lpLineInitializeExParams == nullptr;
+  if (initializeResult != 0) return initializeResult;
+  // The callback must take any message without harm.
+  lpfnCallback(0, LINE_LINEDEVSTATE, 0, 0, 0, 0);
+  *lphLineApp = lineApp;
+  *lpdwNumDevs = 1;
+  *lpdwAPIVersion = 0x00020002;
+  return 0;
+}
+
+LONG FakeTapi::lineRemoveProvider(DWORD dwPermanentProviderID, HWND hwndOwner) {
+  transcript_->push_back("tapi remove " + std::to_string(dwPermanentProviderID) + " owner " +
+                         Hex(reinterpret_cast<std::uintptr_t>(hwndOwner)));
+  if (removeResult != 0) return removeResult;
+  std::erase_if(providers, [&](const FakeProvider& p) { return p.id == dwPermanentProviderID; });
+  return 0;
+}
+
+LONG FakeTapi::lineShutdown(HLINEAPP hLineApp) {
+  transcript_->push_back("tapi shutdown " + Hex(hLineApp));
+  return 0;
+}
+
+void FakeHost::Run(setup::StepHandler& flow) {
+  Post(setup::Step::kStart, 0);
+  for (int rounds = 0; !posted.empty() && rounds < 100; ++rounds) {
+    const auto [step, param] = posted.front();
+    posted.pop_front();
+    flow.Dispatch(step, param);
+    // WM_CLOSE ends the loop; anything posted after it is never run.
+    if (ended) break;
+  }
+}
+
+std::u16string FakeHost::LoadText(int id) {
+  textIds.push_back(id);
+  const auto& strings = ResourceStrings();
+  const auto found = strings.find(id);
+  return found == strings.end() ? std::u16string() : Utf16(found->second);
+}
+
+setup::BoxAnswer FakeHost::ShowBox(setup::BoxForm form, const std::u16string& caption, const std::u16string& text) {
+  transcript.push_back("box " + FormName(form) + " [" + Utf8(caption) + "] " + Utf8(text));
+  const bool question = form == setup::BoxForm::kQuestionYesNo || form == setup::BoxForm::kQuestionOkCancel;
+  if (!question) return setup::BoxAnswer::kOk;
+  if (answers.empty()) {
+    return form == setup::BoxForm::kQuestionYesNo ? setup::BoxAnswer::kNo : setup::BoxAnswer::kCancel;
+  }
+  const setup::BoxAnswer answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+
+bool FakeHost::LoadTapiLibrary() {
+  transcript.push_back("load tapi32.dll");
+  return tapiPresent;
+}
+
+bool FakeHost::SystemDirectory(std::string* directory, std::uint32_t* error) {
+  if (systemDirectoryError) {
+    *error = *systemDirectoryError;
+    return false;
+  }
+  *directory = kSystemDirectory;
+  return true;
+}
+
+bool FakeHost::Wow64SystemDirectory(std::string* directory, std::uint32_t* error) {
+  if (wow64DirectoryError) {
+    *error = *wow64DirectoryError;
+    return false;
+  }
+  *directory = kWow64Directory;
+  return true;
+}
+
+bool FakeHost::CopyFileReplacing(const std::string& from, const std::string& to, std::uint32_t* error) {
+  const auto failure = copyFailures.find(++copies_);
+  if (failure != copyFailures.end()) {
+    *error = failure->second;
+    return false;
+  }
+  if (currentDirectory.count(from) == 0) {
+    *error = 2;
+    return false;
+  }
+  transcript.push_back("copy " + from + " -> " + to);
+  existing.insert(to);
+  return true;
+}
+
+bool FakeHost::SetNormalAttributes(const std::string& path, std::uint32_t* error) {
+  const auto failure = attributeFailures.find(++attributeCalls_);
+  if (failure != attributeFailures.end()) {
+    *error = failure->second;
+    return false;
+  }
+  if (existing.count(path) == 0) {
+    *error = 2;
+    return false;
+  }
+  return true;
+}
+
+std::u16string FakeHost::SystemErrorText(std::uint32_t code) {
+  switch (code) {
+    case 2:
+      return Utf16(kFileNotFoundText);
+    case 5:
+      return Utf16(kAccessDeniedText);
+    default:
+      return Utf16("Error " + std::to_string(code) + ".\r\n");
+  }
+}
+
+void FakeHost::ShellOpenMaximised(const std::string& path) { transcript.push_back("open " + path); }
+
+void FakeHost::Pause(std::chrono::milliseconds duration) {
+  transcript.push_back("pause " + std::to_string(duration.count()) + " ms");
+}
+
+void FakeHost::Post(setup::Step step, std::uint32_t param) {
+  if (ended) transcript.push_back("posted after the end");
+  posted.emplace_back(step, param);
+}
+
+void FakeHost::End() {
+  transcript.push_back("end");
+  ended = true;
+}
+
+}  // namespace setup_test

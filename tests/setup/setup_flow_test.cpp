@@ -1,0 +1,338 @@
+// The installer's flow against a fake system and a fake TAPI: every step,
+// every answer and every row of both failure tables, in the user's language.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "setup/setup_flow.h"
+#include "tests/setup/setup_fakes.h"
+
+namespace {
+
+using setup::BoxAnswer;
+using setup_test::FakeHost;
+using setup_test::FakeTapi;
+using setup_test::ResourceStrings;
+using Transcript = std::vector<std::string>;
+
+constexpr std::uint16_t kEnglish = 0x0409;
+constexpr std::uint16_t kFrench = 0x040C;
+
+const std::string& Text(int id) { return ResourceStrings().at(id); }
+
+class SetupFlowTest : public ::testing::Test {
+ protected:
+  FakeHost host;
+  FakeTapi tapi{&host.transcript};
+
+  void Run(std::uint16_t langId = kEnglish, bool package64 = false) {
+    setup::SetupOptions options;
+    options.install32BitUiModule = package64;
+    setup::CSetupFlow flow(host, tapi, langId, options);
+    host.Run(flow);
+    permanentId = flow.permanentProviderId();
+  }
+
+  DWORD permanentId = 0;
+};
+
+// The transcript of an English installation that went through, from the copy on.
+Transcript InstalledFromCopy(const std::string& id = "40") {
+  return {
+      "copy k482tsp.ts0 -> C:\\windows\\system32\\k482tsp.tsp",
+      "copy ui482tsp.dl0 -> C:\\windows\\system32\\ui482tsp.dll",
+      "tapi add k482tsp.tsp owner 0x4242",
+      "tapi initialize",
+      "tapi config " + id + " owner 0x4242",
+      "tapi shutdown 0x5150",
+      "box note [Kavrel TSP Setup] " + Text(135),
+      "open C:\\package\\ReadMe.txt",
+      "end",
+  };
+}
+
+Transcript Concat(Transcript head, const Transcript& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+TEST_F(SetupFlowTest, FreshInstallCopiesAddsConfiguresAndOpensTheReadMe) {
+  host.answers = {BoxAnswer::kYes};
+  Run();
+  EXPECT_EQ(host.transcript,
+            Concat({"load tapi32.dll", "box yes/no [Kavrel TSP Setup] " + Text(131)}, InstalledFromCopy()));
+  EXPECT_EQ(permanentId, 40u);
+  ASSERT_EQ(tapi.providers.size(), 1u);
+  EXPECT_EQ(tapi.providers[0].fileName, "k482tsp.tsp");
+  EXPECT_EQ(tapi.offeredApiVersion, 0x00050005u);
+  EXPECT_TRUE(tapi.initializeArgsAsPublished);
+}
+
+TEST_F(SetupFlowTest, AnsweringNoEndsWithoutAnotherMessage) {
+  host.answers = {BoxAnswer::kNo};
+  Run();
+  EXPECT_EQ(host.transcript, (Transcript{"load tapi32.dll", "box yes/no [Kavrel TSP Setup] " + Text(131), "end"}));
+  EXPECT_EQ(tapi.listCalls, 0);
+}
+
+TEST_F(SetupFlowTest, MissingTapiIsAHardErrorBeforeAnyQuestion) {
+  host.tapiPresent = false;
+  Run();
+  EXPECT_EQ(host.transcript, (Transcript{"load tapi32.dll", "box hard error [Error !] " + Text(143), "end"}));
+}
+
+TEST_F(SetupFlowTest, ThirtyTwoBitPackageOn64BitWindowsStopsBeforeCopyingAnything) {
+  host.wow64Process = true;
+  host.answers = {BoxAnswer::kYes};
+  Run(0x0413);
+  EXPECT_EQ(host.transcript, (Transcript{"box hard error [Error !] " + Text(162), "end"}));
+  EXPECT_NE(Text(162).find("64-bit pakket k482tsp-x64.zip"), std::string::npos);
+  EXPECT_TRUE(host.existing.empty());
+  EXPECT_TRUE(tapi.providers.empty());
+}
+
+TEST_F(SetupFlowTest, RegisteredProviderIsReplacedAfterOk) {
+  tapi.providers = {{3, "other.tsp"}, {7, "K482TSP.TSP"}};
+  host.answers = {BoxAnswer::kYes, BoxAnswer::kOk};
+  Run();
+  EXPECT_EQ(host.transcript,
+            Concat({"load tapi32.dll", "box yes/no [Kavrel TSP Setup] " + Text(131),
+                    "box ok/cancel [Kavrel TSP Setup] " + Text(139), "tapi remove 7 owner 0x0", "pause 200 ms"},
+                   InstalledFromCopy()));
+  ASSERT_EQ(tapi.providers.size(), 2u);
+  EXPECT_EQ(tapi.providers[1].fileName, "k482tsp.tsp");
+}
+
+TEST_F(SetupFlowTest, DecliningTheReplacementLeavesTheOldProvider) {
+  tapi.providers = {{7, "k482tsp.tsp"}};
+  host.answers = {BoxAnswer::kYes, BoxAnswer::kCancel};
+  Run();
+  EXPECT_EQ(host.transcript, (Transcript{"load tapi32.dll", "box yes/no [Kavrel TSP Setup] " + Text(131),
+                                         "box ok/cancel [Kavrel TSP Setup] " + Text(139), "end"}));
+  ASSERT_EQ(tapi.providers.size(), 1u);
+  EXPECT_EQ(tapi.providers[0].id, 7u);
+}
+
+TEST_F(SetupFlowTest, ProviderRegisteredWithAPathIsNotOurs) {
+  tapi.providers = {{7, "C:\\WINDOWS\\system32\\k482tsp.tsp"}};
+  host.answers = {BoxAnswer::kYes};
+  Run();
+  EXPECT_EQ(host.transcript,
+            Concat({"load tapi32.dll", "box yes/no [Kavrel TSP Setup] " + Text(131)}, InstalledFromCopy()));
+}
+
+TEST_F(SetupFlowTest, UnreadableProviderListCountsAsNotRegistered) {
+  tapi.providers = {{7, "k482tsp.tsp"}};
+  tapi.listResult = static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  host.answers = {BoxAnswer::kYes};
+  Run();
+  EXPECT_EQ(host.transcript,
+            Concat({"load tapi32.dll", "box yes/no [Kavrel TSP Setup] " + Text(131)}, InstalledFromCopy()));
+}
+
+TEST_F(SetupFlowTest, CancelledSheetStillCountsAsSuccess) {
+  // lineConfigProvider answers 0 whether the user pressed OK or Cancel.
+  host.answers = {BoxAnswer::kYes};
+  tapi.configResult = 0;
+  Run();
+  EXPECT_EQ(host.transcript.end()[-3], "box note [Kavrel TSP Setup] " + Text(135));
+}
+
+// The rows of the TAPI failure table after the install question was answered Yes.
+struct TapiFailure {
+  const char* name;
+  bool registered;
+  LONG remove, add, initialize, config;
+  Transcript after;  // the transcript after the install question
+};
+
+class TapiFailureTest : public SetupFlowTest, public ::testing::WithParamInterface<TapiFailure> {};
+
+TEST_P(TapiFailureTest, ShowsItsMessageAndEnds) {
+  const TapiFailure& row = GetParam();
+  if (row.registered) tapi.providers = {{7, "k482tsp.tsp"}};
+  tapi.removeResult = row.remove;
+  tapi.addResult = row.add;
+  tapi.initializeResult = row.initialize;
+  tapi.configResult = row.config;
+  host.answers = {BoxAnswer::kYes, BoxAnswer::kOk};
+  Run();
+  EXPECT_EQ(host.transcript,
+            Concat({"load tapi32.dll", "box yes/no [Kavrel TSP Setup] " + Text(131)}, row.after));
+}
+
+const std::string kCopied[] = {"copy k482tsp.ts0 -> C:\\windows\\system32\\k482tsp.tsp",
+                               "copy ui482tsp.dl0 -> C:\\windows\\system32\\ui482tsp.dll"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TapiFailureTest,
+    ::testing::Values(
+        TapiFailure{"RemovalFails", true, static_cast<LONG>(LINEERR_OPERATIONFAILED), 0, 0, 0,
+                    {"box ok/cancel [Kavrel TSP Setup] " + Text(139), "tapi remove 7 owner 0x0",
+                     "box hard error [Error !] " + Text(147), "end"}},
+        TapiFailure{"AddingFails", false, 0, static_cast<LONG>(LINEERR_NOMULTIPLEINSTANCE), 0, 0,
+                    {kCopied[0], kCopied[1], "tapi add k482tsp.tsp owner 0x4242",
+                     "box tapi error [Error !] " + Text(155), "end"}},
+        TapiFailure{"InitializeFails", false, 0, 0, static_cast<LONG>(LINEERR_OPERATIONUNAVAIL), 0,
+                    {kCopied[0], kCopied[1], "tapi add k482tsp.tsp owner 0x4242", "tapi initialize",
+                     "box code note [Kavrel TSP Setup] lineInitializeEx returns 0x080000049",
+                     "box tapi error [Error !] " + Text(159), "end"}},
+        TapiFailure{"ConfigurationFails", false, 0, 0, 0, static_cast<LONG>(LINEERR_OPERATIONFAILED),
+                    {kCopied[0], kCopied[1], "tapi add k482tsp.tsp owner 0x4242", "tapi initialize",
+                     "tapi config 40 owner 0x4242",
+                     "box code note [Kavrel TSP Setup] lineConfigProvider returns 0x080000048",
+                     "box tapi error [Error !] " + Text(159), "tapi shutdown 0x5150", "end"}}),
+    [](const ::testing::TestParamInfo<TapiFailure>& row) { return std::string(row.param.name); });
+
+// The rows of the copy failure table: which system call fails, and what was copied before.
+struct CopyFailure {
+  const char* name;
+  int failingCopy;       // 1-based call of CopyFile, 0 for none
+  int failingAttribute;  // 1-based call of SetFileAttributes, 0 for none
+  bool noSystemDirectory;
+  int copiedBefore;
+  std::uint32_t error;
+};
+
+class CopyFailureTest : public SetupFlowTest, public ::testing::WithParamInterface<CopyFailure> {};
+
+TEST_P(CopyFailureTest, IsAHardErrorWithTheSystemsTextAndNothingIsAdded) {
+  const CopyFailure& row = GetParam();
+  if (row.failingCopy != 0) host.copyFailures[row.failingCopy] = row.error;
+  if (row.failingAttribute != 0) host.attributeFailures[row.failingAttribute] = row.error;
+  if (row.noSystemDirectory) host.systemDirectoryError = row.error;
+  host.answers = {BoxAnswer::kYes};
+  Run();
+  Transcript expected{"load tapi32.dll", "box yes/no [Kavrel TSP Setup] " + Text(131)};
+  for (int i = 0; i < row.copiedBefore; ++i) expected.push_back(kCopied[i]);
+  const std::string systemText = row.error == 5 ? "Access is denied." : "Error " + std::to_string(row.error) + ".";
+  expected.push_back("box hard error [Error !] An error has occured :\n" + systemText +
+                     "\n\nInstallation will be terminated !");
+  expected.push_back("end");
+  EXPECT_EQ(host.transcript, expected);
+  EXPECT_TRUE(tapi.providers.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CopyFailureTest,
+    ::testing::Values(CopyFailure{"NoSystemDirectory", 0, 0, true, 0, 3},
+                      CopyFailure{"ProviderCopy", 1, 0, false, 0, 32},
+                      CopyFailure{"ProviderAttributes", 0, 2, false, 1, 5},
+                      CopyFailure{"UiModuleCopy", 2, 0, false, 1, 5},
+                      CopyFailure{"UiModuleAttributes", 0, 4, false, 2, 5}),
+    [](const ::testing::TestParamInfo<CopyFailure>& row) { return std::string(row.param.name); });
+
+TEST_F(SetupFlowTest, ReadOnlyOldFileIsMadeWritableBeforeTheCopy) {
+  // Resetting the attributes of a file that is not there yet fails, and must not stop setup.
+  host.attributeFailures[1] = 2;
+  host.attributeFailures[3] = 2;
+  host.answers = {BoxAnswer::kYes};
+  Run();
+  EXPECT_EQ(host.transcript.back(), "end");
+  EXPECT_EQ(host.transcript.end()[-2], "open C:\\package\\ReadMe.txt");
+}
+
+TEST_F(SetupFlowTest, StartedFromAnotherDirectoryTheCopyFailsWithTheSystemsText) {
+  host.currentDirectory.clear();
+  host.programPath = "D:\\Kavrel\\setup.exe";
+  host.answers = {BoxAnswer::kYes};
+  Run();
+  EXPECT_EQ(host.transcript.end()[-2], "box hard error [Error !] An error has occured :\n"
+                                       "The system cannot find the file specified.\n\n"
+                                       "Installation will be terminated !");
+  EXPECT_TRUE(host.existing.empty());
+}
+
+TEST_F(SetupFlowTest, FrenchUserSeesTheSystemsTextOnTheSecondLine) {
+  host.currentDirectory.clear();
+  host.answers = {BoxAnswer::kYes};
+  Run(kFrench);
+  EXPECT_EQ(host.transcript.end()[-2], "box hard error [Error !] Une erreur s'est produite :\n"
+                                       "The system cannot find the file specified.\n\n"
+                                       "L'installation est interrompue !");
+}
+
+TEST_F(SetupFlowTest, ReadMeIsFoundBesideTheProgramWhateverTheCurrentDirectory) {
+  host.programPath = "D:\\Downloads\\k482tsp-x64\\setup.exe";
+  host.answers = {BoxAnswer::kYes};
+  Run(0x0407);
+  EXPECT_EQ(host.transcript.end()[-2], "open D:\\Downloads\\k482tsp-x64\\ReadMe_D.txt");
+}
+
+TEST_F(SetupFlowTest, X64PackageAlsoInstallsThe32BitUiModule) {
+  host.answers = {BoxAnswer::kYes};
+  Run(kEnglish, true);
+  const Transcript& t = host.transcript;
+  ASSERT_GE(t.size(), 5u);
+  EXPECT_EQ(t[2], "copy k482tsp.ts0 -> C:\\windows\\system32\\k482tsp.tsp");
+  EXPECT_EQ(t[3], "copy ui482tsp.dl0 -> C:\\windows\\system32\\ui482tsp.dll");
+  EXPECT_EQ(t[4], "copy ui482tsp32.dl0 -> C:\\windows\\syswow64\\ui482tsp.dll");
+  EXPECT_EQ(t[5], "tapi add k482tsp.tsp owner 0x4242");
+}
+
+TEST_F(SetupFlowTest, X64PackageOnWindowsWithoutA32BitPartSkipsThe32BitModule) {
+  host.wow64DirectoryError = setup::kErrorCallNotImplemented;
+  host.answers = {BoxAnswer::kYes};
+  Run(kEnglish, true);
+  EXPECT_EQ(host.transcript, Concat({"load tapi32.dll", "box yes/no [Kavrel TSP Setup] " + Text(131)},
+                                    InstalledFromCopy()));
+}
+
+TEST_F(SetupFlowTest, X64PackageStopsWhenThe32BitModuleCannotBeCopied) {
+  host.copyFailures[3] = 5;
+  host.answers = {BoxAnswer::kYes};
+  Run(kEnglish, true);
+  EXPECT_EQ(host.transcript.end()[-2], "box hard error [Error !] An error has occured :\nAccess is denied.\n\n"
+                                       "Installation will be terminated !");
+  EXPECT_TRUE(tapi.providers.empty());
+}
+
+// Every message of a run comes from the column of the user's language group.
+struct LanguageRow {
+  std::uint16_t langId;
+  int offset;
+  const char* readMe;
+};
+
+class LanguageTest : public SetupFlowTest, public ::testing::WithParamInterface<LanguageRow> {};
+
+TEST_P(LanguageTest, EveryTextComesFromTheLanguagesColumn) {
+  const LanguageRow& row = GetParam();
+  tapi.providers = {{7, "k482tsp.tsp"}};
+  host.answers = {BoxAnswer::kYes, BoxAnswer::kOk};
+  Run(row.langId);
+  std::vector<int> messages;
+  for (const int id : host.textIds) {
+    if (id != setup::kIdTitle) messages.push_back(id);
+  }
+  EXPECT_EQ(messages, (std::vector<int>{129 + row.offset, 137 + row.offset, 133 + row.offset}));
+  EXPECT_EQ(host.transcript.end()[-2], std::string("open C:\\package\\") + row.readMe + ".txt");
+
+  // And a failure in the same language.
+  FakeHost failing;
+  FakeTapi failingTapi{&failing.transcript};
+  failing.answers = {BoxAnswer::kYes};
+  failingTapi.initializeResult = static_cast<LONG>(LINEERR_NOMEM);
+  setup::CSetupFlow flow(failing, failingTapi, row.langId, {});
+  failing.Run(flow);
+  EXPECT_EQ(failing.transcript.end()[-2], "box tapi error [Error !] " + Text(157 + row.offset));
+}
+
+INSTANTIATE_TEST_SUITE_P(Groups, LanguageTest,
+                         ::testing::Values(LanguageRow{0x0407, 0, "ReadMe_D"},   // German
+                                           LanguageRow{0x0807, 0, "ReadMe_D"},   // Swiss German
+                                           LanguageRow{0x0413, 1, "ReadMe_NL"},  // Dutch
+                                           LanguageRow{0x0813, 1, "ReadMe_NL"},  // Belgian Dutch
+                                           LanguageRow{0x0409, 2, "ReadMe"},     // English
+                                           LanguageRow{0x0410, 2, "ReadMe"},     // Italian
+                                           LanguageRow{0x0C0A, 2, "ReadMe"},     // Spanish
+                                           LanguageRow{0x040C, 3, "ReadMe_F"},   // French
+                                           LanguageRow{0x080C, 3, "ReadMe_F"}),  // Belgian French
+                         [](const ::testing::TestParamInfo<LanguageRow>& row) {
+                           char name[16];
+                           std::snprintf(name, sizeof name, "Lang%04X", row.param.langId);
+                           return std::string(name);
+                         });
+
+}  // namespace

@@ -1,0 +1,270 @@
+// tapi32.dll for the Wine run of setup.exe: Wine's own is a stub. It keeps the
+// provider list in the registry where TAPI keeps it and does TAPI's part of
+// adding, configuring and removing a provider: it loads the provider from the
+// system directory, asks it for its UI module and calls that module's TUISPI
+// entry point, forwarding the UI module's requests to the provider.
+//
+// K482_TAPI_STANDIN_LOG names a file that receives one line per call;
+// K482_TAPI_STANDIN_FAIL ("lineAddProviderA=0x80000048,...") makes functions fail.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/module.h"
+#include "platform/registry.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "setup/tapi_app.h"
+#define K482_TSPI_TYPES_ONLY
+#include "tapi/tspi.h"
+
+namespace {
+
+constexpr char kProvidersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Providers";
+constexpr HLINEAPP kLineApp = 0x4B48;
+
+void Log(const std::string& line) {
+  const char* path = std::getenv("K482_TAPI_STANDIN_LOG");
+  if (path == nullptr || *path == '\0') return;
+  const std::string text = line + "\n";
+  platform::AppendToFileExclusive(path, text.data(), text.size());
+}
+
+// The failure asked for this function, or 0.
+LONG InjectedFailure(std::string_view function) {
+  const char* failures = std::getenv("K482_TAPI_STANDIN_FAIL");
+  if (failures == nullptr) return 0;
+  std::string_view rest(failures);
+  while (!rest.empty()) {
+    const std::size_t comma = rest.find(',');
+    const std::string_view item = rest.substr(0, comma);
+    const std::size_t equals = item.find('=');
+    if (equals != std::string_view::npos && item.substr(0, equals) == function) {
+      return static_cast<LONG>(std::strtoul(std::string(item.substr(equals + 1)).c_str(), nullptr, 0));
+    }
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  return 0;
+}
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+struct Registered {
+  DWORD id;
+  std::string fileName;
+};
+
+DWORD ReadDword(platform::registry::Key& key, const std::string& name, DWORD fallback) {
+  DWORD value = 0;
+  std::uint32_t size = sizeof value;
+  return key.QueryValue(name, nullptr, &value, &size) == platform::registry::kSuccess ? value : fallback;
+}
+
+std::string ReadString(platform::registry::Key& key, const std::string& name) {
+  char text[512] = {};
+  std::uint32_t size = sizeof text - 1;
+  return key.QueryValue(name, nullptr, text, &size) == platform::registry::kSuccess ? std::string(text) : std::string();
+}
+
+std::vector<Registered> ReadRegistered() {
+  std::vector<Registered> list;
+  platform::registry::Key key;
+  if (key.Open(kProvidersKey, platform::registry::Access::kRead) != platform::registry::kSuccess) return list;
+  const DWORD count = ReadDword(key, "NumProviders", 0);
+  for (DWORD i = 0; i < count; ++i) {
+    list.push_back({ReadDword(key, "ProviderID" + std::to_string(i), 0),
+                    ReadString(key, "ProviderFilename" + std::to_string(i))});
+  }
+  return list;
+}
+
+bool WriteRegistered(const std::vector<Registered>& list, DWORD nextId) {
+  platform::registry::Key key;
+  if (key.Create(kProvidersKey) != platform::registry::kSuccess) return false;
+  const DWORD oldCount = ReadDword(key, "NumProviders", 0);
+  for (DWORD i = 0; i < oldCount; ++i) {
+    key.DeleteValue("ProviderID" + std::to_string(i));
+    key.DeleteValue("ProviderFilename" + std::to_string(i));
+  }
+  const DWORD count = static_cast<DWORD>(list.size());
+  bool ok = key.SetValue("NumProviders", platform::registry::kTypeDword, &count, sizeof count) == 0 &&
+            key.SetValue("NextProviderID", platform::registry::kTypeDword, &nextId, sizeof nextId) == 0;
+  for (DWORD i = 0; i < count; ++i) {
+    ok = ok && key.SetValue("ProviderID" + std::to_string(i), platform::registry::kTypeDword, &list[i].id,
+                            sizeof list[i].id) == 0;
+    ok = ok && key.SetValue("ProviderFilename" + std::to_string(i), platform::registry::kTypeString,
+                            list[i].fileName.c_str(), static_cast<std::uint32_t>(list[i].fileName.size() + 1)) == 0;
+  }
+  return ok;
+}
+
+DWORD NextId() {
+  platform::registry::Key key;
+  if (key.Open(kProvidersKey, platform::registry::Access::kRead) != platform::registry::kSuccess) return 1;
+  return ReadDword(key, "NextProviderID", 1);
+}
+
+// The provider loaded for the UI module's call in progress.
+TSPI_providerGenericDialogData_fn* g_dialogData = nullptr;
+
+LONG TAPI_CALLBACK ForwardToProvider(DWORD_PTR dwObjectID, DWORD dwObjectType, LPVOID lpParams, DWORD dwSize) {
+  Log("TUISPI callback " + std::to_string(dwObjectType) + " size " + std::to_string(dwSize));
+  return g_dialogData != nullptr ? g_dialogData(dwObjectID, dwObjectType, lpParams, dwSize)
+                                 : static_cast<LONG>(LINEERR_OPERATIONFAILED);
+}
+
+enum class UiCall { kInstall, kConfig, kRemove };
+
+// Loads the provider and its UI module from the system directory and calls
+// the UI module, as TAPI does; 0 or a LINEERR_ code.
+LONG CallUiModule(const std::string& providerFile, UiCall call, HWND owner, DWORD id) {
+  const std::string directory = platform::SystemDirectory();
+  platform::LoadedModule provider;
+  std::string error;
+  if (!provider.Load(directory + "\\" + providerFile, &error)) {
+    Log("cannot load provider: " + error);
+    return static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  }
+  auto* identify = reinterpret_cast<TSPI_providerUIIdentify_fn*>(provider.Symbol("TSPI_providerUIIdentify"));
+  char16_t wideName[260] = {};
+  if (identify == nullptr || identify(wideName) != 0) {
+    Log("provider names no UI module");
+    return static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  }
+  char uiName[260] = {};
+  platform::WideToAnsi(wideName, -1, uiName, sizeof uiName);
+  Log("TSPI_providerUIIdentify " + std::string(uiName));
+
+  platform::LoadedModule ui;
+  if (!ui.Load(directory + "\\" + uiName, &error)) {
+    Log("cannot load UI module: " + error);
+    return static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  }
+  const char* entry = call == UiCall::kInstall  ? "TUISPI_providerInstall"
+                      : call == UiCall::kConfig ? "TUISPI_providerConfig"
+                                                : "TUISPI_providerRemove";
+  // The three share one signature.
+  auto* function = reinterpret_cast<TUISPI_providerConfig_fn*>(ui.Symbol(entry));
+  if (function == nullptr) {
+    Log(std::string("UI module lacks ") + entry);
+    return static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  }
+  g_dialogData =
+      reinterpret_cast<TSPI_providerGenericDialogData_fn*>(provider.Symbol("TSPI_providerGenericDialogData"));
+  const LONG result = function(ForwardToProvider, owner, id);
+  g_dialogData = nullptr;
+  Log(std::string(entry) + " " + std::to_string(id) + " -> " + Hex(static_cast<std::uint32_t>(result)));
+  return result;
+}
+
+}  // namespace
+
+extern "C" {
+
+LONG TAPI_CALLBACK lineAddProviderA(LPCSTR lpszProviderFilename, HWND hwndOwner, LPDWORD lpdwPermanentProviderID) {
+  if (lpszProviderFilename == nullptr || lpdwPermanentProviderID == nullptr) {
+    return static_cast<LONG>(LINEERR_INVALPOINTER);
+  }
+  Log(std::string("lineAddProviderA ") + lpszProviderFilename + (hwndOwner != nullptr ? " owned" : " unowned"));
+  if (const LONG failure = InjectedFailure("lineAddProviderA")) return failure;
+  std::vector<Registered> list = ReadRegistered();
+  for (const Registered& entry : list) {
+    if (entry.fileName == lpszProviderFilename) return static_cast<LONG>(LINEERR_NOMULTIPLEINSTANCE);
+  }
+  const DWORD id = NextId();
+  const LONG installed = CallUiModule(lpszProviderFilename, UiCall::kInstall, hwndOwner, id);
+  if (installed != 0) return installed;
+  list.push_back({id, lpszProviderFilename});
+  if (!WriteRegistered(list, id + 1)) return static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  *lpdwPermanentProviderID = id;
+  Log("added " + std::to_string(id));
+  return 0;
+}
+
+LONG TAPI_CALLBACK lineConfigProvider(HWND hwndOwner, DWORD dwPermanentProviderID) {
+  Log("lineConfigProvider " + std::to_string(dwPermanentProviderID) + (hwndOwner != nullptr ? " owned" : " unowned"));
+  if (const LONG failure = InjectedFailure("lineConfigProvider")) return failure;
+  for (const Registered& entry : ReadRegistered()) {
+    if (entry.id == dwPermanentProviderID) return CallUiModule(entry.fileName, UiCall::kConfig, hwndOwner, entry.id);
+  }
+  return static_cast<LONG>(LINEERR_INVALPARAM);
+}
+
+LONG TAPI_CALLBACK lineGetProviderListA(DWORD dwAPIVersion, LPLINEPROVIDERLIST lpProviderList) {
+  if (lpProviderList == nullptr) return static_cast<LONG>(LINEERR_INVALPOINTER);
+  Log("lineGetProviderListA " + Hex(dwAPIVersion) + " total " + std::to_string(lpProviderList->dwTotalSize));
+  if (const LONG failure = InjectedFailure("lineGetProviderListA")) return failure;
+  if (dwAPIVersion < 0x00020000) return static_cast<LONG>(LINEERR_INCOMPATIBLEAPIVERSION);
+  if (lpProviderList->dwTotalSize < sizeof(LINEPROVIDERLIST)) return static_cast<LONG>(LINEERR_STRUCTURETOOSMALL);
+  const std::vector<Registered> list = ReadRegistered();
+  DWORD needed = sizeof(LINEPROVIDERLIST) + static_cast<DWORD>(list.size() * sizeof(LINEPROVIDERENTRY));
+  for (const Registered& entry : list) needed += static_cast<DWORD>(entry.fileName.size() + 1);
+  lpProviderList->dwNeededSize = needed;
+  lpProviderList->dwUsedSize = sizeof(LINEPROVIDERLIST);
+  lpProviderList->dwNumProviders = 0;
+  lpProviderList->dwProviderListSize = 0;
+  lpProviderList->dwProviderListOffset = 0;
+  // Like TAPI: a short buffer is success with the fixed part filled in.
+  if (lpProviderList->dwTotalSize < needed) return 0;
+  auto* bytes = reinterpret_cast<char*>(lpProviderList);
+  auto* entries = reinterpret_cast<LINEPROVIDERENTRY*>(bytes + sizeof(LINEPROVIDERLIST));
+  DWORD at = sizeof(LINEPROVIDERLIST) + static_cast<DWORD>(list.size() * sizeof(LINEPROVIDERENTRY));
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    entries[i].dwPermanentProviderID = list[i].id;
+    entries[i].dwProviderFilenameSize = static_cast<DWORD>(list[i].fileName.size() + 1);
+    entries[i].dwProviderFilenameOffset = at;
+    std::memcpy(bytes + at, list[i].fileName.c_str(), list[i].fileName.size() + 1);
+    at += entries[i].dwProviderFilenameSize;
+  }
+  lpProviderList->dwNumProviders = static_cast<DWORD>(list.size());
+  lpProviderList->dwProviderListSize = static_cast<DWORD>(list.size() * sizeof(LINEPROVIDERENTRY));
+  lpProviderList->dwProviderListOffset = sizeof(LINEPROVIDERLIST);
+  lpProviderList->dwUsedSize = at;
+  return 0;
+}
+
+LONG TAPI_CALLBACK lineInitializeExA(LPHLINEAPP lphLineApp, setup::HINSTANCE, setup::LineCallback lpfnCallback,
+                                     LPCSTR, LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
+                                     setup::LINEINITIALIZEEXPARAMS*) {
+  if (lphLineApp == nullptr || lpdwNumDevs == nullptr || lpdwAPIVersion == nullptr) {
+    return static_cast<LONG>(LINEERR_INVALPOINTER);
+  }
+  Log("lineInitializeExA " + Hex(*lpdwAPIVersion) + (lpfnCallback != nullptr ? " callback" : " no callback"));
+  if (const LONG failure = InjectedFailure("lineInitializeExA")) return failure;
+  if (*lpdwAPIVersion < 0x00010004) return static_cast<LONG>(LINEERR_INCOMPATIBLEAPIVERSION);
+  // TAPI 2.2 answers with its own version when offered a higher one.
+  if (*lpdwAPIVersion > 0x00020002) *lpdwAPIVersion = 0x00020002;
+  *lphLineApp = kLineApp;
+  *lpdwNumDevs = 0;
+  return 0;
+}
+
+LONG TAPI_CALLBACK lineRemoveProvider(DWORD dwPermanentProviderID, HWND hwndOwner) {
+  Log("lineRemoveProvider " + std::to_string(dwPermanentProviderID) + (hwndOwner != nullptr ? " owned" : " unowned"));
+  if (const LONG failure = InjectedFailure("lineRemoveProvider")) return failure;
+  std::vector<Registered> list = ReadRegistered();
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    if (it->id != dwPermanentProviderID) continue;
+    const LONG removed = CallUiModule(it->fileName, UiCall::kRemove, hwndOwner, it->id);
+    if (removed != 0) return removed;
+    list.erase(it);
+    return WriteRegistered(list, NextId()) ? 0 : static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  }
+  return static_cast<LONG>(LINEERR_INVALPARAM);
+}
+
+LONG TAPI_CALLBACK lineShutdown(HLINEAPP hLineApp) {
+  Log("lineShutdown " + Hex(hLineApp));
+  return hLineApp == kLineApp ? 0 : static_cast<LONG>(LINEERR_INVALAPPHANDLE);
+}
+
+}  // extern "C"

@@ -1,0 +1,571 @@
+// setup.exe end to end under Wine: started from a copy of its package beside
+// our tapi32 stand-in, answered and driven through its windows as a user
+// would, then judged by the files in the system directories, the registry and
+// the read-me it opened. The language is the one Wine gives this process
+// (LC_ALL), which setup.exe inherits.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::WaitFor;
+namespace fs = std::filesystem;
+
+constexpr auto kWindowTimeout = 60s;
+constexpr char kProvidersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Providers";
+constexpr char kSettingsKey[] = "SOFTWARE\\BRAMLO\\482_TSP";
+constexpr int kMessageTextId = 0xFFFF;
+
+// A Unix path of the build as Wine sees it.
+std::string WinePath(const std::string& unixPath) {
+  std::string path = "Z:" + unixPath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string narrow(text.size() * 4 + 1, '\0');
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr);
+  narrow.resize(length > 0 ? static_cast<std::size_t>(length - 1) : 0);
+  return narrow;
+}
+
+std::string WindowText(HWND window) {
+  wchar_t text[2048] = {};
+  GetWindowTextW(window, text, 2048);
+  return Narrow(text);
+}
+
+std::string ClassOf(HWND window) {
+  char name[128] = {};
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+std::string SystemDirectory() {
+  char path[MAX_PATH] = {};
+  GetSystemDirectoryA(path, MAX_PATH);
+  return path;
+}
+
+std::string Wow64Directory() {
+  char path[MAX_PATH] = {};
+  GetSystemWow64DirectoryA(path, MAX_PATH);
+  return path;
+}
+
+std::optional<std::string> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::optional<DWORD> RegistryDword(const char* key, const std::string& name) {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name.c_str(), RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::optional<std::string> RegistryString(const char* key, const std::string& name) {
+  char value[512] = {};
+  DWORD size = sizeof value;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::string(value);
+}
+
+struct WindowSearch {
+  const std::function<bool(HWND)>* accept;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<WindowSearch*>(param);
+  if (IsWindowVisible(window) && (*search->accept)(window)) search->found.push_back(window);
+  return TRUE;
+}
+
+// Every visible top-level window for which accept says yes.
+std::vector<HWND> TopWindows(const std::function<bool(HWND)>& accept) {
+  WindowSearch search{&accept, {}};
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+DWORD ProcessOf(HWND window) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  return process;
+}
+
+// A message box of setup's as the user sees it.
+struct Box {
+  HWND window = nullptr;
+  std::string caption;
+  std::string text;
+  std::set<int> buttons;
+};
+
+// Has a window of another process paint itself now.
+void Repaint(HWND window) {
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored);
+}
+
+struct ScreenImage {
+  int width = 0, height = 0;
+  std::string pixels;  // 24-bit bottom-up rows, as a BMP holds them
+};
+
+ScreenImage CaptureScreen() {
+  ScreenImage image;
+  HDC screen = GetDC(nullptr);
+  image.width = GetSystemMetrics(SM_CXSCREEN);
+  image.height = GetSystemMetrics(SM_CYSCREEN);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, image.width, image.height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, image.width, image.height, screen, 0, 0, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = image.width;
+  info.biHeight = image.height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  image.pixels.assign(static_cast<std::size_t>((image.width * 3 + 3) / 4 * 4) * static_cast<std::size_t>(image.height),
+                      '\0');
+  GetDIBits(memory, bitmap, 0, static_cast<UINT>(image.height), image.pixels.data(),
+            reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return image;
+}
+
+// The screen once it has stopped changing: other processes paint when they get to it.
+ScreenImage SettledScreen() {
+  ScreenImage last = CaptureScreen();
+  auto unchangedSince = std::chrono::steady_clock::now();
+  WaitFor(
+      [&] {
+        ScreenImage now = CaptureScreen();
+        if (now.pixels != last.pixels) {
+          last = std::move(now);
+          unchangedSince = std::chrono::steady_clock::now();
+          return false;
+        }
+        return std::chrono::steady_clock::now() - unchangedSince >= 300ms;
+      },
+      10s);
+  return last;
+}
+
+// Screenshots as BMP (the test script makes PNGs of them), taken once the
+// windows shown have painted themselves.
+void Screenshot(const std::string& name, std::initializer_list<HWND> shown) {
+  const char* directory = std::getenv("K482_SETUP_SHOTS");
+  if (directory == nullptr || *directory == '\0') return;
+  for (HWND window : shown) Repaint(window);
+  const ScreenImage image = SettledScreen();
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = image.width;
+  info.biHeight = image.height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  info.biSizeImage = static_cast<DWORD>(image.pixels.size());
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + info.biSizeImage;
+  std::ofstream out(std::string(directory) + "\\" + name + ".bmp", std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&file), sizeof file);
+  out.write(reinterpret_cast<const char*>(&info), sizeof info);
+  out.write(image.pixels.data(), static_cast<std::streamsize>(image.pixels.size()));
+}
+
+class SetupWineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    langId_ = GetUserDefaultLangID();
+    switch (langId_ & 0x3FF) {
+      case LANG_GERMAN:
+        offset_ = 0, readMe_ = "ReadMe_D", tag_ = "de", chargePerUnit_ = "0.06";
+        break;
+      case LANG_DUTCH:
+        offset_ = 1, readMe_ = "ReadMe_NL", tag_ = "nl", chargePerUnit_ = "0.05";
+        break;
+      case LANG_FRENCH:
+        offset_ = 3, readMe_ = "ReadMe_F", tag_ = "fr", chargePerUnit_ = "0.12";
+        break;
+      default:
+        offset_ = 2, readMe_ = "ReadMe", tag_ = "en", chargePerUnit_ = "0.1";
+        break;
+    }
+    CloseReadMes();
+    // A machine that never had the driver.
+    system_ = SystemDirectory();
+    wow64_ = Wow64Directory();
+    for (const std::string& file : {system_ + "\\k482tsp.tsp", system_ + "\\ui482tsp.dll", wow64_ + "\\ui482tsp.dll"}) {
+      SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileA(file.c_str());
+    }
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProvidersKey);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
+
+    package_ = dir_.path() / "package";
+    fs::create_directories(package_);
+    for (const auto& entry : fs::directory_iterator(WinePath(K482_SETUP_PACKAGE_DIR))) {
+      fs::copy_file(entry.path(), package_ / entry.path().filename());
+    }
+    fs::copy_file(WinePath(K482_TAPI_STANDIN), package_ / "tapi32.dll");
+    log_ = (dir_.path() / "tapi.log").string();
+    SetEnvironmentVariableA("K482_TAPI_STANDIN_LOG", log_.c_str());
+    SetEnvironmentVariableA("K482_TAPI_STANDIN_FAIL", nullptr);
+
+    HMODULE resources = LoadLibraryExA((package_ / "setup.exe").string().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(resources, nullptr);
+    for (int id = 128; id <= 164; ++id) {
+      wchar_t text[1024] = {};
+      LoadStringW(resources, static_cast<UINT>(id), text, 1024);
+      strings_[id] = Narrow(text);
+    }
+    FreeLibrary(resources);
+  }
+
+  void TearDown() override {
+    if (process_.hProcess != nullptr) {
+      if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 99);
+      CloseHandle(process_.hProcess);
+      CloseHandle(process_.hThread);
+    }
+    CloseReadMes();
+  }
+
+  const std::string& Text(int base) { return strings_[base + offset_]; }
+
+  void Start(const fs::path& currentDirectory) {
+    if (process_.hProcess != nullptr) {
+      CloseHandle(process_.hProcess);
+      CloseHandle(process_.hThread);
+    }
+    process_ = {};
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    std::string command = "\"" + (package_ / "setup.exe").string() + "\"";
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               currentDirectory.string().c_str(), &startup, &process_))
+        << GetLastError();
+  }
+
+  // setup's message box that appears next.
+  Box NextBox() {
+    std::vector<HWND> found;
+    const bool appeared = WaitFor(
+        [&] {
+          found = TopWindows([&](HWND w) {
+            return ProcessOf(w) == process_.dwProcessId && ClassOf(w) == "#32770" &&
+                   GetDlgItem(w, kMessageTextId) != nullptr && handled_.count(w) == 0;
+          });
+          return !found.empty();
+        },
+        kWindowTimeout);
+    Box box;
+    if (!appeared) {
+      ADD_FAILURE() << "no message box appeared";
+      return box;
+    }
+    box.window = found.front();
+    box.caption = WindowText(box.window);
+    box.text = WindowText(GetDlgItem(box.window, kMessageTextId));
+    for (const int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+      if (GetDlgItem(box.window, id) != nullptr) box.buttons.insert(id);
+    }
+    return box;
+  }
+
+  // Presses a dialog's button and waits for the dialog to go.
+  void Press(HWND dialog, int button) {
+    ASSERT_NE(dialog, nullptr);
+    handled_.insert(dialog);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, kWindowTimeout));
+  }
+
+  // setup's blue main window.
+  HWND MainWindow() {
+    const auto found = TopWindows([&](HWND w) {
+      return ProcessOf(w) == process_.dwProcessId && ClassOf(w) != "#32770" && WindowText(w) == "Kavrel TSP Setup";
+    });
+    return found.empty() ? nullptr : found.front();
+  }
+
+  // The settings sheet the UI module shows for lineConfigProvider.
+  HWND WaitSheet() {
+    std::vector<HWND> found;
+    WaitFor(
+        [&] {
+          found = TopWindows([&](HWND w) {
+            const std::string title = WindowText(w);
+            return ProcessOf(w) == process_.dwProcessId && handled_.count(w) == 0 &&
+                   (title.find("Kavrel Phone TSP") != std::string::npos ||
+                    title.find("TSP Configuration") != std::string::npos);
+          });
+          return !found.empty();
+        },
+        kWindowTimeout);
+    if (found.empty()) {
+      ADD_FAILURE() << "no settings sheet appeared";
+      return nullptr;
+    }
+    return found.front();
+  }
+
+  void ExpectExitCodeZero() {
+    ASSERT_EQ(WaitForSingleObject(process_.hProcess, 60000), WAIT_OBJECT_0) << "setup.exe did not end";
+    DWORD code = 1;
+    GetExitCodeProcess(process_.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+  }
+
+  static std::vector<HWND> ReadMeWindows(const std::string& readMe) {
+    return TopWindows([&](HWND w) { return WindowText(w).find(readMe + ".txt") != std::string::npos; });
+  }
+  static void CloseReadMes() {
+    for (const char* name : {"ReadMe", "ReadMe_D", "ReadMe_F", "ReadMe_NL"}) {
+      for (HWND w : ReadMeWindows(name)) {
+        PostMessageW(w, WM_CLOSE, 0, 0);
+        WaitFor([&] { return !IsWindow(w); }, 10s);
+      }
+    }
+  }
+
+  std::string StandInLog() { return FileBytes(log_).value_or(""); }
+
+  // A whole installation answered Yes, the sheet closed with sheetButton.
+  // replacing: a registered provider is expected and replaced. Screenshots
+  // of every window are named after the language and shotSuffix.
+  void InstallAndAnswer(bool replacing, int sheetButton, const std::string& shotSuffix) {
+    Start(package_);
+    Box question = NextBox();
+    EXPECT_EQ(question.caption, "Kavrel TSP Setup");
+    EXPECT_EQ(question.text, Text(129));
+    EXPECT_EQ(question.buttons, (std::set<int>{IDYES, IDNO}));
+    // Behind every question, the empty blue window fills the screen.
+    HWND main = MainWindow();
+    ASSERT_NE(main, nullptr);
+    EXPECT_TRUE(IsZoomed(main));
+    RECT client{};
+    GetClientRect(main, &client);
+    POINT corner{client.left + 8, client.top + 8};
+    ClientToScreen(main, &corner);
+    Repaint(main);
+    HDC screen = GetDC(nullptr);
+    WaitFor([&] { return GetPixel(screen, corner.x, corner.y) == RGB(0, 0, 255); }, 10s);
+    EXPECT_EQ(GetPixel(screen, corner.x, corner.y), RGB(0, 0, 255));
+    ReleaseDC(nullptr, screen);
+    Screenshot("install-question-" + tag_ + shotSuffix, {MainWindow(), question.window});
+    Press(question.window, IDYES);
+    if (replacing) {
+      Box replace = NextBox();
+      EXPECT_EQ(replace.caption, "Kavrel TSP Setup");
+      EXPECT_EQ(replace.text, Text(137));
+      EXPECT_EQ(replace.buttons, (std::set<int>{IDOK, IDCANCEL}));
+      Screenshot("replace-question-" + tag_ + shotSuffix, {MainWindow(), replace.window});
+      Press(replace.window, IDOK);
+    }
+    HWND sheet = WaitSheet();
+    Screenshot("settings-" + tag_ + shotSuffix, {MainWindow(), sheet});
+    Press(sheet, sheetButton);
+    Box success = NextBox();
+    EXPECT_EQ(success.caption, "Kavrel TSP Setup");
+    EXPECT_EQ(success.text, Text(133));
+    EXPECT_EQ(success.buttons, (std::set<int>{IDOK}));
+    Screenshot("success-" + tag_ + shotSuffix, {MainWindow(), success.window});
+    Press(success.window, IDOK);
+    ExpectExitCodeZero();
+
+    // The read-me of the user's language, beside setup.exe, opened maximised.
+    std::vector<HWND> readMe;
+    EXPECT_TRUE(WaitFor([&] { return !(readMe = ReadMeWindows(readMe_)).empty(); }, kWindowTimeout))
+        << readMe_ << ".txt was not opened";
+    if (!readMe.empty()) {
+      EXPECT_TRUE(IsZoomed(readMe.front()));
+    }
+    CloseReadMes();
+  }
+
+  void ExpectInstalledFiles() {
+    ExpectSameFile(system_ + "\\k482tsp.tsp", package_ / "k482tsp.ts0");
+    ExpectSameFile(system_ + "\\ui482tsp.dll", package_ / "ui482tsp.dl0");
+    ExpectSameFile(wow64_ + "\\ui482tsp.dll", package_ / "ui482tsp32.dl0");
+#if defined(K482_SETUP_WINE_REAL_UI)
+    // 64-bit modules for the 64-bit telephony service, the 32-bit UI module for 32-bit applications.
+    EXPECT_EQ(Machine(system_ + "\\k482tsp.tsp"), IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_EQ(Machine(system_ + "\\ui482tsp.dll"), IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_EQ(Machine(wow64_ + "\\ui482tsp.dll"), IMAGE_FILE_MACHINE_I386);
+#endif
+  }
+
+  static void ExpectSameFile(const std::string& installed, const fs::path& shipped) {
+    const auto bytes = FileBytes(installed);
+    ASSERT_TRUE(bytes.has_value()) << installed << " is missing";
+    EXPECT_TRUE(bytes == FileBytes(shipped.string())) << installed << " is not a copy of " << shipped.string();
+  }
+
+  // The machine field of a PE file's header, or 0.
+  static int Machine(const std::string& path) {
+    const std::string bytes = FileBytes(path).value_or("");
+    if (bytes.size() < 0x40) return 0;
+    std::uint32_t header = 0;
+    std::memcpy(&header, bytes.data() + 0x3C, sizeof header);
+    if (bytes.size() < header + 6u || bytes.compare(header, 4, std::string("PE\0\0", 4)) != 0) return 0;
+    std::uint16_t machine = 0;
+    std::memcpy(&machine, bytes.data() + header + 4, sizeof machine);
+    return machine;
+  }
+
+  testing_support::TempDir dir_;
+  fs::path package_;
+  std::string log_, system_, wow64_;
+  std::map<int, std::string> strings_;
+  std::uint16_t langId_ = 0;
+  int offset_ = 2;
+  std::string readMe_, tag_, chargePerUnit_;
+  PROCESS_INFORMATION process_{};
+  std::set<HWND> handled_;
+};
+
+TEST_F(SetupWineTest, InstallsThenReplacesOnASecondRun) {
+  InstallAndAnswer(false, IDOK, "");
+  ExpectInstalledFiles();
+  const auto firstId = RegistryDword(kProvidersKey, "ProviderID0");
+  EXPECT_EQ(RegistryDword(kProvidersKey, "NumProviders"), 1u);
+  EXPECT_EQ(RegistryString(kProvidersKey, "ProviderFilename0"), "k482tsp.tsp");
+  ASSERT_TRUE(firstId.has_value());
+  // TAPI's part: the UI module wrote the install defaults of the user's language.
+  EXPECT_EQ(RegistryDword(kSettingsKey, "NumLines"), 1u);
+  EXPECT_EQ(RegistryDword(kSettingsKey, "PortNr"), 0u);
+  EXPECT_EQ(RegistryString(kSettingsKey, "MSN0"), "10");
+  EXPECT_EQ(RegistryString(kSettingsKey, "Currency"), "EUR");
+  EXPECT_EQ(RegistryString(kSettingsKey, "ChargePerUnit"), chargePerUnit_);
+  const std::string id = std::to_string(*firstId);
+  const std::string log = StandInLog();
+  EXPECT_NE(log.find("lineAddProviderA k482tsp.tsp owned"), std::string::npos) << log;
+  EXPECT_NE(log.find("TUISPI_providerInstall " + id + " -> 0x00000000"), std::string::npos) << log;
+  EXPECT_NE(log.find("lineConfigProvider " + id + " owned"), std::string::npos) << log;
+  EXPECT_NE(log.find("TUISPI_providerConfig " + id + " -> 0x00000000"), std::string::npos) << log;
+
+  // The user changed a setting; a second run replaces the driver, which
+  // resets it, and a cancelled sheet still counts as success.
+  const DWORD port = 3;
+  ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, "PortNr", REG_DWORD, &port, sizeof port), ERROR_SUCCESS);
+  handled_.clear();
+  InstallAndAnswer(true, IDCANCEL, "-replace");
+  ExpectInstalledFiles();
+  const std::string secondLog = StandInLog().substr(log.size());
+  EXPECT_NE(secondLog.find("lineRemoveProvider " + id + " unowned"), std::string::npos) << secondLog;
+  EXPECT_NE(secondLog.find("TUISPI_providerRemove " + id + " -> 0x00000000"), std::string::npos) << secondLog;
+  EXPECT_LT(secondLog.find("TUISPI_providerRemove"), secondLog.find("lineAddProviderA")) << secondLog;
+  EXPECT_EQ(RegistryDword(kProvidersKey, "NumProviders"), 1u);
+  EXPECT_NE(RegistryDword(kProvidersKey, "ProviderID0"), firstId);
+  EXPECT_EQ(RegistryDword(kSettingsKey, "PortNr"), 0u);
+}
+
+TEST_F(SetupWineTest, AnsweringNoChangesNothing) {
+  Start(package_);
+  Box question = NextBox();
+  EXPECT_EQ(question.text, Text(129));
+  Press(question.window, IDNO);
+  ExpectExitCodeZero();
+  EXPECT_FALSE(FileBytes(system_ + "\\k482tsp.tsp").has_value());
+  EXPECT_FALSE(RegistryDword(kProvidersKey, "NumProviders").has_value());
+  EXPECT_TRUE(ReadMeWindows(readMe_).empty());
+}
+
+TEST_F(SetupWineTest, StartedFromAnotherDirectoryTheCopyFailsWithTheSystemsText) {
+  const fs::path elsewhere = dir_.path() / "elsewhere";
+  fs::create_directories(elsewhere);
+  Start(elsewhere);
+  Press(NextBox().window, IDYES);
+  Box error = NextBox();
+  EXPECT_EQ(error.caption, "Error !");
+  EXPECT_EQ(error.buttons, (std::set<int>{IDOK}));
+  wchar_t system[256] = {};
+  FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_FILE_NOT_FOUND,
+                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), system, 256, nullptr);
+  std::string systemText = Narrow(system);
+  while (!systemText.empty() && (systemText.back() == '\n' || systemText.back() == '\r')) systemText.pop_back();
+  // The whole second line is the system's text, in every language.
+  const std::string& pattern = Text(149);
+  const std::size_t first = pattern.find('\n');
+  EXPECT_EQ(error.text, pattern.substr(0, first + 1) + systemText + pattern.substr(pattern.find('\n', first + 1)));
+  Screenshot("copy-error-" + tag_, {MainWindow(), error.window});
+  Press(error.window, IDOK);
+  ExpectExitCodeZero();
+  EXPECT_FALSE(FileBytes(system_ + "\\k482tsp.tsp").has_value());
+}
+
+TEST_F(SetupWineTest, FailedAddingIsATapiErrorAndTheCopiesStay) {
+  SetEnvironmentVariableA("K482_TAPI_STANDIN_FAIL", "lineAddProviderA=0x80000048");
+  Start(package_);
+  Press(NextBox().window, IDYES);
+  Box error = NextBox();
+  EXPECT_EQ(error.caption, "Error !");
+  EXPECT_EQ(error.text, Text(153));
+  Press(error.window, IDOK);
+  ExpectExitCodeZero();
+  ExpectInstalledFiles();
+  EXPECT_FALSE(RegistryDword(kProvidersKey, "NumProviders").has_value());
+  EXPECT_TRUE(ReadMeWindows(readMe_).empty());
+}
+
+TEST_F(SetupWineTest, FailedInitializeShowsTheCodeNoteThenTheConfigurationError) {
+  SetEnvironmentVariableA("K482_TAPI_STANDIN_FAIL", "lineInitializeExA=0x80000048");
+  Start(package_);
+  Press(NextBox().window, IDYES);
+  Box note = NextBox();
+  EXPECT_EQ(note.caption, "Kavrel TSP Setup");
+  EXPECT_EQ(note.text, "lineInitializeEx returns 0x080000048");
+  Press(note.window, IDOK);
+  Box error = NextBox();
+  EXPECT_EQ(error.caption, "Error !");
+  EXPECT_EQ(error.text, Text(157));
+  Press(error.window, IDOK);
+  ExpectExitCodeZero();
+  EXPECT_EQ(StandInLog().find("lineConfigProvider"), std::string::npos);
+  EXPECT_TRUE(ReadMeWindows(readMe_).empty());
+}
+
+}  // namespace
