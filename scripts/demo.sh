@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The main job: builds the Linux provider and the test host, then loads the
-# provider as the telephony service would, from a settings store written here,
-# and shows what it reported and what it traced.
+# The main job, from a fresh clone: builds the Linux provider, the TAPI host
+# (tsphost) and the phone simulator (phonesim), starts the phone on a
+# pseudo-terminal and plays tests/scenarios/demo.scenario: a call out that
+# connects and is charged, then a call in, with every event shown as it
+# happens. Afterwards a glimpse of the provider's trace, kavrtsp.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,33 +12,31 @@ for package in cmake ninja-build g++ googletest; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo=sudo
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+echo "== building the provider, tsphost and phonesim (preset linux)"
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target k482tsp tsphost >/dev/null
+cmake --build --preset linux --target k482tsp tsphost phonesim >/dev/null
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cat >"$work/registry.reg" <<'REG'
-REGEDIT4
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+echo "== the demo: tsphost plays TAPI, phonesim plays the phone and the network"
+bash tests/scenarios/run_scenarios.sh --keep "$logs" --native build/linux/tools/tsphost/tsphost \
+  build/linux/provider/k482tsp.so build/linux/tools/phonesim/phonesim tests/scenarios/demo.scenario
 
-[HKEY_LOCAL_MACHINE\SOFTWARE\BRAMLO\482_TSP]
-"NumLines"=dword:00000001
-"NumPhones"=dword:00000000
-"PortNr"=dword:00000000
-"MSN0"="10"
-"Trace"=dword:00000001
-
-REG
-
-echo "== settings ($work/registry.reg)"
-cat "$work/registry.reg"
-echo "== the provider, driven by tsphost"
-K482_REGISTRY=$work/registry.reg TMPDIR=$work build/linux/tools/tsphost/tsphost probe build/linux/provider/k482tsp.so
 echo
-echo "== its trace, kavrtsp.log"
-tr -d '\r' <"$work/kavrtsp.log"
+echo "== the provider's trace (kavrtsp.log): the first call's phone protocol"
+tr -d '\r' <"$logs/demo.kavrtsp.log" |
+  grep -E '^ *(sending [0-9]+ Bytes|reading [0-9]+ Bytes|Reading |TAPI-Line Event: .*<LINE_CALLSTATE> <LINECALLSTATE_)' |
+  sed -n '1,24p'
+echo "   ... $(wc -l <"$logs/demo.kavrtsp.log") lines in all"
+echo
+echo "== by hand: phonesim in one terminal, tsphost in another (see tools/tsphost/README.md)"
+echo "   mkdir -p /tmp/k482-dos && build/linux/tools/phonesim/phonesim --link /tmp/k482-dos/com1"
+echo "   K482_DOSDEVICES=/tmp/k482-dos build/linux/tools/tsphost/tsphost --set PortNr=0 --set NumLines=1 --set Trace=1 \\"
+echo "       build/linux/provider/k482tsp.so"

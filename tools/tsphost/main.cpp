@@ -1,91 +1,147 @@
-// tsphost: plays the telephony service for a provider module.
-//   tsphost probe <module>   load, negotiate, enumerate, initialise, ask the
-//                            provider about itself, shut down and unload
+// tsphost: plays the telephony service for a provider module, for a person at
+// the keyboard or for a scenario file. See README.md beside this file.
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "common/ui_request.h"
-#include "platform/module.h"
-#include "tapi/tspi.h"
+#include "tools/tsphost/host.h"
+#include "tools/tsphost/phone_side.h"
+#include "tools/tsphost/session.h"
 
 namespace {
 
-constexpr DWORD kPermanentProviderId = 1;
-constexpr DWORD kTapiLowVersion = 0x00010003;
-constexpr DWORD kTapiHighVersion = 0x00030000;
+constexpr char kUsage[] = R"(usage: tsphost [options] <provider module> [scenario]
+       tsphost probe <provider module>
+       tsphost config|install|remove [options] <provider module>
+Without a scenario tsphost reads commands from the keyboard ("help" lists them)
+and shows events as they come; with one it runs the scenario and exits 0 when
+every expectation held.
+  --set NAME=VALUE  write a setting of the provider's key before loading it
+                    (repeatable): --set PortNr=2 --set Trace=1
+  --phone FILE      append phone lines to FILE, which phonesim follows
+                    (tail -f FILE | phonesim ...)
+  --phone-log FILE  phonesim's output, where its replies are read
+  --ui MODULE       the UI module to load instead of the one the provider names
+  -h, --help        this text)";
 
-void TAPI_CALLBACK OnCompletion(DRV_REQUESTID id, LONG result) {
-  std::printf("  completion: request %u result 0x%08X\n", id, static_cast<unsigned>(result));
-}
+struct Arguments {
+  std::string mode;  // empty, "probe", "config", "install" or "remove"
+  std::string module;
+  std::string scenario;
+  std::vector<std::pair<std::string, std::string>> settings;
+  std::string phone;
+  std::string phoneLog;
+  std::string ui;
+};
 
-template <typename F>
-F* Bind(const platform::LoadedModule& module, const char* name) {
-  auto* entry = reinterpret_cast<F*>(module.Symbol(name));
-  if (entry == nullptr) std::fprintf(stderr, "tsphost: the module does not export %s\n", name);
-  return entry;
-}
-
-int Probe(const std::string& path) {
-  platform::LoadedModule module;
-  std::string error;
-  if (!module.Load(path, &error)) {
-    std::fprintf(stderr, "tsphost: %s\n", error.c_str());
-    return 1;
+// 0 to go on, else the exit code.
+int Parse(int argc, char** argv, Arguments* arguments) {
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    const auto value = [&](std::string* target) {
+      if (i + 1 >= argc) return false;
+      *target = argv[++i];
+      return true;
+    };
+    bool ok = true;
+    if (argument == "-h" || argument == "--help") {
+      std::cout << kUsage << '\n';
+      return -1;
+    } else if (argument == "--set") {
+      std::string setting;
+      const std::size_t equals = value(&setting) ? setting.find('=') : std::string::npos;
+      ok = equals != std::string::npos && equals > 0;
+      if (ok) arguments->settings.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
+    } else if (argument == "--phone") {
+      ok = value(&arguments->phone);
+    } else if (argument == "--phone-log") {
+      ok = value(&arguments->phoneLog);
+    } else if (argument == "--ui") {
+      ok = value(&arguments->ui);
+    } else if (argument.size() > 1 && argument[0] == '-') {
+      ok = false;
+    } else {
+      positional.push_back(argument);
+    }
+    if (!ok) {
+      std::cerr << "tsphost: cannot use " << argument << "\n" << kUsage << '\n';
+      return 2;
+    }
   }
-  std::printf("loaded %s\n", path.c_str());
-  auto* negotiate = Bind<TSPI_lineNegotiateTSPIVersion_fn>(module, "TSPI_lineNegotiateTSPIVersion");
-  auto* enumDevices = Bind<TSPI_providerEnumDevices_fn>(module, "TSPI_providerEnumDevices");
-  auto* init = Bind<TSPI_providerInit_fn>(module, "TSPI_providerInit");
-  auto* identify = Bind<TSPI_providerUIIdentify_fn>(module, "TSPI_providerUIIdentify");
-  auto* dialogData = Bind<TSPI_providerGenericDialogData_fn>(module, "TSPI_providerGenericDialogData");
-  auto* shutdown = Bind<TSPI_providerShutdown_fn>(module, "TSPI_providerShutdown");
-  if (!negotiate || !enumDevices || !init || !identify || !dialogData || !shutdown) return 1;
-
-  DWORD version = 0;
-  LONG result = negotiate(INITIALIZE_NEGOTIATION, kTapiLowVersion, kTapiHighVersion, &version);
-  std::printf("negotiate %08X..%08X: result 0x%08X, interface version %08X\n", kTapiLowVersion, kTapiHighVersion,
-              static_cast<unsigned>(result), version);
-
-  DWORD lines = 0;
-  DWORD phones = 0;
-  result = enumDevices(kPermanentProviderId, &lines, &phones, nullptr, nullptr, nullptr);
-  std::printf("enumerate devices: result 0x%08X, %u line(s), %u phone(s)\n", static_cast<unsigned>(result), lines,
-              phones);
-
-  DWORD options = 0;
-  result = init(version, kPermanentProviderId, 0, 0, lines, phones, OnCompletion, &options);
-  std::printf("initialise: result 0x%08X, options %08X%s\n", static_cast<unsigned>(result), options,
-              (options & LINETSPIOPTION_NONREENTRANT) ? " (non-reentrant)" : "");
-
-  WCHAR uiName[260] = {};
-  identify(uiName);
-  std::string uiModule;
-  for (const WCHAR* c = uiName; *c != 0; ++c) uiModule += static_cast<char>(*c < 0x80 ? *c : '?');
-  std::printf("user interface module: %s\n", uiModule.c_str());
-
-  UiRequest request{};
-  request.dwRequest = UI_REQUEST_INTERFACE_INFO;
-  request.dwSize = kUiRequestSize;
-  dialogData(kPermanentProviderId, TUISPIDLL_OBJECT_PROVIDERID, &request, kUiRequestSize);
-  std::printf("provider: \"%s\" version %u.%u.%u.%u, TAPI %08X, interface %08X\n", request.szProviderName,
-              request.dwProviderVersionMS >> 16, request.dwProviderVersionMS & 0xFFFF,
-              request.dwProviderVersionLS >> 16, request.dwProviderVersionLS & 0xFFFF, request.dwHighVersion,
-              request.dwTSPIVersion);
-
-  result = shutdown(version, kPermanentProviderId);
-  std::printf("shut down: result 0x%08X\n", static_cast<unsigned>(result));
-  module.Unload();
-  std::printf("unloaded\n");
+  if (!positional.empty() && (positional[0] == "probe" || positional[0] == "config" || positional[0] == "install" ||
+                              positional[0] == "remove")) {
+    arguments->mode = positional[0];
+    positional.erase(positional.begin());
+    if (positional.size() != 1) {
+      std::cerr << kUsage << '\n';
+      return 2;
+    }
+  }
+  if (positional.empty() || positional.size() > 2) {
+    std::cerr << kUsage << '\n';
+    return 2;
+  }
+  if (arguments->phone.empty() != arguments->phoneLog.empty()) {
+    std::cerr << "tsphost: --phone and --phone-log go together\n";
+    return 2;
+  }
+  arguments->module = positional[0];
+  if (positional.size() == 2) arguments->scenario = positional[1];
   return 0;
 }
 
-void Usage() { std::fprintf(stderr, "usage: tsphost probe <provider module>\n"); }
+int Run(const Arguments& arguments) {
+  tsphost::Printer printer(std::cout);
+  std::unique_ptr<tsphost::PhoneSide> phone;
+  if (!arguments.phone.empty()) phone = std::make_unique<tsphost::PhoneFiles>(arguments.phone, arguments.phoneLog);
+  tsphost::Host host(printer);
+  tsphost::Session session(host, printer, phone.get());
+  for (const auto& [name, value] : arguments.settings) {
+    if (session.Execute("set " + name + " " + value) != tsphost::Session::Step::kDone) return 1;
+  }
+  if (!arguments.ui.empty()) host.SetUiModule(arguments.ui);
+  std::string error;
+  if (!host.Load(arguments.module, &error)) {
+    std::cerr << "tsphost: " << error << '\n';
+    return 1;
+  }
+
+  if (arguments.mode == "install" || arguments.mode == "remove") {
+    // TAPI installs and removes a provider it does not run.
+    printer.Line("loaded " + arguments.module);
+    return session.Execute(arguments.mode) == tsphost::Session::Step::kDone ? 0 : 1;
+  }
+  if (!session.Start()) return 1;
+  bool held = true;
+  if (arguments.mode == "probe") {
+    held = session.Execute("provider") == tsphost::Session::Step::kDone;
+  } else if (arguments.mode == "config") {
+    held = session.Execute("config") == tsphost::Session::Step::kDone;
+  } else if (!arguments.scenario.empty()) {
+    std::ifstream scenario(arguments.scenario);
+    if (!scenario) {
+      std::cerr << "tsphost: cannot read " << arguments.scenario << '\n';
+      session.Finish();
+      return 1;
+    }
+    held = session.RunScript(scenario);
+  } else {
+    printer.Line("type commands; \"help\" lists them, \"quit\" ends");
+    session.RunInteractive(std::cin);
+  }
+  const bool clean = session.Finish();
+  return held && clean ? 0 : 1;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "probe") == 0) return Probe(argv[2]);
-  Usage();
-  return 2;
+  Arguments arguments;
+  if (const int code = Parse(argc, argv, &arguments); code != 0) return code < 0 ? 0 : code;
+  return Run(arguments);
 }

@@ -1,0 +1,228 @@
+// A provider that misbehaves on request, for proving what tsphost notices: the
+// number given to lineMakeCall says what the call does ("twice" completes its
+// request twice, "never" not at all ...). Every export counts itself in and out,
+// so a host calling it from two threads at once shows up in FakeProvider_Overlaps.
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tapi/tspi.h"
+
+namespace {
+
+struct FakeCall {
+  HTAPICALL htCall = nullptr;
+  std::u16string caller;
+};
+
+std::atomic<int> g_inside{0};
+std::atomic<int> g_overlaps{0};
+std::atomic<int> g_entries{0};
+ASYNC_COMPLETION g_complete = nullptr;
+LINEEVENT g_event = nullptr;
+HTAPILINE g_htLine = nullptr;
+std::mutex g_callsLock;
+std::vector<std::unique_ptr<FakeCall>> g_calls;
+std::vector<std::thread> g_threads;
+std::atomic<DRV_REQUESTID> g_lateRequest{0};
+
+// Counts an export in for as long as it runs.
+class Entry {
+ public:
+  Entry() {
+    ++g_entries;
+    if (g_inside.fetch_add(1) != 0) ++g_overlaps;
+  }
+  ~Entry() { --g_inside; }
+  Entry(const Entry&) = delete;
+  Entry& operator=(const Entry&) = delete;
+};
+
+FakeCall* NewCall(HTAPICALL htCall) {
+  std::lock_guard lock(g_callsLock);
+  g_calls.push_back(std::make_unique<FakeCall>());
+  g_calls.back()->htCall = htCall;
+  return g_calls.back().get();
+}
+
+void JoinThreads() {
+  for (std::thread& thread : g_threads) thread.join();
+  g_threads.clear();
+}
+
+// The events a storm sends, each one making the host ask for the call's information.
+constexpr int kStormEvents = 200;
+// A caller number longer than LINECALLINFO's own size leaves room for.
+constexpr std::size_t kLongCallerDigits = 300;
+
+}  // namespace
+
+extern "C" {
+
+LONG TAPI_CALLBACK TSPI_lineNegotiateTSPIVersion(DWORD, DWORD, DWORD dwHighVersion, LPDWORD lpdwTSPIVersion) {
+  Entry entry;
+  *lpdwTSPIVersion = dwHighVersion < 0x00020002 ? dwHighVersion : 0x00020002;
+  return 0;
+}
+
+LONG TAPI_CALLBACK TSPI_providerEnumDevices(DWORD, LPDWORD lpdwNumLines, LPDWORD lpdwNumPhones, HPROVIDER, LINEEVENT,
+                                            PHONEEVENT) {
+  Entry entry;
+  *lpdwNumLines = 1;
+  *lpdwNumPhones = 0;
+  return 0;
+}
+
+LONG TAPI_CALLBACK TSPI_providerInit(DWORD, DWORD, DWORD, DWORD, DWORD_PTR, DWORD_PTR,
+                                     ASYNC_COMPLETION lpfnCompletionProc, LPDWORD lpdwTSPIOptions) {
+  Entry entry;
+  g_complete = lpfnCompletionProc;
+  *lpdwTSPIOptions = LINETSPIOPTION_NONREENTRANT;
+  return 0;
+}
+
+LONG TAPI_CALLBACK TSPI_providerShutdown(DWORD, DWORD) {
+  Entry entry;
+  JoinThreads();
+  std::lock_guard lock(g_callsLock);
+  g_calls.clear();
+  return 0;
+}
+
+LONG TAPI_CALLBACK TSPI_lineOpen(DWORD, HTAPILINE htLine, LPHDRVLINE lphdLine, DWORD, LINEEVENT lpfnEventProc) {
+  Entry entry;
+  g_htLine = htLine;
+  g_event = lpfnEventProc;
+  *lphdLine = reinterpret_cast<HDRVLINE>(&g_htLine);
+  return 0;
+}
+
+LONG TAPI_CALLBACK TSPI_lineClose(HDRVLINE) {
+  Entry entry;
+  JoinThreads();
+  return 0;
+}
+
+LONG TAPI_CALLBACK TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE, HTAPICALL htCall, LPHDRVCALL lphdCall,
+                                     LPCWSTR lpszDestAddress, DWORD, LPLINECALLPARAMS const) {
+  Entry entry;
+  const std::u16string what = lpszDestAddress != nullptr ? lpszDestAddress : u"";
+  FakeCall* call = NewCall(htCall);
+  *lphdCall = reinterpret_cast<HDRVCALL>(call);
+  const auto id = static_cast<LONG>(dwRequestID);
+  if (what == u"twice") {
+    g_complete(dwRequestID, 0);
+    g_complete(dwRequestID, 0);
+  } else if (what == u"never") {
+    // Accepted, and then forgotten.
+  } else if (what == u"refuse") {
+    g_complete(dwRequestID, 0);
+    return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+  } else if (what == u"late") {
+    // Completed when the test says so, long after the entry point returned.
+    g_lateRequest = dwRequestID;
+  } else if (what == u"busy") {
+    g_complete(dwRequestID, 0);
+    g_threads.emplace_back([htCall] {
+      g_event(g_htLine, htCall, LINE_CALLSTATE, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL, 0);
+      g_event(g_htLine, htCall, LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BUSY, 0);
+    });
+  } else if (what == u"newcall") {
+    // A second call comes in while this one is made; TAPI hands out its handle at once.
+    FakeCall* incoming = NewCall(nullptr);
+    incoming->caller = u"0407654321";
+    HTAPICALL given = nullptr;
+    g_event(g_htLine, nullptr, LINE_NEWCALL, reinterpret_cast<DWORD_PTR>(incoming), reinterpret_cast<DWORD_PTR>(&given),
+            0);
+    incoming->htCall = given;
+    if (given != nullptr) {
+      g_event(g_htLine, given, LINE_CALLSTATE, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, 0);
+      g_event(g_htLine, given, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
+    }
+    g_complete(dwRequestID, 0);
+  } else if (what == u"storm") {
+    g_complete(dwRequestID, 0);
+    g_threads.emplace_back([htCall] {
+      for (int i = 0; i < kStormEvents; ++i) g_event(g_htLine, htCall, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
+    });
+  } else if (what == u"long") {
+    call->caller = std::u16string(kLongCallerDigits, u'7');
+    g_complete(dwRequestID, 0);
+    g_event(g_htLine, htCall, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
+  } else {
+    g_complete(dwRequestID, 0);
+  }
+  return id;
+}
+
+LONG TAPI_CALLBACK TSPI_lineCloseCall(HDRVCALL) {
+  Entry entry;
+  return 0;
+}
+
+LONG TAPI_CALLBACK TSPI_lineDrop(DRV_REQUESTID dwRequestID, HDRVCALL, LPCSTR, DWORD) {
+  Entry entry;
+  g_complete(dwRequestID, 0);
+  return static_cast<LONG>(dwRequestID);
+}
+
+LONG TAPI_CALLBACK TSPI_lineGetCallStatus(HDRVCALL, LPLINECALLSTATUS lpCallStatus) {
+  Entry entry;
+  lpCallStatus->dwNeededSize = sizeof(LINECALLSTATUS);
+  lpCallStatus->dwUsedSize = sizeof(LINECALLSTATUS);
+  lpCallStatus->dwCallState = LINECALLSTATE_CONNECTED;
+  return 0;
+}
+
+LONG TAPI_CALLBACK TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpCallInfo) {
+  Entry entry;
+  // Stays inside long enough for a second caller to run into it, without sleeping.
+  for (int spin = 0; spin < 1000; ++spin) std::this_thread::yield();
+  const FakeCall* call = reinterpret_cast<const FakeCall*>(hdCall);
+  const DWORD fixed = kLineCallInfoSize20;
+  const DWORD callerBytes = call->caller.empty() ? 0 : static_cast<DWORD>((call->caller.size() + 1) * sizeof(WCHAR));
+  lpCallInfo->dwNeededSize = fixed + callerBytes;
+  lpCallInfo->dwUsedSize = fixed;
+  lpCallInfo->dwOrigin = LINECALLORIGIN_OUTBOUND;
+  if (callerBytes > 0 && lpCallInfo->dwTotalSize >= fixed + callerBytes) {
+    std::memcpy(reinterpret_cast<unsigned char*>(lpCallInfo) + fixed, call->caller.c_str(), callerBytes);
+    lpCallInfo->dwCallerIDSize = callerBytes;
+    lpCallInfo->dwCallerIDOffset = fixed;
+    lpCallInfo->dwCallerIDFlags = LINECALLPARTYID_ADDRESS;
+    lpCallInfo->dwUsedSize = fixed + callerBytes;
+  }
+  return 0;
+}
+
+LONG TAPI_CALLBACK TSPI_providerUIIdentify(LPWSTR lpszUIDLLName) {
+  Entry entry;
+  const std::u16string name = u"fake_ui.dll";
+  std::memcpy(lpszUIDLLName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+  return 0;
+}
+
+LONG TAPI_CALLBACK TSPI_providerGenericDialogData(DWORD_PTR, DWORD, LPVOID lpParams, DWORD dwSize) {
+  Entry entry;
+  // Answers every request by marking its block, so the host's copy back shows.
+  if (lpParams != nullptr && dwSize >= 12) {
+    const DWORD answer = 0xA5A5A5A5;
+    std::memcpy(static_cast<unsigned char*>(lpParams) + 8, &answer, sizeof answer);
+  }
+  return 0;
+}
+
+// For the tests: completes the request that "late" left open.
+TSPI_EXPORT LONG TAPI_CALLBACK FakeProvider_CompleteLate() {
+  g_complete(g_lateRequest.load(), static_cast<LONG>(LINEERR_OPERATIONFAILED));
+  return 0;
+}
+
+// For the tests: how often two exports ran at once, and how many ran at all.
+TSPI_EXPORT LONG TAPI_CALLBACK FakeProvider_Overlaps() { return g_overlaps.load(); }
+TSPI_EXPORT LONG TAPI_CALLBACK FakeProvider_Entries() { return g_entries.load(); }
+
+}  // extern "C"

@@ -1,0 +1,398 @@
+// The parts of tsphost a person reads and a script relies on: names both ways,
+// charge rendering, structure growth, the request book, durations, and the
+// file channel to phonesim.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tools/tsphost/names.h"
+#include "tools/tsphost/phone_side.h"
+#include "tools/tsphost/render.h"
+#include "tools/tsphost/requests.h"
+#include "tools/tsphost/session.h"
+#include "tools/tsphost/var_buffer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace tsphost;
+
+struct NamedValue {
+  const char* family;
+  const char* name;
+  DWORD value;
+};
+
+TEST(Names, ReadBothWays) {
+  const NamedValue cases[] = {
+      {kCallStateNames, "CONNECTED", 0x100},          {kCallStateNames, "ONHOLDPENDTRANSFER", 0x2000},
+      {kDisconnectModeNames, "BUSY", 0x20},           {kDisconnectModeNames, "UNREACHABLE", 0x100},
+      {kLineDevStateNames, "CAPSCHANGE", 0x100000},   {kCallInfoStateNames, "CONNECTEDID", 0x20000},
+      {kLineErrorNames, "CALLUNAVAIL", 0x80000005},   {kDevStatusFlagNames, "INSERVICE", 4},
+  };
+  for (const NamedValue& c : cases) {
+    EXPECT_EQ(NameOf(c.family, c.value), c.name) << c.family << c.name;
+    EXPECT_EQ(ValueOf(c.family, c.name), c.value) << c.family << c.name;
+    // Scripts may write the full constant, in any case.
+    std::string full = std::string(c.family) + c.name;
+    for (char& ch : full) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    EXPECT_EQ(ValueOf(c.family, full), c.value) << full;
+  }
+}
+
+TEST(Names, FamiliesDoNotLeakIntoEachOther) {
+  // LINECALLFEATURE2_TRANSFERNORM is no LINECALLFEATURE_.
+  EXPECT_EQ(ValueOf(kCallFeatureNames, "TRANSFERNORM"), std::nullopt);
+  EXPECT_EQ(ValueOf(kLineDevStateNames, "CONNECTED"), LINEDEVSTATE_CONNECTED);
+  EXPECT_EQ(ValueOf(kDevStatusFlagNames, "CONNECTED"), LINEDEVSTATUSFLAGS_CONNECTED);
+  EXPECT_EQ(ValueOf(kCallStateNames, "BUSYX"), std::nullopt);
+  // LINE_NEWCALL shares its value with TSPI_MESSAGE_BASE; messages are named LINE_.
+  EXPECT_EQ(MessageName(LINE_NEWCALL), "LINE_NEWCALL");
+  EXPECT_EQ(MessageName(999), "message 999");
+}
+
+TEST(Names, ModesFollowTheState) {
+  EXPECT_EQ(ModeName(LINECALLSTATE_DISCONNECTED, 0x20), "BUSY");
+  EXPECT_EQ(ModeName(LINECALLSTATE_DIALTONE, 0x20), "UNAVAIL");
+  EXPECT_EQ(ModeName(LINECALLSTATE_IDLE, 0x20), "");
+  EXPECT_EQ(ModeName(LINECALLSTATE_DISCONNECTED, 0), "");
+  EXPECT_EQ(ModeValue(LINECALLSTATE_CONNECTED, "active"), LINECONNECTEDMODE_ACTIVE);
+  EXPECT_EQ(ModeValue(LINECALLSTATE_OFFERING, "BUSY"), std::nullopt);
+  EXPECT_EQ(CallStateName(0x4001), "0x00004001");
+}
+
+TEST(Names, ResultsAsWrittenInScripts) {
+  const struct {
+    const char* text;
+    std::optional<LONG> value;
+  } cases[] = {
+      {"0", 0},
+      {"12", 12},
+      {"LINEERR_INVALCALLSTATE", static_cast<LONG>(0x8000001C)},
+      {"invalcallstate", static_cast<LONG>(0x8000001C)},
+      {"0x8000001C", static_cast<LONG>(0x8000001C)},
+      {"abc", std::nullopt},
+      {"0x", std::nullopt},
+      {"-1", std::nullopt},
+      {"99999999999", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseResult(c.text), c.value) << c.text;
+  EXPECT_EQ(ResultText(0), "0");
+  EXPECT_EQ(ResultText(static_cast<LONG>(LINEERR_CALLUNAVAIL)), "LINEERR_CALLUNAVAIL (0x80000005)");
+  EXPECT_EQ(ResultText(static_cast<LONG>(0x8000FFFF)), "0x8000FFFF");
+}
+
+TEST(Names, BitsOfAMask) {
+  EXPECT_EQ(BitNames(kCallFeatureNames, LINECALLFEATURE_DROP | LINECALLFEATURE_HOLD), "DROP HOLD");
+  EXPECT_EQ(BitNames(kCallInfoStateNames, 0x80000000 | LINECALLINFOSTATE_ORIGIN), "ORIGIN 0x80000000");
+  EXPECT_EQ(BitNames(kLineDevStateNames, 0), "none");
+}
+
+// An AOC-D currency component laid out as the provider builds it.
+std::string Aocd(const std::string& currency, DWORD amount, unsigned char multiplier) {
+  std::string bytes;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    if (!bytes.empty() || (amount >> shift) != 0 || shift == 0) bytes += static_cast<char>((amount >> shift) & 0xFF);
+  }
+  const auto c = static_cast<char>(currency.size());
+  const auto n = static_cast<char>(bytes.size());
+  std::string out = {0x02, 0x01, 0x21, 0x30, static_cast<char>(c + n + 14), static_cast<char>(0xA1),
+                     static_cast<char>(c + n + 9), static_cast<char>(0x81), c};
+  out += currency;
+  out += {static_cast<char>(0xA2), static_cast<char>(n + 5), static_cast<char>(0x81), n};
+  out += bytes;
+  out += {static_cast<char>(0x82), 0x01, static_cast<char>(multiplier), static_cast<char>(0x82), 0x01, 0x00};
+  return out;
+}
+
+TEST(Charging, AocdCurrencyReadsAsAmountAndCurrency) {
+  // The layout's own example: "EUR", 123, multiplier 1 in 23 bytes.
+  const std::string example = {0x02, 0x01, 0x21, 0x30, 0x12, static_cast<char>(0xA1), 0x0D, static_cast<char>(0x81),
+                               0x03, 'E',  'U',  'R',  static_cast<char>(0xA2), 0x06, static_cast<char>(0x81), 0x01,
+                               0x7B, static_cast<char>(0x82), 0x01, 0x01, static_cast<char>(0x82), 0x01, 0x00};
+  ASSERT_EQ(Aocd("EUR", 123, 1), example);
+  const struct {
+    std::string bytes;
+    const char* text;
+  } cases[] = {
+      {example, "1.23 EUR"},
+      {Aocd("EUR", 720, 0), "0.720 EUR"},
+      {Aocd("CHF", 25, 2), "2.5 CHF"},
+      {Aocd("EUR", 5, 3), "5 EUR"},
+      {Aocd("EUR", 0x01000000, 0), "16777.216 EUR"},
+      {Aocd("", 60, 0), "0.060"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ChargingText(c.bytes), c.text) << c.text;
+}
+
+TEST(Charging, TextAsItIsAndAnythingElseAsBytes) {
+  EXPECT_EQ(ChargingText(std::string("000012\0", 7)), "000012");
+  EXPECT_EQ(ChargingText(std::string("0,72\0", 5)), "0,72");
+  EXPECT_EQ(ChargingText(""), "");
+  // A component cut short is shown, not guessed at.
+  const std::string cut = Aocd("EUR", 720, 0).substr(0, 15);
+  EXPECT_EQ(ChargingText(cut).substr(0, 8), "02 01 21");
+  EXPECT_EQ(ChargingText(std::string("\x01\x02", 2)), "01 02");
+  // A multiplier beyond ones is no AOC-D amount.
+  EXPECT_EQ(ChargingText(Aocd("EUR", 1, 7)).substr(0, 8), "02 01 21");
+}
+
+TEST(Charging, ChangesNameWhatTheBitsAnnounce) {
+  CallInfoSummary summary;
+  summary.origin = LINECALLORIGIN_INBOUND;
+  summary.callerId = "0407654321";
+  summary.calledId = "10";
+  EXPECT_EQ(DescribeChange(LINECALLINFOSTATE_ORIGIN | LINECALLINFOSTATE_CALLERID, summary),
+            "origin INBOUND, caller 0407654321");
+  EXPECT_EQ(DescribeChange(LINECALLINFOSTATE_CONNECTEDID, summary), "connected -");
+  EXPECT_EQ(DescribeChange(LINECALLINFOSTATE_CHARGINGINFO, summary), "no charging information");
+}
+
+TEST(VarBuffer, AsksAgainWithTheSizeTheProviderNeeds) {
+  VarBuffer<LINECALLINFO> buffer;
+  std::vector<DWORD> totals;
+  const LONG result = buffer.Fill([&](LINECALLINFO* info) {
+    totals.push_back(info->dwTotalSize);
+    info->dwNeededSize = sizeof(LINECALLINFO) + 100;
+    return 0;
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(totals, (std::vector<DWORD>{sizeof(LINECALLINFO), sizeof(LINECALLINFO) + 100}));
+}
+
+TEST(VarBuffer, GivesUpOnAProviderThatNeverSettlesOrAsksTooMuch) {
+  VarBuffer<LINEDEVCAPS> growing;
+  int rounds = 0;
+  EXPECT_EQ(growing.Fill([&](LINEDEVCAPS* caps) {
+              ++rounds;
+              caps->dwNeededSize = caps->dwTotalSize * 2;
+              return 0;
+            }),
+            static_cast<LONG>(LINEERR_STRUCTURETOOSMALL));
+  EXPECT_EQ(rounds, VarBuffer<LINEDEVCAPS>::kMaxRounds);
+
+  VarBuffer<LINEDEVCAPS> greedy;
+  rounds = 0;
+  EXPECT_EQ(greedy.Fill([&](LINEDEVCAPS* caps) {
+              ++rounds;
+              caps->dwNeededSize = 0x7FFFFFFF;
+              return 0;
+            }),
+            static_cast<LONG>(LINEERR_STRUCTURETOOSMALL));
+  EXPECT_EQ(rounds, 1);
+
+  VarBuffer<LINEDEVCAPS> refusing;
+  EXPECT_EQ(refusing.Fill([](LINEDEVCAPS*) { return static_cast<LONG>(LINEERR_BADDEVICEID); }),
+            static_cast<LONG>(LINEERR_BADDEVICEID));
+}
+
+TEST(VarBuffer, ReadsPartsOnlyWithinWhatWasUsed) {
+  VarBuffer<LINECALLINFO> buffer;
+  const std::u16string number = u"0301234";
+  buffer.Fill([&](LINECALLINFO* info) {
+    const DWORD bytes = static_cast<DWORD>((number.size() + 1) * 2);
+    info->dwNeededSize = kLineCallInfoSize20 + bytes;
+    if (info->dwTotalSize < info->dwNeededSize) return 0;
+    std::memcpy(reinterpret_cast<char*>(info) + kLineCallInfoSize20, number.c_str(), bytes);
+    info->dwUsedSize = info->dwNeededSize;
+    info->dwCallerIDSize = bytes;
+    info->dwCallerIDOffset = kLineCallInfoSize20;
+    return 0;
+  });
+  const LINECALLINFO* info = buffer.Get();
+  EXPECT_EQ(buffer.WideText(info->dwCallerIDSize, info->dwCallerIDOffset), "0301234");
+  // Offsets past what the provider used, or sizes that wrap around, read as nothing.
+  EXPECT_EQ(buffer.Bytes(4, info->dwUsedSize), "");
+  EXPECT_EQ(buffer.Bytes(0x20, 0xFFFFFFF0), "");
+  EXPECT_EQ(buffer.Bytes(0xFFFFFFFF, 8), "");
+}
+
+TEST(RequestBook, NoticesEveryBreachOfTheCompletionRule) {
+  // What happens to one request, in order: 'c' completed with 0, 'r' its entry
+  // point returns its ID, 'e' returns an error, '5' returns 5.
+  const struct {
+    const char* name;
+    const char* steps;
+    const char* breach;  // nullptr: none
+    bool outstanding;
+  } cases[] = {
+      {"completed inside the call", "cr", nullptr, false},
+      {"completed after the call", "rc", nullptr, false},
+      {"completed twice", "ccr", "completed a second time", false},
+      {"never completed", "r", nullptr, true},
+      {"refused yet completed inside", "ce", "and completed all the same", false},
+      {"refused then completed", "ec", "and then completed", false},
+      {"neither its ID nor an error", "5", "neither its ID nor an error", false},
+      {"refused and left alone", "e", nullptr, false},
+  };
+  for (const auto& c : cases) {
+    RequestBook book;
+    const DRV_REQUESTID id = book.Begin("lineMakeCall");
+    std::string breach;
+    for (const char* step = c.steps; *step != '\0'; ++step) {
+      std::string found;
+      if (*step == 'c') found = book.Completed(id, 0);
+      if (*step == 'r') found = book.Returned(id, static_cast<LONG>(id));
+      if (*step == 'e') found = book.Returned(id, static_cast<LONG>(LINEERR_CALLUNAVAIL));
+      if (*step == '5') found = book.Returned(id, id == 5 ? 6 : 5);
+      if (!found.empty()) breach = found;
+    }
+    if (c.breach != nullptr) {
+      EXPECT_NE(breach.find(c.breach), std::string::npos) << c.name << ": " << breach;
+      EXPECT_EQ(book.Breaches().size(), 1u) << c.name;
+    } else {
+      EXPECT_EQ(breach, "") << c.name;
+      EXPECT_TRUE(book.Breaches().empty()) << c.name;
+    }
+    EXPECT_EQ(book.Outstanding().size(), c.outstanding ? 1u : 0u) << c.name;
+  }
+}
+
+TEST(RequestBook, ACompletionNobodyAskedForIsABreach) {
+  RequestBook book;
+  EXPECT_NE(book.Completed(77, 0).find("never made"), std::string::npos);
+  const DRV_REQUESTID first = book.Begin("lineDrop");
+  const DRV_REQUESTID second = book.Begin("lineDrop");
+  EXPECT_NE(first, second);
+}
+
+TEST(RequestBook, ForgettingKeepsWhatIsOpenAndStillCatchesALateSecondCompletion) {
+  RequestBook book;
+  const DRV_REQUESTID settled = book.Begin("lineDrop");
+  book.Returned(settled, static_cast<LONG>(settled));
+  book.Completed(settled, 0);
+  const DRV_REQUESTID refused = book.Begin("lineHold");
+  book.Returned(refused, static_cast<LONG>(LINEERR_INVALCALLSTATE));
+  const DRV_REQUESTID pending = book.Begin("lineMakeCall");
+  book.Returned(pending, static_cast<LONG>(pending));
+  book.Forget();
+
+  ASSERT_EQ(book.Outstanding().size(), 1u);
+  EXPECT_NE(book.Outstanding()[0].find("lineMakeCall"), std::string::npos);
+  EXPECT_EQ(book.Completed(pending, 0), "") << "a pending request is still in the book";
+  EXPECT_NE(book.Completed(settled, 0).find("completed again"), std::string::npos);
+  EXPECT_NE(book.Completed(refused, 0).find("completed again"), std::string::npos);
+  EXPECT_NE(book.Completed(pending + 7, 0).find("never made"), std::string::npos);
+  EXPECT_EQ(book.Breaches().size(), 3u);
+
+  const RequestBook::Counts counts = book.Tally();
+  EXPECT_EQ(counts.made, 3u);
+  EXPECT_EQ(counts.accepted, 2u);
+  EXPECT_EQ(counts.refused, 1u);
+  EXPECT_EQ(counts.completions, 5u);
+}
+
+TEST(EventLog, ForgettingKeepsTheNumberingAndFindsWhatComesLater) {
+  EventLog log;
+  const auto state = [](DWORD value) {
+    Event event;
+    event.kind = Event::Kind::kCallState;
+    event.param1 = value;
+    return event;
+  };
+  const auto connected = [](const Event& e) { return e.param1 == LINECALLSTATE_CONNECTED; };
+  const auto soon = [] { return std::chrono::steady_clock::now() + 50ms; };
+  log.Append(state(LINECALLSTATE_CONNECTED));
+  log.Append(state(LINECALLSTATE_IDLE));
+  log.Forget();
+  EXPECT_EQ(log.LastSeq(), 2u);
+  EXPECT_FALSE(log.WaitFor(0, connected, soon()).has_value()) << "forgotten";
+  log.Append(state(LINECALLSTATE_CONNECTED));
+  const auto found = log.WaitFor(0, connected, soon());
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->seq, 3u);
+  EXPECT_FALSE(log.WaitFor(3, connected, soon()).has_value());
+  EXPECT_EQ(log.Since(1, [](const Event&) { return true; }).size(), 1u);
+}
+
+TEST(Durations, AsScriptsWriteThem) {
+  const struct {
+    const char* number;
+    const char* unit;
+    std::optional<std::chrono::milliseconds> value;
+  } cases[] = {
+      {"2", "s", 2000ms}, {"500", "ms", 500ms}, {"1.5", "seconds", 1500ms}, {"0", "s", 0ms},
+      {"2", "min", std::nullopt}, {"-1", "s", std::nullopt}, {"x", "s", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseDuration(c.number, c.unit), c.value) << c.number << c.unit;
+}
+
+class PhoneFilesTest : public ::testing::Test {
+ protected:
+  testing_support::TempDir dir;
+  std::string commands = dir.File("phone.in");
+  std::string log = dir.File("phone.log");
+};
+
+TEST_F(PhoneFilesTest, ReadsWhatThePhoneHeardFromItsMonitorLines) {
+  testing_support::WriteFile(log,
+                             "/dev/pts/3\nphonesim: line /dev/pts/3\n[    0.183] <- ATB\n[    0.183] -> OK\n"
+                             "far end busy\n[    0.500] <- ATD0301234  (silent: not answered)\n[    0.600] <- ATA\n"
+                             "[    0.700] <- ATT");  // a line still being written
+  PhoneFiles phone(commands, log);
+  EXPECT_EQ(phone.Heard(), (std::vector<std::string>{"ATB", "ATD0301234", "ATA"}));
+}
+
+TEST_F(PhoneFilesTest, ReadsOnAsTheLogGrowsAndStartsAfreshWhenToldToForget) {
+  testing_support::WriteFile(log, "/dev/pts/3\n[    0.1] <- ATB\n[    0.2] <- AT");
+  PhoneFiles phone(commands, log);
+  EXPECT_EQ(phone.Heard(), (std::vector<std::string>{"ATB"}));
+  testing_support::WriteFile(log, "/dev/pts/3\n[    0.1] <- ATB\n[    0.2] <- ATD0301234\n[    0.3] <- ATT\n");
+  EXPECT_EQ(phone.Heard(), (std::vector<std::string>{"ATB", "ATD0301234", "ATT"}))
+      << "the line half written before is read whole once it is complete";
+  phone.Forget();
+  EXPECT_TRUE(phone.Heard().empty());
+  testing_support::WriteFile(
+      log, "/dev/pts/3\n[    0.1] <- ATB\n[    0.2] <- ATD0301234\n[    0.3] <- ATT\n[    0.4] <- ATH\n");
+  EXPECT_EQ(phone.Heard(), (std::vector<std::string>{"ATH"}));
+}
+
+TEST_F(PhoneFilesTest, ACommandWaitsForPhonesimsReply) {
+  testing_support::WriteFile(log, "/dev/pts/3\nphonesim: line /dev/pts/3\n");
+  PhoneFiles phone(commands, log);
+  // Plays phonesim: answers each command line once it is in the file, after a monitor line.
+  std::thread phonesim([&] {
+    std::size_t answered = 0;
+    const char* replies[] = {"far end busy (cause 17) after 0 ms", "refused: no outgoing call is being set up"};
+    while (answered < 2) {
+      testing_support::WaitFor([&] {
+        const std::string text = testing_support::ReadFile(commands).value_or("");
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) > answered;
+      }, 5s);
+      const std::string before = testing_support::ReadFile(log).value_or("");
+      testing_support::WriteFile(log, before + "[    1.000] -> C FF FF FF\n" + replies[answered] + "\n");
+      ++answered;
+    }
+  });
+  std::string reply;
+  EXPECT_TRUE(phone.Command("farend busy", &reply));
+  EXPECT_EQ(reply, "far end busy (cause 17) after 0 ms");
+  EXPECT_FALSE(phone.Command("busy", &reply));
+  EXPECT_EQ(reply, "refused: no outgoing call is being set up");
+  phonesim.join();
+  EXPECT_EQ(testing_support::ReadFile(commands), "farend busy\nbusy\n");
+}
+
+TEST_F(PhoneFilesTest, APhonesimThatIsGoneIsNoAnswer) {
+  testing_support::WriteFile(log, "/dev/pts/3\n[    0.1] <- ATB\n");
+  PhoneFiles phone(commands, log, 200ms);
+  std::string reply;
+  EXPECT_FALSE(phone.Command("ring 0301234 10", &reply));
+  EXPECT_NE(reply.find("did not answer"), std::string::npos) << reply;
+}
+
+TEST(PhoneReplies, RefusalsAreTold) {
+  EXPECT_TRUE(IsRefusal("refused: all slots in use"));
+  EXPECT_TRUE(IsRefusal("usage: hangup [slot] [cause]"));
+  EXPECT_TRUE(IsRefusal("unknown command rign (help lists them)"));
+  EXPECT_TRUE(IsRefusal("timed out waiting for ATA"));
+  EXPECT_FALSE(IsRefusal("slot 1: incoming call from 0301234 to 10"));
+  EXPECT_FALSE(IsRefusal("received ATA"));
+}
+
+}  // namespace
