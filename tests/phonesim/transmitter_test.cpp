@@ -39,6 +39,47 @@ TEST(TransmitterTest, SplitCutsMessagesIntoPacedPiecesThatJoinUpAgain) {
   }
 }
 
+TEST(TransmitterTest, CutAtEveryOffsetGivesTwoPiecesThatJoinUpAgain) {
+  const std::string frame = Frame("C\x06\xFF\xFF");
+  for (std::size_t at = 1; at < frame.size(); ++at) {
+    SCOPED_TRACE(at);
+    WireFaults faults;
+    faults.cutAt = at;
+    faults.splitPause = 40ms;
+    const std::vector<Piece> pieces = Encode(Message::Packet("C\x06\xFF\xFF"), faults);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].bytes, frame.substr(0, at));
+    EXPECT_EQ(pieces[0].pauseAfter, 40ms);
+    EXPECT_EQ(pieces[1].bytes, frame.substr(at));
+    EXPECT_EQ(pieces[1].pauseAfter, 0ms);
+  }
+  WireFaults faults;
+  faults.cutAt = frame.size();
+  EXPECT_EQ(Encode(Message::Packet("C\x06\xFF\xFF"), faults).size(), 1u) << "nothing left to cut off";
+  faults.cutAt = 2;
+  EXPECT_EQ(Joined(Encode(Message::Text("OK\r\n"), faults)), "OK\r\n");
+  EXPECT_EQ(Encode(Message::Text("OK\r\n"), faults).size(), 2u) << "text lines are cut too";
+}
+
+TEST(TransmitterTest, RepeatSendsEveryPacketTwiceAndLostPacketsNotAtAll) {
+  WireFaults faults;
+  faults.repeat = true;
+  EXPECT_EQ(Joined(Encode(Message::Packet("C\x04\xFF\xFF"), faults)),
+            Frame("C\x04\xFF\xFF") + Frame("C\x04\xFF\xFF"));
+  EXPECT_EQ(Joined(Encode(Message::Text("OK\r\n"), faults)), "OK\r\n") << "only packets repeat";
+  faults.splitBytes = 4;
+  const std::vector<Piece> pieces = Encode(Message::Packet("S11"), faults);
+  EXPECT_EQ(Joined(pieces), Frame("S11") + Frame("S11"));
+  EXPECT_EQ(pieces.back().pauseAfter, 0ms);
+
+  WireFaults losing;
+  losing.lost = "AV";
+  EXPECT_TRUE(Encode(Message::Packet("A0301234:10"), losing).empty());
+  EXPECT_TRUE(Encode(Message::Packet("V0301234"), losing).empty());
+  EXPECT_EQ(Joined(Encode(Message::Packet("C\x04\xFF\xFF"), losing)), Frame("C\x04\xFF\xFF"));
+  EXPECT_EQ(Joined(Encode(Message::Text("ATA\r"), losing)), "ATA\r") << "echoes starting with A are not packets";
+}
+
 TEST(TransmitterTest, OneShotFaultsSpoilOnlyTheNextPacket) {
   WireFaults faults;
   faults.badMarkerNext = true;

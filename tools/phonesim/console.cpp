@@ -238,6 +238,17 @@ std::string Console::Execute(const std::string& line) {
   }
 
   // Faults.
+  if (command == "split" && count >= 2 && words[1] == "at") {
+    long at = 0;
+    milliseconds pause{30};
+    if (count < 3 || count > 4 || !ToLong(words[2], &at) || at < 1 || at > 300 ||
+        (count == 4 && !ToMs(words[3], &pause))) {
+      return usage + "split at <bytes before the cut> [ms between the pieces]";
+    }
+    simulator_.SetCut(static_cast<std::size_t>(at), pause);
+    return "messages go out cut after byte " + std::to_string(at) + ", the pieces " + std::to_string(pause.count()) +
+           " ms apart";
+  }
   if (command == "split") {
     std::size_t bytes = 1;
     milliseconds pause{30};
@@ -267,6 +278,25 @@ std::string Console::Execute(const std::string& line) {
     if (std::string error = OnOff(words, &on); !error.empty()) return usage + "garbage | garbage on|off";
     simulator_.SetGarbage(on);
     return on ? "garbage before every packet" : "no garbage";
+  }
+  if (command == "repeat") {
+    bool on = false;
+    if (std::string error = OnOff(words, &on); !error.empty()) return error;
+    simulator_.SetRepeat(on);
+    return on ? "every packet goes out twice" : "every packet goes out once";
+  }
+  if (command == "lose") {
+    const std::string lostUsage = usage + "lose <packet letters, e.g. AV> | lose off";
+    if (count != 2) return lostUsage;
+    if (words[1] == "off") {
+      simulator_.SetLost({});
+      return "no packets are lost";
+    }
+    for (const char letter : words[1]) {
+      if (!std::isupper(static_cast<unsigned char>(letter))) return lostUsage;
+    }
+    simulator_.SetLost(words[1]);
+    return "packets starting with " + words[1] + " are lost on the way";
   }
   if (command == "badmarker") {
     if (count != 1) return usage + "badmarker";
@@ -405,7 +435,12 @@ std::string Console::State() const {
   if (faults.splitBytes > 0) {
     add("split " + std::to_string(faults.splitBytes) + " byte(s) " + std::to_string(faults.splitPause.count()) + " ms");
   }
+  if (faults.cutAt > 0) {
+    add("split at " + std::to_string(faults.cutAt) + " " + std::to_string(faults.splitPause.count()) + " ms");
+  }
   if (faults.garbage) add("garbage");
+  if (faults.repeat) add("repeat");
+  if (!faults.lost.empty()) add("lose " + faults.lost);
   if (faults.badMarkerNext) add("bad marker next");
   if (faults.badLengthNext != 0) add("bad length " + std::to_string(faults.badLengthNext) + " next");
   if (simulator_.LongEcho()) add("long echo");
@@ -434,6 +469,9 @@ The user at the phone's keys (no echo, no OK)
   phone dial <digits> | answer | drop | reject | onhook | hold | retrieve | conference | transfer <digits>
 Faults
   split on | off | <bytes> [ms]  send every message in pieces of <bytes> (on: 1), <ms> apart (default 30)
+  split at <n> [ms]              cut every message once, after its first n bytes, <ms> between the two pieces
+  repeat on|off                  send every packet twice
+  lose <letters> | lose off      packets starting with one of these letters never arrive: lose A, lose V
   garbage                        send a burst of garbage now
   garbage on|off                 a burst of garbage before every packet
   badmarker                      the next packet has 0x15 as its third byte

@@ -150,8 +150,9 @@ void Simulator::Changed() {
       if (options_.monitor) remarks_.push_back("-> " + Describe(message) + "  (port closed: lost)");
       continue;
     }
-    if (options_.monitor) remarks_.push_back("-> " + Describe(message));
-    for (Piece& piece : Encode(message, faults_)) pieces_.push_back(std::move(piece));
+    std::vector<Piece> pieces = Encode(message, faults_);
+    if (options_.monitor) remarks_.push_back("-> " + Describe(message) + (pieces.empty() ? "  (lost on the way)" : ""));
+    for (Piece& piece : pieces) pieces_.push_back(std::move(piece));
   }
   changed_.notify_all();
 }
@@ -176,8 +177,10 @@ void Simulator::SendLoop() {
       pieces_.pop_front();
       sending_ = true;
       lock.unlock();
+      const TimePoint begun = Clock::now();
       const bool sent =
           line_.Write(reinterpret_cast<const std::uint8_t*>(piece.bytes.data()), piece.bytes.size(), kWriteWaitMs);
+      if (sent && options_.written) options_.written(piece.bytes, begun, Clock::now());
       lock.lock();
       sending_ = false;
       nextWrite = Clock::now() + piece.pauseAfter;
@@ -257,8 +260,25 @@ Timings Simulator::GetTimings() const {
 void Simulator::SetSplit(std::size_t bytes, std::chrono::milliseconds pause) {
   Locked([&] {
     faults_.splitBytes = bytes;
+    faults_.cutAt = 0;
     faults_.splitPause = pause;
   });
+}
+
+void Simulator::SetCut(std::size_t at, std::chrono::milliseconds pause) {
+  Locked([&] {
+    faults_.splitBytes = 0;
+    faults_.cutAt = at;
+    faults_.splitPause = pause;
+  });
+}
+
+void Simulator::SetRepeat(bool on) {
+  Locked([&] { faults_.repeat = on; });
+}
+
+void Simulator::SetLost(const std::string& letters) {
+  Locked([&] { faults_.lost = letters; });
 }
 
 void Simulator::SetGarbage(bool on) {

@@ -32,6 +32,10 @@ struct Options {
   // Remarks for a person watching: each command line heard, what the phone made
   // of it, each message sent. Called on the simulator's own threads.
   std::function<void(const std::string&)> monitor;
+  // Told of each piece of output as it goes onto the line, on the sender thread
+  // and outside the simulator's lock: its bytes and the steady-clock times just
+  // before the write began and after it ended (for latency measurements).
+  std::function<void(const std::string& bytes, TimePoint begun, TimePoint done)> written;
 };
 
 struct ReceivedByte {
@@ -76,6 +80,11 @@ class Simulator {
 
   // Faults.
   void SetSplit(std::size_t bytes, std::chrono::milliseconds pause);
+  // Every message cut once after `at` bytes; 0 sends them whole. Ends a split into pieces.
+  void SetCut(std::size_t at, std::chrono::milliseconds pause);
+  void SetRepeat(bool on);
+  // Packets starting with one of these letters are lost; empty loses none.
+  void SetLost(const std::string& letters);
   void SetGarbage(bool on);
   void SendGarbage();
   void CorruptNextMarker();

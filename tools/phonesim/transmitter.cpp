@@ -7,9 +7,28 @@ std::string GarbageBurst() {
   return std::string(reinterpret_cast<const char*>(kBurst), sizeof kBurst);
 }
 
+namespace {
+
+void Cut(const std::string& bytes, const WireFaults& faults, std::vector<Piece>* pieces) {
+  if (faults.splitBytes > 0 && bytes.size() > faults.splitBytes) {
+    for (std::size_t at = 0; at < bytes.size(); at += faults.splitBytes) {
+      pieces->push_back(Piece{bytes.substr(at, faults.splitBytes), faults.splitPause});
+    }
+  } else if (faults.splitBytes == 0 && faults.cutAt > 0 && bytes.size() > faults.cutAt) {
+    pieces->push_back(Piece{bytes.substr(0, faults.cutAt), faults.splitPause});
+    pieces->push_back(Piece{bytes.substr(faults.cutAt), faults.splitPause});
+  } else {
+    pieces->push_back(Piece{bytes, faults.splitPause});
+  }
+}
+
+}  // namespace
+
 std::vector<Piece> Encode(const Message& message, WireFaults& faults) {
+  const bool packet = message.kind == Message::Kind::kPacket;
+  if (packet && !message.bytes.empty() && faults.lost.find(message.bytes[0]) != std::string::npos) return {};
   std::string bytes;
-  if (message.kind == Message::Kind::kPacket) {
+  if (packet) {
     if (faults.garbage) bytes = GarbageBurst();
     bytes += Frame(message.bytes, faults.badMarkerNext ? kBadMarker : kMarker, faults.badLengthNext);
     faults.badMarkerNext = false;
@@ -17,11 +36,10 @@ std::vector<Piece> Encode(const Message& message, WireFaults& faults) {
   } else {
     bytes = message.bytes;
   }
-  if (faults.splitBytes == 0 || bytes.size() <= faults.splitBytes) return {Piece{std::move(bytes), {}}};
   std::vector<Piece> pieces;
-  for (std::size_t at = 0; at < bytes.size(); at += faults.splitBytes) {
-    pieces.push_back(Piece{bytes.substr(at, faults.splitBytes), faults.splitPause});
-  }
+  Cut(bytes, faults, &pieces);
+  if (packet && faults.repeat) Cut(bytes, faults, &pieces);
+  // The pause belongs between the pieces of what goes out now, not after it.
   pieces.back().pauseAfter = std::chrono::milliseconds{0};
   return pieces;
 }

@@ -13,7 +13,14 @@ namespace phonesim {
 struct WireFaults {
   // Cut every message into pieces of this many bytes; 0 sends messages whole.
   std::size_t splitBytes = 0;
+  // Cut every message once, after this many bytes (when it is longer); 0 does not.
+  std::size_t cutAt = 0;
+  // Between the pieces of a split or cut message.
   std::chrono::milliseconds splitPause{30};
+  // Every packet goes out twice, byte for byte.
+  bool repeat = false;
+  // Packets whose payload starts with one of these letters never reach the line.
+  std::string lost;
   // A garbage burst before every packet.
   bool garbage = false;
   // One-shot faults for the next packet.
@@ -33,7 +40,8 @@ inline constexpr std::uint8_t kBadMarker = 0x15;
 // "E" or "O"), so a burst of them between packets spoils none of them.
 std::string GarbageBurst();
 
-// The pieces that put message on the line. Spends the one-shot faults.
+// The pieces that put message on the line, none for a lost packet. Spends the
+// one-shot faults.
 std::vector<Piece> Encode(const Message& message, WireFaults& faults);
 
 }  // namespace phonesim
