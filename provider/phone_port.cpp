@@ -62,9 +62,9 @@ int CSlurpPort::Close() {
   m_LinkState.store(kLinkStateClosed);
   m_bRun.store(false);
   if (m_Port.IsOpen()) {
-    // Ends the receive thread's wait before the device goes away.
+    // Ends the receive thread's wait before the device goes away. No pause is
+    // needed for the thread to leave the device: closing waits for calls in flight.
     m_Port.CancelWait();
-    platform::SleepMs(kCloseSettleMs);
     m_Port.Close();
   }
   if (m_RxThread.IsStarted()) {

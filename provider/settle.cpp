@@ -1,7 +1,9 @@
 #include "provider/settle.h"
 
 #include <atomic>
+#include <memory>
 
+#include "platform/event.h"
 #include "platform/thread.h"
 
 namespace {
@@ -15,3 +17,23 @@ void QelSettle(std::uint32_t milliseconds) {
 }
 
 void QelSkipSettleForFuzzing(bool skip) { g_skipSettle.store(skip); }
+
+bool QelAwaitWorker(std::uint32_t workerThreadId, std::uint32_t milliseconds) {
+  auto reached = std::make_shared<platform::Event>();
+  if (reached->NativeHandle() == nullptr) {
+    // No event to wait on: the plain pause still gives the worker its time.
+    platform::SleepMs(milliseconds);
+    return false;
+  }
+  return platform::PostSignal(workerThreadId, reached) && reached->Wait(milliseconds);
+}
+
+bool QelQuitWorker(std::uint32_t workerThreadId, std::uint32_t milliseconds) {
+  auto ended = std::make_shared<platform::Event>();
+  if (ended->NativeHandle() == nullptr) {
+    platform::PostToThread(workerThreadId, platform::kMsgQuit, 0, 0);
+    platform::SleepMs(milliseconds);
+    return false;
+  }
+  return platform::PostQuitAndSignal(workerThreadId, ended) && ended->Wait(milliseconds);
+}

@@ -9,7 +9,8 @@ namespace {
 
 constexpr char kProviderName[] = "Kavrel Phone TSP";
 constexpr WCHAR kProviderNameW[] = u"Kavrel Phone TSP";
-// Gives a freshly started or freshly told-to-quit worker time to get going.
+// Gives a freshly started or freshly told-to-quit worker time to get going; the
+// wait ends as soon as it has.
 constexpr std::uint32_t kWorkerSettleMs = 100;
 
 }  // namespace
@@ -83,7 +84,8 @@ CTspPort* QelCreateCtiPort() {
     return nullptr;
   }
   QelTrace("        PortThread created: 0x%0llX\r\n", TraceHex(port));
-  QelSettle(kWorkerSettleMs);
+  // Until its loop has started, past InitInstance.
+  QelAwaitWorker(port->ThreadId(), kWorkerSettleMs);
   g_pTspPort.store(port);
   return port;
 }
@@ -95,7 +97,7 @@ int QelDeleteCtiPort() {
   port->Close();
   QelTrace("        QelDeleteCtiPort: exit PortThread\r\n");
   g_pTspPort.store(nullptr);
-  port->Post(platform::kMsgQuit, 0, 0);
-  QelSettle(kWorkerSettleMs);
+  // The worker deletes the object once it has quit: only its id is safe to use.
+  QelQuitWorker(port->ThreadId(), kWorkerSettleMs);
   return 0;
 }

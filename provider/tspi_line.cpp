@@ -1,8 +1,12 @@
 // The line and call entry points. Each traces its call, checks the handles it
 // can check itself and hands the work to the line map; asynchronous requests are
 // completed here, before returning, exactly once when accepted.
+#include <algorithm>
+#include <chrono>
+
 #include "platform/module.h"
 #include "platform/thread.h"
+#include "provider/settle.h"
 #include "provider/trace.h"
 #include "provider/tsp_call.h"
 #include "provider/tsp_line.h"
@@ -16,6 +20,7 @@ constexpr int kLineIconId = 6000;
 // lineOpen waits this long, in these steps, for the phone link to connect.
 constexpr int kConnectChecks = 11;
 constexpr std::uint32_t kConnectPollMs = 100;
+constexpr std::uint32_t kConnectBoundMs = kConnectChecks * kConnectPollMs;
 
 LONG Error(DWORD code) { return static_cast<LONG>(code); }
 bool IsLiveCall(HDRVCALL hdCall) { return CTspCall::IsLive(reinterpret_cast<const CTspCall*>(hdCall)); }
@@ -32,6 +37,21 @@ LONG AcceptedOrRefused(DRV_REQUESTID requestId, LONG result) {
 LONG CompleteWith(DRV_REQUESTID requestId, LONG result) {
   g_TspProvider.CompleteRequest(requestId, result);
   return static_cast<LONG>(requestId);
+}
+
+// Waits, at most kConnectBoundMs, for the link to count as connected. The port
+// worker connects it when it handles the connect message that opening posted,
+// so the wait ends once the worker has caught up; should the link still not be
+// connected then, it is looked at in the old steps until the bound.
+void AwaitConnection(CTspPort* port) {
+  if (port->IsConnected()) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectBoundMs);
+  QelAwaitWorker(port->ThreadId(), kConnectBoundMs);
+  while (!port->IsConnected()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    platform::SleepMs(static_cast<std::uint32_t>(std::min<std::int64_t>(left.count(), kConnectPollMs)));
+  }
 }
 
 // The line a capability query is about: found, or made on first use.
@@ -383,7 +403,7 @@ LONG TAPI_CALLBACK TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRVLINE 
     QelTrace("*** ERROR: Failed to open comm port!\r\n");
     return QelTraceReturn(&func, Error(LINEERR_OPERATIONFAILED));
   }
-  for (int check = 0; check < kConnectChecks && !port->IsConnected(); ++check) platform::SleepMs(kConnectPollMs);
+  AwaitConnection(port);
   // Opened all the same: calls fail until the phone connects.
   if (!port->IsConnected()) QelTrace("*** WARNING: Target port open but not connected!\r\n");
   return QelTraceReturn(&func, g_TspLineMap.LineOpen(dwDeviceID, htLine, lphdLine, lpfnEventProc));
