@@ -28,7 +28,6 @@ class CSlurpPort {
   static constexpr std::uint32_t kPauseAfterLineEndMs = 50;
   static constexpr std::uint32_t kPauseAfterByteMs = 20;
   static constexpr std::uint32_t kReceiveQueueLockMs = 100;
-  static constexpr std::uint32_t kCloseSettleMs = 100;
   static constexpr std::uint32_t kRxThreadJoinMs = 10000;
   static constexpr std::uint32_t kNoPortPollMs = 100;
   static constexpr int kReadSize = 1024;

@@ -2,13 +2,14 @@
 # The whole test suite from a fresh clone: installs what a fresh Debian 12
 # machine lacks, builds every preset and runs every suite (native, under the
 # sanitizers, and the Windows x64 build under wine64; the x86 build is
-# link-checked), then every fuzz target for a minute. Ends with each run's summary.
+# link-checked), then every fuzz target for a minute and the benchmarks once
+# briefly. Ends with each run's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ googletest
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64 python3 openssl
-          xvfb xauth x11-apps imagemagick clang libclang-rt-14-dev)
+          xvfb xauth x11-apps imagemagick clang libclang-rt-14-dev libbenchmark-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
@@ -30,7 +31,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-presets=(linux linux-asan linux-tsan windows-x64 windows-x86)
+# windows-x86 first: the x64 package carries its 32-bit UI module.
+presets=(linux linux-asan linux-tsan windows-x86 windows-x64)
 jobs=$(nproc)
 for preset in "${presets[@]}"; do
   echo "== build $preset"
@@ -63,6 +65,15 @@ else
   status=1
 fi
 summary+=("fuzz: $(grep -cE ' clean$' "$scratch/fuzz.log" || true) of 4 targets clean [$result]")
+
+# The benchmarks once, briefly, in the Linux build: a smoke test, never a verdict on time.
+if bash bench/run --smoke --build-dir build/linux 2>&1 | tee "$scratch/bench.log"; then
+  result=passed
+else
+  result=FAILED
+  status=1
+fi
+summary+=("bench smoke: $(grep -c '^| ' "$scratch/bench.log" || true) table rows [$result]")
 
 echo
 echo "== summary"
