@@ -16,7 +16,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/event.h"
+#include "platform/loop_signal.h"
 
 namespace platform {
 
@@ -106,23 +106,6 @@ struct StartSignal {
     return threadId;
   }
 };
-
-// A loop signal carries its event in lParam as a heap-held reference, and in
-// wParam when to signal it.
-constexpr std::uint32_t kMsgLoopSignal = 0xBF82;  // in the WM_APP range
-constexpr std::uintptr_t kSignalWhenReached = 0;
-constexpr std::uintptr_t kQuitAndSignalAtEnd = 1;
-
-std::shared_ptr<Event> TakeSignal(std::intptr_t lParam) {
-  auto* held = reinterpret_cast<std::shared_ptr<Event>*>(lParam);
-  std::shared_ptr<Event> event = std::move(*held);
-  delete held;
-  return event;
-}
-
-void Fire(const std::shared_ptr<Event>& event) {
-  if (event) SignalEvent(event->NativeHandle());
-}
 
 }  // namespace
 
@@ -249,15 +232,10 @@ struct MessageLoopRunner {
           queue.messages.pop_front();
         }
         if (message.msg == kMsgQuit) break;
-        if (message.msg == kMsgLoopSignal) {
-          std::shared_ptr<Event> event = TakeSignal(message.lParam);
-          if (message.wParam == kQuitAndSignalAtEnd) {
-            atEnd.push_back(std::move(event));
-            break;
-          }
-          Fire(event);
-          continue;
-        }
+        const loop_signal::Handled handled =
+            loop_signal::Handle(message.msg, message.wParam, message.lParam, &atEnd);
+        if (handled == loop_signal::Handled::kQuit) break;
+        if (handled == loop_signal::Handled::kSignalled) continue;
         self->OnMessage(message.msg, message.wParam, message.lParam);
       }
     }
@@ -265,11 +243,11 @@ struct MessageLoopRunner {
     // Nobody can post any more. Signals still queued would never be reached:
     // their waiters learn at the end that nothing more will be handled.
     for (const Message& message : queue.messages) {
-      if (message.msg == kMsgLoopSignal) atEnd.push_back(TakeSignal(message.lParam));
+      if (message.msg == loop_signal::kMsg) atEnd.push_back(loop_signal::Take(message.lParam));
     }
     self->ExitInstance();
     delete self;
-    for (const std::shared_ptr<Event>& event : atEnd) Fire(event);
+    for (const std::shared_ptr<Event>& event : atEnd) loop_signal::Fire(event);
   }
 };
 
@@ -311,26 +289,6 @@ bool MessageLoopThread::StartThread(ThreadPriority priority) {
   }
   // Without a free queue the thread reports 0 and ends; the object stays the caller's.
   return signal.Wait() != 0;
-}
-
-namespace {
-
-bool PostLoopSignal(std::uint32_t threadId, std::uintptr_t when, std::shared_ptr<Event> event) {
-  if (!event) return false;
-  auto* held = new std::shared_ptr<Event>(std::move(event));
-  if (PostToThread(threadId, kMsgLoopSignal, when, reinterpret_cast<std::intptr_t>(held))) return true;
-  delete held;
-  return false;
-}
-
-}  // namespace
-
-bool PostSignal(std::uint32_t threadId, std::shared_ptr<Event> event) {
-  return PostLoopSignal(threadId, kSignalWhenReached, std::move(event));
-}
-
-bool PostQuitAndSignal(std::uint32_t threadId, std::shared_ptr<Event> event) {
-  return PostLoopSignal(threadId, kQuitAndSignalAtEnd, std::move(event));
 }
 
 void WaitForThreadsBeforeUnload(std::uint32_t timeoutMs) {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/event.h"
+#include "platform/loop_signal.h"
 
 namespace platform {
 
@@ -42,23 +42,6 @@ DWORD WINAPI RunThread(LPVOID argument) {
   body();
   body = nullptr;
   LeaveThread(module, 0);
-}
-
-// A loop signal carries its event in lParam as a heap-held reference, and in
-// wParam when to signal it.
-constexpr UINT kMsgLoopSignal = 0xBF82;  // in the WM_APP range
-constexpr WPARAM kSignalWhenReached = 0;
-constexpr WPARAM kQuitAndSignalAtEnd = 1;
-
-std::shared_ptr<Event> TakeSignal(LPARAM lParam) {
-  auto* held = reinterpret_cast<std::shared_ptr<Event>*>(lParam);
-  std::shared_ptr<Event> event = std::move(*held);
-  delete held;
-  return event;
-}
-
-void Fire(const std::shared_ptr<Event>& event) {
-  if (event) SignalEvent(event->NativeHandle());
 }
 
 }  // namespace
@@ -143,27 +126,22 @@ struct MessageLoopRunner {
     std::vector<std::shared_ptr<Event>> atEnd;
     if (self->InitInstance()) {
       while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (message.message == kMsgLoopSignal) {
-          std::shared_ptr<Event> event = TakeSignal(message.lParam);
-          if (message.wParam == kQuitAndSignalAtEnd) {
-            atEnd.push_back(std::move(event));
-            break;
-          }
-          Fire(event);
-          continue;
-        }
+        const loop_signal::Handled handled =
+            loop_signal::Handle(message.message, message.wParam, message.lParam, &atEnd);
+        if (handled == loop_signal::Handled::kQuit) break;
+        if (handled == loop_signal::Handled::kSignalled) continue;
         self->OnMessage(message.message, message.wParam, message.lParam);
       }
     }
     // Signals still queued would never be reached: their waiters learn at the
     // end that nothing more will be handled. (One posted after this drain is
     // lost with the queue, its waiter bounded by its own time-out.)
-    while (PeekMessageW(&message, nullptr, kMsgLoopSignal, kMsgLoopSignal, PM_REMOVE)) {
-      atEnd.push_back(TakeSignal(message.lParam));
+    while (PeekMessageW(&message, nullptr, loop_signal::kMsg, loop_signal::kMsg, PM_REMOVE)) {
+      atEnd.push_back(loop_signal::Take(message.lParam));
     }
     const int code = self->ExitInstance();
     delete self;
-    for (const std::shared_ptr<Event>& event : atEnd) Fire(event);
+    for (const std::shared_ptr<Event>& event : atEnd) loop_signal::Fire(event);
     // LeaveThread runs no destructors of this frame.
     atEnd.clear();
     atEnd.shrink_to_fit();
@@ -193,26 +171,6 @@ bool MessageLoopThread::StartThread(ThreadPriority priority) {
   CloseHandle(ready);
   CloseHandle(handle);
   return true;
-}
-
-namespace {
-
-bool PostLoopSignal(std::uint32_t threadId, WPARAM when, std::shared_ptr<Event> event) {
-  if (!event) return false;
-  auto* held = new std::shared_ptr<Event>(std::move(event));
-  if (PostToThread(threadId, kMsgLoopSignal, when, reinterpret_cast<std::intptr_t>(held))) return true;
-  delete held;
-  return false;
-}
-
-}  // namespace
-
-bool PostSignal(std::uint32_t threadId, std::shared_ptr<Event> event) {
-  return PostLoopSignal(threadId, kSignalWhenReached, std::move(event));
-}
-
-bool PostQuitAndSignal(std::uint32_t threadId, std::shared_ptr<Event> event) {
-  return PostLoopSignal(threadId, kQuitAndSignalAtEnd, std::move(event));
 }
 
 void WaitForThreadsBeforeUnload(std::uint32_t) {
