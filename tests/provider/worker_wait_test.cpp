@@ -1,11 +1,12 @@
-// The waits on the port worker end when the worker has done its part, not after
-// a fixed pause, and still give up at their old bounds: starting the provider,
-// stopping it, and opening a line on a live phone.
+// The waits on the port worker: what holds when they end (the worker started,
+// gone, the link connected), and that they still give up at their old bounds.
+// How quickly they end is measured by bench/run.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -41,27 +42,34 @@ bool InOrder(const std::string& log, std::initializer_list<const char*> texts) {
   return true;
 }
 
-// A worker stand-in that stays in its first message until released.
+// A worker stand-in that stays in its first message until released. Its thread
+// deletes it on quitting, possibly while Release is still notifying: the gate
+// is shared so it outlives the loop object.
 class StuckLoop : public platform::MessageLoopThread {
  public:
   void Release() {
+    const std::shared_ptr<Gate> gate = gate_;
     {
-      std::lock_guard lock(guard_);
-      released_ = true;
+      std::lock_guard lock(gate->guard);
+      gate->released = true;
     }
-    changed_.notify_all();
+    gate->changed.notify_all();
   }
 
  protected:
   void OnMessage(std::uint32_t, std::uintptr_t, std::intptr_t) override {
-    std::unique_lock lock(guard_);
-    changed_.wait_for(lock, 10s, [this] { return released_; });
+    const std::shared_ptr<Gate> gate = gate_;
+    std::unique_lock lock(gate->guard);
+    gate->changed.wait_for(lock, 10s, [&gate] { return gate->released; });
   }
 
  private:
-  std::mutex guard_;
-  std::condition_variable changed_;
-  bool released_ = false;
+  struct Gate {
+    std::mutex guard;
+    std::condition_variable changed;
+    bool released = false;
+  };
+  std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
 };
 
 // The bound of each wait on a worker that never gets there.
@@ -107,18 +115,15 @@ class WorkerWaits : public testing_support::TraceTest {
 };
 
 TEST_F(WorkerWaits, InitReturnsWithTheWorkerStartedAndShutdownWithItGone) {
-  Clock::time_point start = Clock::now();
+  // How fast is bench/run's to say; here: what holds when each call returns.
   ASSERT_EQ(Init(), 0);
-  EXPECT_LT(Clock::now() - start, 100ms) << "no fixed pause for the worker to start";
   CTspPort* port = QelGetCtiPort();
   ASSERT_NE(port, nullptr);
   // No pause of its own any more, yet the worker is past InitInstance before init returns.
   // The worker may trace its start before or after the creator traces it created.
   EXPECT_TRUE(InOrder(Log(), {"      CTspPort::InitInstance(*)\r\n", "TSPI_providerInit() returning 0x0 "})) << Log();
   EXPECT_TRUE(InOrder(Log(), {"        PortThread created: 0x", "TSPI_providerInit() returning 0x0 "})) << Log();
-  start = Clock::now();
   ASSERT_EQ(TSPI_providerShutdown(kVersion, 5), 0);
-  EXPECT_LT(Clock::now() - start, 100ms) << "no fixed pause for the worker to end";
   // Gone when shutdown returns, not some time later.
   EXPECT_FALSE(CTspPort::IsLive(port));
   EXPECT_TRUE(InOrder(Log(), {"        QelDeleteCtiPort: exit PortThread\r\n", "      CTspPort::ExitInstance(*)\r\n",
@@ -147,16 +152,12 @@ class LineOpenWait : public WorkerWaits {
 };
 
 TEST_F(LineOpenWait, ReturnsOnceTheWorkerHasConnectedTheLink) {
-  const Clock::time_point start = Clock::now();
   ASSERT_EQ(OpenLine(), 0);
-  const Clock::duration took = Clock::now() - start;
   EXPECT_EQ(port->IsConnected(), 1);
   EXPECT_EQ(Log().find("Target port open but not connected"), std::string::npos);
   EXPECT_TRUE(InOrder(Log(), {"            sending 4 Bytes:  41 54 42 0D\r\n", "\r\nTspPort::OnConnect(.)\r\n",
                               "TSPI_lineOpen() returning 0x0 "}))
       << Log();
-  // Without pacing the open itself takes next to nothing: no 100 ms step was slept.
-  EXPECT_LT(took, 100ms);
 }
 
 TEST_F(LineOpenWait, AWorkerThatCannotConnectInTimeLeavesTheLineOpenAfterTheBound) {
