@@ -360,6 +360,9 @@ class WireBench {
       if (host.count(id) != 0) continue;
       idleThreads_.push_back({id, withWorker.count(id) != 0 ? "port worker" : "receive thread"});
     }
+    // The phone's answers to the last open (echo, OK, its report) arrive after
+    // the open has returned: the quiet starts once they are handled.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     const std::map<int, long> before = ContextSwitches();
     std::this_thread::sleep_for(std::chrono::seconds(options_.idleSeconds));
     const std::map<int, long> after = ContextSwitches();
