@@ -1,6 +1,7 @@
 // Every TSPI export with handles live, stale, freed and forged, null pointers
 // and structures of every size.
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "common/ui_request.h"
@@ -156,6 +157,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The UI module's channel: records of any size and content.
         std::string record = in.Bytes(255);
         record.resize(in.Byte() % 2 ? sizeof(UiRequest) : record.size());
+        // A record names a request TAPI gave the UI module: a fresh one, so the
+        // completion it may bring is that request's only one.
+        if (record.size() >= sizeof(DRV_REQUESTID)) {
+          const DRV_REQUESTID uiRequest = request++;
+          std::memcpy(record.data(), &uiRequest, sizeof uiRequest);
+        }
         TSPI_providerGenericDialogData(0, in.Byte() % 6, record.empty() ? nullptr : record.data(),
                                        static_cast<DWORD>(record.size()));
         break;
