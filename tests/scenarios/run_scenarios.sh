@@ -91,45 +91,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts phonesim on a free COM port; sets port, sim and feeder.
-start_phone() {
-  local dosdevices link
-  if [ "$mode" = --wine ]; then
-    dosdevices=$prefix/dosdevices
-  else
-    dosdevices=$work/dosdevices
-    mkdir -p "$dosdevices"
-  fi
-  for _ in $(seq 50); do
-    port=$((30 + RANDOM % 60))
-    link=$dosdevices/com$port
-    [ -e "$link" ] || [ -L "$link" ] || break
-  done
-  : >"$work/phone.in"
-  mkfifo "$work/phone.fifo"
-  "$phonesim" --link "$link" --commands "$work/phone.fifo" >"$work/phone.log" 2>&1 &
-  sim=$!
-  # phonesim reads a FIFO; tsphost appends to a plain file, which Windows programs can too.
-  tail -n +1 -s 0.05 -f "$work/phone.in" >"$work/phone.fifo" &
-  feeder=$!
-  for _ in $(seq 200); do
-    [ -L "$link" ] && grep -q '^phonesim: ' "$work/phone.log" && return 0
-    if ! kill -0 "$sim" 2>/dev/null; then
-      echo "phonesim ended:" >&2
-      cat "$work/phone.log" >&2
-      return 1
-    fi
-    sleep 0.05
-  done
-  echo "phonesim made no $link" >&2
-  return 1
-}
+# shellcheck source=../support/start_phone.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/start_phone.sh"
 
 # Runs one scenario; its output goes to stdout as it happens.
 run_one() {
   local scenario=$1 name=$2 status
   work=$(mktemp -d "${TMPDIR:-/tmp}/k482-scenario.XXXXXX")
-  start_phone || return 1
+  local dosdevices=$work/dosdevices
+  [ "$mode" = --wine ] && dosdevices=$prefix/dosdevices
+  start_phone "$dosdevices" "$work" "$phonesim" || return 1
   # The settings every scenario starts from; PortNr counts from 0 (COM1).
   local settings=(--set "PortNr=$((port - 1))" --set NumLines=1 --set NumPhones=0 --set Trace=1 --set MSN0=10
                   --set ChargeFormat=4 --set ChargePerUnit=0.06 --set Currency=EUR)

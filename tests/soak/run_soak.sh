@@ -83,33 +83,15 @@ if [ "$mode" = --wine ]; then
 else
   trace=$work/kavrtsp.log
   dosdevices=$work/dosdevices
-  mkdir -p "$dosdevices"
 fi
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 "$soakgen" --seed "$seed" --calls "$calls" >"$work/soak.scenario" 2>"$work/plan.txt"
 
-# The phone, on a free COM port, following the file tsphost appends phone lines to.
-for _ in $(seq 50); do
-  port=$((30 + RANDOM % 60))
-  link=$dosdevices/com$port
-  [ -e "$link" ] || [ -L "$link" ] || break
-done
-: >"$work/phone.in"
-mkfifo "$work/phone.fifo"
-"$phonesim" --link "$link" --commands "$work/phone.fifo" >"$work/phone.log" 2>&1 &
-sim=$!
-tail -n +1 -s 0.05 -f "$work/phone.in" >"$work/phone.fifo" &
-feeder=$!
-for _ in $(seq 200); do
-  [ -L "$link" ] && grep -q '^phonesim: ' "$work/phone.log" && break
-  sleep 0.05
-done
-if ! [ -L "$link" ]; then
-  echo "run_soak.sh: phonesim made no $link" >&2
-  cat "$work/phone.log" >&2
-  exit 1
-fi
+# The phone, on a free COM port.
+# shellcheck source=../support/start_phone.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/start_phone.sh"
+start_phone "$dosdevices" "$work" "$phonesim" || { echo "run_soak.sh: no phone" >&2; exit 1; }
 
 settings=(--set "PortNr=$((port - 1))" --set NumLines=1 --set NumPhones=0 --set Trace=1 --set MSN0=10
           --set ChargeFormat=4 --set ChargePerUnit=0.06 --set Currency=EUR)
