@@ -9,12 +9,13 @@
 
 #include "platform/module.h"
 #include "tapi/tspi.h"
-#include "tests/support/settings_fixture.h"
+#include "tests/support/module_phone_sandbox.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using testing_support::Bind;
 using testing_support::WaitFor;
 
 constexpr DWORD kVersion = 0x00020002;
@@ -39,23 +40,11 @@ bool Reached(DWORD state) {
   return !g_states.empty() && g_states.back() == state;
 }
 
-template <typename F>
-F* Bind(const platform::LoadedModule& module, const char* name) {
-  return reinterpret_cast<F*>(module.Symbol(name));
-}
-
 TEST(ModuleWithPhone, ConnectsReadsTheReportAndMakesACall) {
   const auto port = testing_support::GetEnv("K482_PHONE_PORT");
   if (!port) GTEST_SKIP() << "run by run_with_phonesim.sh, which starts the phone";
-  testing_support::SettingsSandbox settings;
-  settings.PutDword("PortNr", static_cast<std::uint32_t>(std::stoul(port->substr(3))) - 1);
-  settings.PutDword("Trace", 1);
-  settings.PutDword("NumLines", 1);
-  testing_support::TempDir logDir;
-  testing_support::ScopedEnv tmpdir("TMPDIR", logDir.path().string());
-  testing_support::ScopedEnv tmp("TMP", logDir.path().string());
-  testing_support::ScopedEnv temp("TEMP", logDir.path().string());
-  auto log = [&] { return testing_support::ReadFile(logDir.File("kavrtsp.log")).value_or(""); };
+  const testing_support::ModulePhoneSandbox sandbox(*port);
+  auto log = [&] { return sandbox.Log(); };
 
   platform::LoadedModule module;
   std::string error;

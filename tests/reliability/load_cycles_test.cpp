@@ -15,7 +15,7 @@
 #include "platform/module.h"
 #include "tapi/tspi.h"
 #include "tests/support/process_figures.h"
-#include "tests/support/settings_fixture.h"
+#include "tests/support/module_phone_sandbox.h"
 #include "tests/support/test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -29,6 +29,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing_support::CurrentProcessFigures;
 using testing_support::ProcessFigures;
+using testing_support::Bind;
 using testing_support::WaitFor;
 
 constexpr DWORD kVersion = 0x00020002;
@@ -69,11 +70,6 @@ int FromEnv(const char* name, int fallback) {
   const char* text = std::getenv(name);
   const int value = text != nullptr ? std::atoi(text) : 0;
   return value > 0 ? value : fallback;
-}
-
-template <typename F>
-F* Bind(const platform::LoadedModule& module, const char* name) {
-  return reinterpret_cast<F*>(module.Symbol(name));
 }
 
 // One life of the module; false with *why when a step failed.
@@ -141,14 +137,7 @@ TEST(LoadCycles, LoadCallAndUnloadLeaveNothingBehind) {
   // K482_LOAD_CYCLES sets the count for long runs.
   const int cycles = FromEnv("K482_LOAD_CYCLES", 25);
   constexpr int kWarmUp = 5;
-  testing_support::SettingsSandbox settings;
-  settings.PutDword("PortNr", static_cast<std::uint32_t>(std::stoul(port->substr(3))) - 1);
-  settings.PutDword("Trace", 1);
-  settings.PutDword("NumLines", 1);
-  testing_support::TempDir logDir;
-  testing_support::ScopedEnv tmpdir("TMPDIR", logDir.path().string());
-  testing_support::ScopedEnv tmp("TMP", logDir.path().string());
-  testing_support::ScopedEnv temp("TEMP", logDir.path().string());
+  const testing_support::ModulePhoneSandbox sandbox(*port);
 
   ProcessFigures before;
   ProcessFigures worst;
