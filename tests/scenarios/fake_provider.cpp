@@ -3,6 +3,7 @@
 // request twice, "never" not at all ...). Every export counts itself in and out,
 // so a host calling it from two threads at once shows up in FakeProvider_Overlaps.
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -180,8 +181,10 @@ LONG TAPI_CALLBACK TSPI_lineGetCallStatus(HDRVCALL, LPLINECALLSTATUS lpCallStatu
 
 LONG TAPI_CALLBACK TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpCallInfo) {
   Entry entry;
-  // Stays inside long enough for a second caller to run into it, without sleeping.
-  for (int spin = 0; spin < 1000; ++spin) std::this_thread::yield();
+  // Stays inside long enough for a second caller to run into it, without sleeping;
+  // bounded by time, since a yield on a loaded machine can cost a whole time slice.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+  while (std::chrono::steady_clock::now() < until) std::this_thread::yield();
   const FakeCall* call = reinterpret_cast<const FakeCall*>(hdCall);
   const DWORD fixed = kLineCallInfoSize20;
   const DWORD callerBytes = call->caller.empty() ? 0 : static_cast<DWORD>((call->caller.size() + 1) * sizeof(WCHAR));

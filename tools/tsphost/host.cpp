@@ -321,6 +321,13 @@ void Host::CloseAllCallRecords(std::optional<DWORD> device) {
   }
 }
 
+// Called with the provider lock still held: the provider's events for the new
+// call may already be queued, and showing them needs the handle.
+void Host::RecordHandle(int call, HDRVCALL hdCall) {
+  std::lock_guard lock(mutex_);
+  if (const auto found = calls_.find(call); found != calls_.end()) found->second.hdCall = hdCall;
+}
+
 HDRVCALL Host::HandleOf(int call) const {
   std::lock_guard lock(mutex_);
   const auto found = calls_.find(call);
@@ -365,15 +372,15 @@ Outcome Host::MakeCall(DWORD device, const std::string& number) {
   HDRVCALL hdCall = nullptr;
   Outcome outcome = Async("lineMakeCall " + CallName(call), [&](DRV_REQUESTID id) {
     if (entries_.TSPI_lineMakeCall == nullptr) return kNotExported;
-    return entries_.TSPI_lineMakeCall(id, hdLine, htCall, &hdCall, destination.c_str(), 0, nullptr);
+    const LONG result = entries_.TSPI_lineMakeCall(id, hdLine, htCall, &hdCall, destination.c_str(), 0, nullptr);
+    RecordHandle(call, hdCall);
+    return result;
   });
   const auto completion = requests_.CompletionOf(outcome.request);
   if (outcome.result != static_cast<LONG>(outcome.request) || (completion && *completion != 0)) {
     ForgetCallRecord(call);
     return outcome;
   }
-  std::lock_guard lock(mutex_);
-  calls_[call].hdCall = hdCall;
   outcome.call = call;
   return outcome;
 }
@@ -440,15 +447,15 @@ Outcome Host::SetupTransfer(int call) {
   HDRVCALL hdConsult = nullptr;
   Outcome outcome = OnCall(call, "lineSetupTransfer", [&](DRV_REQUESTID id, HDRVCALL hdCall) {
     if (entries_.TSPI_lineSetupTransfer == nullptr) return kNotExported;
-    return entries_.TSPI_lineSetupTransfer(id, hdCall, htConsult, &hdConsult, nullptr);
+    const LONG result = entries_.TSPI_lineSetupTransfer(id, hdCall, htConsult, &hdConsult, nullptr);
+    RecordHandle(consult, hdConsult);
+    return result;
   });
   const auto completion = requests_.CompletionOf(outcome.request);
   if (outcome.result != static_cast<LONG>(outcome.request) || (completion && *completion != 0)) {
     ForgetCallRecord(consult);
     return outcome;
   }
-  std::lock_guard lock(mutex_);
-  calls_[consult].hdCall = hdConsult;
   outcome.call = consult;
   return outcome;
 }

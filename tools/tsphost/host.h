@@ -177,6 +177,7 @@ class Host {
   void ForgetCallRecord(int number);
   void CloseAllCallRecords(std::optional<DWORD> device);
   std::string CallName(int call) const;
+  void RecordHandle(int call, HDRVCALL hdCall);
   HDRVCALL HandleOf(int call) const;
   std::vector<std::string> UiModuleCandidates();
 
