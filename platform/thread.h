@@ -11,6 +11,25 @@ namespace platform {
 std::uint32_t CurrentThreadId();
 void SleepMs(std::uint32_t milliseconds);
 
+// One pointer-sized value per thread, 0 until the thread sets it. For modules
+// that are unloaded while threads they did not create live on: C++ thread_local
+// is emulated by mingw-w64 and leaves a block per such thread at every unload.
+class ThreadSlot {
+ public:
+  ThreadSlot();
+  ~ThreadSlot();
+  ThreadSlot(const ThreadSlot&) = delete;
+  ThreadSlot& operator=(const ThreadSlot&) = delete;
+
+  // Without a slot from the system (all taken), Get reads 0 and Set does nothing.
+  std::intptr_t Get() const;
+  void Set(std::intptr_t value);
+
+ private:
+  std::uintptr_t key_ = 0;
+  bool valid_ = false;
+};
+
 enum class ThreadPriority { kNormal, kAboveNormal };
 
 // Results of a bounded wait, with the values Win32 gives them (traces print them).

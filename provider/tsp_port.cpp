@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/tsp_config.h"
+#include "platform/thread.h"
 #include "provider/live_objects.h"
 #include "provider/phone_port.h"
 #include "provider/trace.h"
@@ -11,7 +12,8 @@
 namespace {
 
 LiveObjects<CTspPort> g_LivePorts;
-thread_local int t_portLocksHeld = 0;
+// Port locks the calling thread holds, for the lock-order diagnostics.
+platform::ThreadSlot g_portLocksHeld;
 
 // A sleep before leaving when the lock could not be had at thread end, so that
 // whoever holds it can finish with the link the destructor will close.
@@ -36,7 +38,7 @@ CTspPort::~CTspPort() {
 
 bool CTspPort::IsLive(const CTspPort* port) { return g_LivePorts.Contains(port); }
 
-bool CTspPort::HeldByCurrentThread() { return t_portLocksHeld > 0; }
+bool CTspPort::HeldByCurrentThread() { return g_portLocksHeld.Get() > 0; }
 
 int CTspPort::Lock(std::uint32_t timeoutMs) {
   const std::uint32_t self = platform::CurrentThreadId();
@@ -51,7 +53,7 @@ int CTspPort::Lock(std::uint32_t timeoutMs) {
              m_dwLockOwner.load());
   }
   m_dwLockOwner.store(self);
-  ++t_portLocksHeld;
+  g_portLocksHeld.Set(g_portLocksHeld.Get() + 1);
   return 1;
 }
 
@@ -67,7 +69,7 @@ int CTspPort::Unlock() {
     QelTrace("\r\n**** ERROR unlock port fault!\n\r\n");
     return 0;
   }
-  --t_portLocksHeld;
+  g_portLocksHeld.Set(g_portLocksHeld.Get() - 1);
   return 1;
 }
 

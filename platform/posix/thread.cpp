@@ -109,6 +109,31 @@ struct StartSignal {
 
 }  // namespace
 
+namespace {
+
+// glibc frees a shared object's thread_local blocks when it is unloaded, so the
+// slots can live there; the destructor has nothing to release, which keeps a
+// process that exits with threads still running safe.
+constexpr std::size_t kThreadSlots = 16;
+std::atomic<std::size_t> g_slotsGiven{0};
+thread_local std::array<std::intptr_t, kThreadSlots> t_slotValues{};
+
+}  // namespace
+
+ThreadSlot::ThreadSlot() {
+  const std::size_t index = g_slotsGiven.fetch_add(1);
+  valid_ = index < kThreadSlots;
+  key_ = valid_ ? index : 0;
+}
+
+ThreadSlot::~ThreadSlot() = default;
+
+std::intptr_t ThreadSlot::Get() const { return valid_ ? t_slotValues[key_] : 0; }
+
+void ThreadSlot::Set(std::intptr_t value) {
+  if (valid_) t_slotValues[key_] = value;
+}
+
 std::uint32_t CurrentThreadId() {
   static thread_local const std::uint32_t id = static_cast<std::uint32_t>(syscall(SYS_gettid));
   return id;

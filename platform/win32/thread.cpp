@@ -50,6 +50,24 @@ std::uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
 void SleepMs(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
+ThreadSlot::ThreadSlot() {
+  const DWORD index = TlsAlloc();
+  valid_ = index != TLS_OUT_OF_INDEXES;
+  key_ = valid_ ? index : 0;
+}
+
+ThreadSlot::~ThreadSlot() {
+  if (valid_) TlsFree(static_cast<DWORD>(key_));
+}
+
+std::intptr_t ThreadSlot::Get() const {
+  return valid_ ? reinterpret_cast<std::intptr_t>(TlsGetValue(static_cast<DWORD>(key_))) : 0;
+}
+
+void ThreadSlot::Set(std::intptr_t value) {
+  if (valid_) TlsSetValue(static_cast<DWORD>(key_), reinterpret_cast<void*>(value));
+}
+
 struct Thread::Impl {
   HANDLE handle = nullptr;
   std::uint32_t id = 0;

@@ -14,6 +14,27 @@ namespace {
 using testing_support::WaitFor;
 using namespace std::chrono_literals;
 
+TEST(ThreadSlot, EachThreadSeesItsOwnValueAndSlotsDoNotShareOne) {
+  platform::ThreadSlot first;
+  platform::ThreadSlot second;
+  first.Set(7);
+  second.Set(-3);
+  std::intptr_t seenFirst = -1;
+  std::intptr_t seenSecond = -1;
+  platform::Thread thread;
+  ASSERT_EQ(thread.Start([&] {
+              seenFirst = first.Get();
+              first.Set(99);
+              seenSecond = second.Get();
+            }),
+            0u);
+  ASSERT_EQ(thread.Join(10000), platform::kWaitEnded);
+  EXPECT_EQ(seenFirst, 0) << "a thread starts with nothing set";
+  EXPECT_EQ(seenSecond, 0);
+  EXPECT_EQ(first.Get(), 7) << "another thread's value is its own";
+  EXPECT_EQ(second.Get(), -3);
+}
+
 TEST(Thread, RunsBodyAndJoins) {
   platform::Thread thread;
   std::atomic<std::uint32_t> seenId{0};
