@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 
 namespace platform {
@@ -54,13 +53,14 @@ DWORD QueuedBytes(HANDLE handle) {
 // and the next load of any module with thread-local data (this provider again,
 // after an unload) writes into freed memory. There we wait by reading instead,
 // which Wine completes when a character comes.
-bool CommWaitsLeakThreads() {
-  static const bool wine = [] {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-  }();
-  return wine;
-}
+// Decided once at load: a function-local static would take the C++ runtime's
+// guard lock, which it creates on first use and never frees at unload.
+const bool g_commWaitsLeakThreads = [] {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}();
+
+bool CommWaitsLeakThreads() { return g_commWaitsLeakThreads; }
 
 enum class Kind { kCommWait, kRead, kWrite };
 
@@ -153,7 +153,16 @@ struct Device {
 
 struct SerialPort::Impl {
   std::mutex mutex;
-  std::condition_variable released;
+  // Set when a lease lets go. An event, not a condition variable: Close may run
+  // on the telephony service's threads, and a condition variable wait leaves a
+  // per-thread record there that outlives an unloaded module.
+  HANDLE released = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  Impl() = default;
+  ~Impl() {
+    if (released != nullptr) CloseHandle(released);
+  }
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
   // Every copy of this pointer is made and dropped under mutex, so its use count
   // tells Close how many calls are still in flight.
   std::shared_ptr<Device> device;
@@ -169,7 +178,7 @@ struct SerialPort::Impl {
       if (!device_) return;
       std::lock_guard lock(impl_.mutex);
       device_.reset();
-      impl_.released.notify_all();
+      if (impl_.released != nullptr) SetEvent(impl_.released);
     }
     Lease(const Lease&) = delete;
     Lease& operator=(const Lease&) = delete;
@@ -366,7 +375,15 @@ void SerialPort::Close() {
   std::shared_ptr<Device> device = std::move(impl_->device);
   if (!device) return;
   SetEvent(device->cancel);
-  impl_->released.wait_for(lock, kCloseDrainLimit, [&device] { return device.use_count() == 1; });
+  const auto deadline = std::chrono::steady_clock::now() + kCloseDrainLimit;
+  while (device.use_count() > 1 && impl_->released != nullptr) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    lock.unlock();
+    // An auto-reset event remembers a release that came before the wait.
+    WaitForSingleObject(impl_->released, static_cast<DWORD>(left.count()));
+    lock.lock();
+  }
   // Should a call still be in flight, its lease now holds the last reference and
   // closes the handle when it returns.
   lock.unlock();
