@@ -6,6 +6,7 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 #else
+#include <malloc.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,6 +17,26 @@
 namespace testing_support {
 
 #if defined(_WIN32)
+
+namespace {
+
+// Every heap of the process: the C runtime's, the process heap, the system's own.
+std::uint64_t AllocatedHeapBytes() {
+  HANDLE heaps[256];
+  const DWORD count = GetProcessHeaps(256, heaps);
+  std::uint64_t bytes = 0;
+  for (DWORD i = 0; i < count && i < 256; ++i) {
+    if (!HeapLock(heaps[i])) continue;
+    PROCESS_HEAP_ENTRY entry{};
+    while (HeapWalk(heaps[i], &entry)) {
+      if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) bytes += entry.cbData;
+    }
+    HeapUnlock(heaps[i]);
+  }
+  return bytes;
+}
+
+}  // namespace
 
 ProcessFigures CurrentProcessFigures() {
   ProcessFigures figures;
@@ -35,6 +56,7 @@ ProcessFigures CurrentProcessFigures() {
   if (K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory)) {
     figures.residentKiB = memory.WorkingSetSize / 1024;
   }
+  figures.heapBytes = AllocatedHeapBytes();
   return figures;
 }
 
@@ -61,6 +83,7 @@ ProcessFigures CurrentProcessFigures() {
   if (statm >> size >> resident) {
     figures.residentKiB = resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) / 1024;
   }
+  figures.heapBytes = mallinfo2().uordblks;
   return figures;
 }
 
