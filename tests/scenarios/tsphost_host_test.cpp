@@ -208,10 +208,10 @@ TEST_F(HostTest, NeverCallsTheProviderFromTwoThreadsAtOnce) {
         return shown();
       },
       20s));
-  // The storm makes tsphost call the provider for each event; the last lookups
-  // may still be on their way when the events are all shown.
-  EXPECT_TRUE(WaitFor([&] { return Entries() - before >= 200; }, 20s)) << Entries() - before << " entries";
   EXPECT_EQ(Overlaps(), 0);
+  // tsphost looks each event's call up before it shows the event, so every
+  // shown event made it call the provider.
+  EXPECT_GE(Entries() - before, 200);
   EXPECT_TRUE(session.Finish()) << Out();
 }
 
