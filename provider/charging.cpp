@@ -20,24 +20,34 @@ namespace {
 constexpr std::uint8_t kWholeUnits = 3;
 
 // "G12" counts units; "G1,23" is an amount. Up to three decimals are taken and
-// the multiplier says how many: 0 thousandths ... 3 whole units.
-ChargingRecord ParseChargeReport(const CByteArray& packet) {
-  ChargingRecord record;
-  record.type = kChargeUnits;
-  record.multiplier = kWholeUnits;
+// the multiplier says how many: 0 thousandths ... 3 whole units. False for a
+// report whose digits 32 bits cannot hold: no digit is ever left out to make
+// them fit, which would give a charge the phone never meant.
+bool ParseChargeReport(const CByteArray& packet, ChargingRecord* record) {
+  record->type = kChargeUnits;
+  record->multiplier = kWholeUnits;
+  record->value = 0;
   for (std::size_t i = 1; i < packet.size(); ++i) {
     const std::uint8_t byte = packet[i];
-    if (byte >= '0' && byte <= '9' && record.multiplier > 0) {
+    if (byte >= '0' && byte <= '9' && record->multiplier > 0) {
       const std::uint32_t digit = byte - '0';
-      // More digits than 32 bits hold are no charge the phone can mean: keep what fitted.
-      if (record.value > (std::numeric_limits<std::uint32_t>::max() - digit) / 10) continue;
-      record.value = record.value * 10 + digit;
-      if (record.type == kChargeAmount) --record.multiplier;
+      if (record->value > (std::numeric_limits<std::uint32_t>::max() - digit) / 10) return false;
+      record->value = record->value * 10 + digit;
+      if (record->type == kChargeAmount) --record->multiplier;
     } else if (byte == '.' || byte == ',') {
-      record.type = kChargeAmount;
+      record->type = kChargeAmount;
     }
   }
-  return record;
+  return true;
+}
+
+// Ten-thousandths of the currency as "whole.dddd", always with a point: the C
+// library's %f would take the process locale's decimal separator, which a host
+// application may have set to a comma, and the user's number format expects a point.
+std::string TenThousandthsText(std::uint64_t tenThousandths) {
+  std::string fraction = std::to_string(tenThousandths % 10000);
+  fraction.insert(0, 4 - fraction.size(), '0');
+  return std::to_string(tenThousandths / 10000) + "." + fraction;
 }
 
 }  // namespace
@@ -56,7 +66,11 @@ void CPhonePort::TranslateChargeInfo(const CByteArray& packet, CTspLine* line) {
     QelTrace("\r\n        Sometimes stupid! Reading charge info, but an outbound not found!\r\n");
     return;
   }
-  const ChargingRecord record = ParseChargeReport(packet);
+  ChargingRecord record;
+  if (!ParseChargeReport(packet, &record)) {
+    QelTrace("**** WARNING: charge info out of range, ignored\r\n");
+    return;
+  }
   if (record.value == 0) return;
   call->SetCallInfo(&record, sizeof record, LINECALLINFOSTATE_CHARGINGINFO);
   if (call->m_htCall != nullptr) {
@@ -108,10 +122,15 @@ void CTspCall::AppendChargingInfo(LINECALLINFO* info) {
       break;
     }
     case kChargeFormatAmountText: {
-      const double amount = record.type == kChargeAmount ? value * std::pow(10.0, record.multiplier - 3)
-                                                         : value * perUnit / 10000.0;
-      char plain[64];
-      std::snprintf(plain, sizeof plain, "%0.4f", amount);
+      // In ten-thousandths of the currency, exact: a 32-bit value times at most
+      // 10^4 (an amount) or a 32-bit price (units) fits 64 bits.
+      std::uint64_t tenThousandths = record.value;
+      if (record.type == kChargeAmount) {
+        for (int step = 0; step <= record.multiplier; ++step) tenThousandths *= 10;
+      } else {
+        tenThousandths *= m_ChargeSettings.dwChargePerUnit;
+      }
+      const std::string plain = TenThousandthsText(tenThousandths);
       std::string text;
       if (!platform::FormatNumberForUser(plain, &text)) text = plain;
       text = text.substr(0, sizeof bytes - 1);

@@ -263,7 +263,7 @@ TEST_F(CallStateReports, ChargeReportsGoToTheOutgoingCall) {
     std::uint8_t multiplier;
   } const reports[] = {{"G12", kChargeUnits, 12, 3},      {"G1,23", kChargeAmount, 123, 1},
                        {"G0.065", kChargeAmount, 65, 0},  {"G2,5", kChargeAmount, 25, 2},
-                       {"G1.2345", kChargeAmount, 1234, 0}, {"G99999999999", kChargeUnits, 999999999, 3}};
+                       {"G1.2345", kChargeAmount, 1234, 0}};
   for (const auto& r : reports) {
     tapi.Clear();
     Phone(r.report);

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -147,6 +150,97 @@ INSTANTIATE_TEST_SUITE_P(
         // Units times price beyond four bytes cannot be encoded.
         RenderCase{"AocdAmountTooLarge", 4, "400000", "G999999", ""}),
     [](const ::testing::TestParamInfo<RenderCase>& p) { return std::string(p.param.name); });
+
+// A C locale whose decimal point is a comma, as a host application may set one,
+// for the life of this object: an installed one, else (on Linux) one compiled
+// from the system's locale sources into a private directory.
+class CommaLocale {
+ public:
+  CommaLocale() : previous_(std::setlocale(LC_ALL, nullptr)) {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8", "German_Germany.1252",
+                             "French_France.1252", "de-DE"}) {
+      if (Use(name)) return;
+    }
+#if !defined(_WIN32)
+    const std::string build = "localedef -c -i de_DE -f UTF-8 " + dir_.File("de_DE.UTF-8") + " >" +
+                              dir_.File("localedef.log") + " 2>&1";
+    if (std::system(build.c_str()) == -1) return;
+    locpath_ = std::make_unique<testing_support::ScopedEnv>("LOCPATH", dir_.path().string());
+    if (Use("de_DE.UTF-8")) return;
+#endif
+  }
+  ~CommaLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
+  CommaLocale(const CommaLocale&) = delete;
+  CommaLocale& operator=(const CommaLocale&) = delete;
+  const std::string& Name() const { return name_; }
+
+ private:
+  bool Use(const char* name) {
+    if (std::setlocale(LC_ALL, name) == nullptr) return false;
+    if (std::string(std::localeconv()->decimal_point) == ",") {
+      name_ = name;
+      return true;
+    }
+    std::setlocale(LC_ALL, previous_.c_str());
+    return false;
+  }
+
+  std::string previous_;
+  std::string name_;
+  testing_support::TempDir dir_;
+  std::unique_ptr<testing_support::ScopedEnv> locpath_;
+};
+
+// The amount text uses a point before the user's number format applies, whatever
+// the process's C locale says.
+TEST_F(ChargingInfo, AmountTextIgnoresTheProcessLocale) {
+  settings.PutDword("ChargeFormat", 2);
+  settings.PutString("ChargePerUnit", "0.06");
+  const struct {
+    const char* report;
+    const char* text;
+  } cases[] = {{"G12", "0.72"}, {"G1,23", "1.23"}, {"G0.065", "0.07"}, {"G1234", "74.04"}};
+  CommaLocale comma;
+  if (comma.Name().empty()) GTEST_SKIP() << "no C locale with a decimal comma is installed and none could be built";
+  for (const auto& c : cases) {
+    Report(3, kFree, kFree);
+    Phone(c.report);
+    EXPECT_EQ(ChargingOf(Slot(1)), std::string(c.text, std::strlen(c.text) + 1)) << c.report << " in " << comma.Name();
+    Report(kFree, kFree, kFree);
+  }
+}
+
+// A report holds whatever digits the phone sends; one beyond 32 bits is refused
+// whole (the last charge stays), never read with digits left out.
+TEST_F(ChargingInfo, DigitsBeyondThirtyTwoBitsAreRefusedNotCut) {
+  Report(3, kFree, kFree);
+  CTspCall* call = Slot(1);
+  ASSERT_NE(call, nullptr);
+  const struct {
+    const char* report;
+    std::uint32_t value;  // 0: refused
+    std::uint8_t multiplier;
+  } reports[] = {
+      {"G4294967295", 4294967295u, 3}, {"G4294967296", 0, 0},       {"G99999999999", 0, 0},
+      {"G4294967,295", 4294967295u, 0}, {"G4294967,296", 0, 0},    {"G429496729,6", 0, 0},
+      {"G0000000000000012", 12, 3},     {"G1,23456789012345", 1234, 0},
+  };
+  for (const auto& r : reports) {
+    Phone("G7");
+    tapi.Clear();
+    trace.ClearLog();
+    Phone(r.report);
+    if (r.value == 0) {
+      EXPECT_EQ(call->m_Charging.value, 7u) << r.report << ": the last charge stays";
+      EXPECT_TRUE(tapi.Events().empty()) << r.report;
+      EXPECT_NE(trace.Log().find("**** WARNING: charge info out of range, ignored\r\n"), std::string::npos);
+    } else {
+      EXPECT_EQ(call->m_Charging.value, r.value) << r.report;
+      EXPECT_EQ(call->m_Charging.multiplier, r.multiplier) << r.report;
+      EXPECT_EQ(tapi.EventsOf(LINE_CALLINFO).size(), 1u) << r.report;
+    }
+  }
+}
 
 TEST_F(ChargingInfo, TheLastChargeStaysReadableAfterTheCallWentIdle) {
   settings.PutDword("ChargeFormat", 1);
