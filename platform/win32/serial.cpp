@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -64,10 +67,15 @@ bool CommWaitsLeakThreads() { return g_commWaitsLeakThreads; }
 
 enum class Kind { kCommWait, kRead, kWrite };
 
-// An OVERLAPPED with its own manual-reset event, for one request at a time.
+// One overlapped request: its OVERLAPPED, a manual-reset event of its own and
+// the memory the driver fills in (the bytes, the event mask). It lives on the
+// heap so that a request the driver does not give back within our bounds can be
+// parked with its device rather than freed while the driver may still write to it.
 class Request {
  public:
-  Request() : overlapped_{} { overlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+  explicit Request(std::size_t bufferSize) : overlapped_{}, buffer_(std::max<std::size_t>(bufferSize, 1)) {
+    overlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
   ~Request() {
     if (overlapped_.hEvent != nullptr) CloseHandle(overlapped_.hEvent);
   }
@@ -76,12 +84,15 @@ class Request {
   bool Valid() const { return overlapped_.hEvent != nullptr; }
   OVERLAPPED* get() { return &overlapped_; }
   HANDLE event() const { return overlapped_.hEvent; }
+  std::uint8_t* buffer() { return buffer_.data(); }
+  DWORD* mask() { return &mask_; }
+  bool Ended(DWORD timeoutMs) const { return WaitForSingleObject(overlapped_.hEvent, timeoutMs) == WAIT_OBJECT_0; }
 
-  // Ends a pending request and waits until the driver has let go of it: the
-  // OVERLAPPED and the buffer must outlive the request.
-  void CancelAndWait(HANDLE handle, Kind kind) {
+  // Ends a pending request: true once the driver has let go of it, false when it
+  // still holds it after every bounded wait.
+  bool CancelAndWait(HANDLE handle, Kind kind) {
     CancelIoEx(handle, &overlapped_);
-    if (WaitForSingleObject(overlapped_.hEvent, kCancelGraceMs) == WAIT_OBJECT_0) return;
+    if (Ended(kCancelGraceMs)) return true;
     // Drivers that ignore cancellation still end a comm wait when the mask
     // changes, and reads and writes when they are purged.
     switch (kind) {
@@ -89,13 +100,21 @@ class Request {
       case Kind::kRead: PurgeComm(handle, PURGE_RXABORT); break;
       case Kind::kWrite: PurgeComm(handle, PURGE_TXABORT); break;
     }
-    DWORD ignored = 0;
-    GetOverlappedResult(handle, &overlapped_, &ignored, TRUE);
+    return Ended(kCancelGraceMs);
   }
 
  private:
   OVERLAPPED overlapped_;
+  std::vector<std::uint8_t> buffer_;
+  DWORD mask_ = 0;
 };
+
+using RequestPtr = std::unique_ptr<Request>;
+
+RequestPtr NewRequest(std::size_t bufferSize) {
+  auto request = std::make_unique<Request>(bufferSize);
+  return request->Valid() ? std::move(request) : nullptr;
+}
 
 // One opened device. The handle is closed only when the last user lets go, so a
 // call in flight on another thread never meets a closed or reused handle.
@@ -105,9 +124,21 @@ struct Device {
   HANDLE claim = nullptr;   // named: this process holds the port
   // A character that a wait had to read to notice it, for the next Read; -1 when none.
   std::atomic<int> kept{-1};
+  // Requests the driver kept past every bound. While one is held the device is
+  // wedged and each call fails at once instead of waiting out the bounds again.
+  std::mutex parkedLock;
+  std::vector<RequestPtr> parked;
 
+  Device() = default;
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
   ~Device() {
+    // Closing the handle cancels what the driver still holds, where it listens.
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    for (RequestPtr& request : parked) {
+      // Still held with the handle gone: its memory is left to the driver for good.
+      if (!request->Ended(kCancelGraceMs)) static_cast<void>(request.release());
+    }
     if (cancel != nullptr) CloseHandle(cancel);
     if (claim != nullptr) CloseHandle(claim);
   }
@@ -118,13 +149,34 @@ struct Device {
     return Cancelled() ? SerialWait::kCancelled : SerialWait::kError;
   }
 
-  // Waits for request to complete or for a cancel; a cancelled request is ended
-  // before this returns. True when the request completed by itself.
-  bool Await(Request& request, Kind kind) const {
-    const HANDLE waitOn[2] = {request.event(), cancel};
-    if (WaitForMultipleObjects(2, waitOn, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
-    request.CancelAndWait(handle, kind);
+  void Park(RequestPtr request) {
+    std::lock_guard lock(parkedLock);
+    parked.push_back(std::move(request));
+  }
+
+  // Whether the driver still holds a parked request; those it gave back are freed.
+  bool Wedged() {
+    std::lock_guard lock(parkedLock);
+    std::erase_if(parked, [](const RequestPtr& request) { return request->Ended(0); });
+    return !parked.empty();
+  }
+
+  // Ends a pending request that has not completed within waitMs: true when it
+  // completed; false when it was cancelled, and then request is null if the
+  // driver would not let go of it (it is parked).
+  bool Bound(RequestPtr& request, Kind kind, DWORD waitMs) {
+    if (request->Ended(waitMs)) return true;
+    if (!request->CancelAndWait(handle, kind)) Park(std::move(request));
     return false;
+  }
+
+  // Waits for request to complete or for a cancel; a cancelled request is ended
+  // (or parked, leaving request null) before this returns. True when the request
+  // completed by itself.
+  bool Await(RequestPtr& request, Kind kind) {
+    const HANDLE waitOn[2] = {request->event(), cancel};
+    if (WaitForMultipleObjects(2, waitOn, FALSE, INFINITE) == WAIT_OBJECT_0) return true;
+    return Bound(request, kind, 0);
   }
 
   // Wine ends a comm wait on a pseudo-terminal within milliseconds, reported as
@@ -132,16 +184,16 @@ struct Device {
   // for characters instead of returning what is buffered. So a one-byte read
   // stands in for the wait, and the byte is kept for Read.
   SerialWait WaitByReading() {
-    Request request;
-    if (!request.Valid()) return Failed();
-    std::uint8_t byte = 0;
-    if (!ReadFile(handle, &byte, 1, nullptr, request.get())) {
+    RequestPtr request = NewRequest(1);
+    if (request == nullptr) return Failed();
+    if (!ReadFile(handle, request->buffer(), 1, nullptr, request->get())) {
       if (GetLastError() != ERROR_IO_PENDING) return Failed();
       Await(request, Kind::kRead);
+      if (request == nullptr) return Failed();
     }
     DWORD count = 0;
-    if (GetOverlappedResult(handle, request.get(), &count, FALSE) && count == 1) {
-      kept = byte;
+    if (GetOverlappedResult(handle, request->get(), &count, FALSE) && count == 1) {
+      kept = request->buffer()[0];
       return Cancelled() ? SerialWait::kCancelled : SerialWait::kData;
     }
     // Nothing, and at once: a driver whose reads do not wait, or a dead line.
@@ -261,21 +313,21 @@ void SerialPort::Configure(std::uint32_t baudRate) {
 SerialWait SerialPort::WaitForInput() {
   Impl::Lease device(*impl_);
   if (!device || device->Cancelled()) return SerialWait::kCancelled;
+  if (device->Wedged()) return device->Failed();
   const HANDLE handle = device->handle;
   if (device->kept >= 0 || QueuedBytes(handle) > 0) return SerialWait::kData;
   if (CommWaitsLeakThreads()) return device->WaitByReading();
 
-  Request request;
-  if (!request.Valid()) return device->Failed();
-  DWORD events = 0;
-  if (!WaitCommEvent(handle, &events, request.get())) {
+  RequestPtr request = NewRequest(0);
+  if (request == nullptr) return device->Failed();
+  if (!WaitCommEvent(handle, request->mask(), request->get())) {
     if (GetLastError() != ERROR_IO_PENDING) return device->Failed();
     if (!device->Await(request, Kind::kCommWait)) return device->Failed();  // at once after a cancel
     // The wait's own result does not matter: the event bits and the queue tell.
     DWORD ignored = 0;
-    GetOverlappedResult(handle, request.get(), &ignored, FALSE);
+    GetOverlappedResult(handle, request->get(), &ignored, FALSE);
   }
-  if ((events & EV_RXCHAR) != 0 || QueuedBytes(handle) > 0) return SerialWait::kData;
+  if ((*request->mask() & EV_RXCHAR) != 0 || QueuedBytes(handle) > 0) return SerialWait::kData;
   return device->WaitByReading();
 }
 
@@ -290,6 +342,11 @@ int SerialPort::Read(std::uint8_t* buffer, int size, std::uint32_t* error) {
 
   int count = 0;
   if (const int kept = device->kept.exchange(-1); kept >= 0) buffer[count++] = static_cast<std::uint8_t>(kept);
+  if (device->Wedged()) {
+    if (count > 0) return count;
+    *error = ERROR_TIMEOUT;
+    return -1;
+  }
   // Asking for no more than is buffered keeps the read from waiting, even on Wine.
   DWORD errors = 0;
   COMSTAT status{};
@@ -297,29 +354,34 @@ int SerialPort::Read(std::uint8_t* buffer, int size, std::uint32_t* error) {
   if (ClearCommError(handle, &errors, &status)) wanted = std::min(wanted, status.cbInQue);
   if (wanted == 0) return count;
 
-  Request request;
-  if (!request.Valid()) {
+  RequestPtr request = NewRequest(wanted);
+  if (request == nullptr) {
     if (count > 0) return count;
     *error = GetLastError();
     return -1;
   }
-  if (!ReadFile(handle, buffer + count, wanted, nullptr, request.get())) {
+  if (!ReadFile(handle, request->buffer(), wanted, nullptr, request->get())) {
     if (GetLastError() != ERROR_IO_PENDING) {
       if (count > 0) return count;
       *error = GetLastError();
       return -1;
     }
-    if (WaitForSingleObject(request.event(), kReadGiveUpMs) != WAIT_OBJECT_0) {
-      request.CancelAndWait(handle, Kind::kRead);
+    device->Bound(request, Kind::kRead, kReadGiveUpMs);
+    if (request == nullptr) {
+      if (count > 0) return count;
+      *error = ERROR_TIMEOUT;
+      return -1;
     }
   }
   DWORD got = 0;
-  if (!GetOverlappedResult(handle, request.get(), &got, FALSE)) {
+  if (!GetOverlappedResult(handle, request->get(), &got, FALSE)) {
     const DWORD failure = GetLastError();
     if (count > 0 || failure == ERROR_OPERATION_ABORTED) return count;
     *error = failure;
     return -1;
   }
+  got = std::min(got, wanted);
+  std::memcpy(buffer + count, request->buffer(), got);
   return count + static_cast<int>(got);
 }
 
@@ -329,24 +391,32 @@ bool SerialPort::WriteByte(std::uint8_t byte, std::uint32_t* error) {
     *error = ERROR_INVALID_HANDLE;
     return false;
   }
+  // A write the driver still holds: this one would only wait out the bounds too.
+  if (device->Wedged()) {
+    *error = ERROR_TIMEOUT;
+    return false;
+  }
   const HANDLE handle = device->handle;
 
-  Request request;
-  if (!request.Valid()) {
+  RequestPtr request = NewRequest(1);
+  if (request == nullptr) {
     *error = GetLastError();
     return false;
   }
-  if (!WriteFile(handle, &byte, 1, nullptr, request.get())) {
+  request->buffer()[0] = byte;
+  if (!WriteFile(handle, request->buffer(), 1, nullptr, request->get())) {
     if (GetLastError() != ERROR_IO_PENDING) {
       *error = GetLastError();
       return false;
     }
-    if (WaitForSingleObject(request.event(), kWriteGiveUpMs) != WAIT_OBJECT_0) {
-      request.CancelAndWait(handle, Kind::kWrite);
+    device->Bound(request, Kind::kWrite, kWriteGiveUpMs);
+    if (request == nullptr) {
+      *error = ERROR_TIMEOUT;
+      return false;
     }
   }
   DWORD written = 0;
-  if (!GetOverlappedResult(handle, request.get(), &written, FALSE)) {
+  if (!GetOverlappedResult(handle, request->get(), &written, FALSE)) {
     const DWORD failure = GetLastError();
     *error = failure == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT : failure;
     return false;
