@@ -42,7 +42,7 @@ void BM_FrameAssembler(benchmark::State& state) {
   for (auto _ : state) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.data());
     for (std::size_t at = 0; at < stream.size(); at += chunk) {
-      assembler.Feed(bytes + at, std::min(chunk, stream.size() - at), count);
+      assembler.Feed(bytes + at, std::min(chunk, stream.size() - at), CFrameAssembler::Clock::time_point{}, count);
     }
     benchmark::DoNotOptimize(packets);
   }

@@ -39,13 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (g_TspLineMap.LineOpen(0, kLine, &line, fuzzing::Tapi::Event) != 0) std::abort();
   FuzzInput in(data, size);
   CFrameAssembler assembler;
+  CFrameAssembler::Clock::time_point receivedAt{};
   DRV_REQUESTID request = 1;
   while (!in.Empty()) {
     const std::uint8_t op = in.Byte();
     if (op < 128) {
-      // Bytes from the phone, framed as the receive thread frames them.
+      // Bytes from the phone, framed as the receive thread frames them, after a
+      // pause of up to twice the one that abandons a frame.
+      receivedAt += CFrameAssembler::kAbandonPause * in.Byte() / 128;
       const std::string bytes = in.Bytes(300);
-      assembler.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+      assembler.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), receivedAt,
                      [](const std::uint8_t* packet, std::size_t length) {
                        g_TspLineMap.OnTargetMsg(CByteArray(packet, packet + length), 0);
                      });

@@ -10,6 +10,16 @@ constexpr std::uint8_t kError[] = {'E', 'R', 'R', 'O', 'R'};
 
 bool IsPrintable(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
 
+// The first payload byte of every packet the phone sends.
+bool IsPacketType(std::uint8_t byte) {
+  switch (byte) {
+    case 'A': case 'C': case 'G': case 'L': case 'S': case 'V':
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 void CFrameAssembler::Reset() {
@@ -19,25 +29,36 @@ void CFrameAssembler::Reset() {
   m_dwSkipped = 0;
 }
 
-void CFrameAssembler::Feed(const std::uint8_t* bytes, std::size_t length, const Emit& emit) {
+void CFrameAssembler::Start(std::uint8_t byte) {
+  m_dwCount = 0;
+  m_dwExpected = 0;
+  if (byte == kStx) {
+    m_State = State::GotStx;
+  } else if (byte == 'A') {
+    m_Buffer[0] = byte;
+    m_dwCount = 1;
+    m_State = State::GotA;
+  } else if (byte == 'E') {
+    m_State = State::GotE;
+  } else if (byte == 'O') {
+    m_State = State::GotO;
+  } else {
+    m_State = State::Idle;
+  }
+}
+
+void CFrameAssembler::Feed(const std::uint8_t* bytes, std::size_t length, Clock::time_point receivedAt,
+                           const Emit& emit) {
+  if (length == 0) return;
+  // Whatever was begun before a long silence is not coming to an end.
+  if (m_State != State::Idle && receivedAt - m_LastReceived > kAbandonPause) Reset();
+  m_LastReceived = receivedAt;
   for (std::size_t i = 0; i < length; ++i) {
     const std::uint8_t byte = bytes[i];
     // A byte that ends a pattern the wrong way is consumed, not looked at again as a start.
     switch (m_State) {
       case State::Idle:
-        m_dwCount = 0;
-        m_dwExpected = 0;
-        if (byte == kStx) {
-          m_State = State::GotStx;
-        } else if (byte == 'A') {
-          m_Buffer[0] = byte;
-          m_dwCount = 1;
-          m_State = State::GotA;
-        } else if (byte == 'E') {
-          m_State = State::GotE;
-        } else if (byte == 'O') {
-          m_State = State::GotO;
-        }
+        Start(byte);
         break;
       case State::GotO:
         m_State = byte == 'K' ? State::GotOK : State::Idle;
@@ -88,6 +109,13 @@ void CFrameAssembler::Feed(const std::uint8_t* bytes, std::size_t length, const 
         }
         break;
       case State::InPayload:
+        // No packet starts so: noise that looked like a frame. Dropped at once,
+        // rather than taking the real packets that follow as its payload; the
+        // byte was never part of a frame, so it may start one.
+        if (m_dwCount == 0 && !IsPacketType(byte)) {
+          Start(byte);
+          break;
+        }
         m_Buffer[m_dwCount++] = byte;
         // A length of 0 behaves like 1: the first payload byte is the packet.
         if (m_dwCount >= m_dwExpected) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "platform/system.h"
 #include "provider/trace.h"
@@ -21,9 +22,23 @@ std::string PortName(std::uint32_t portNr) {
 
 }  // namespace
 
+struct CSlurpPort::Receiver {
+  CSlurpPort* owner;
+  std::shared_ptr<platform::SerialPort> device;
+  ReceiveHook hook;
+  // Held while received bytes go to the owner; cutting the thread off takes it,
+  // so once run is clear the owner is never touched again.
+  std::mutex lock;
+  std::atomic<bool> run{true};
+  CFrameAssembler assembler;  // the thread's alone
+};
+
 CSlurpPort::CSlurpPort() : m_Pause(platform::SleepMs) { m_Queue.SetLock(true, kReceiveQueueLockMs); }
 
-CSlurpPort::~CSlurpPort() { m_Queue.RemoveAll(); }
+CSlurpPort::~CSlurpPort() {
+  StopReceiver();
+  m_Queue.RemoveAll();
+}
 
 int CSlurpPort::Open(std::uint32_t portNr, int portType, std::uint32_t baudRate) {
   const std::string name = PortName(portNr);
@@ -35,17 +50,20 @@ int CSlurpPort::Open(std::uint32_t portNr, int portType, std::uint32_t baudRate)
     Close();
   }
   m_dwPortNr.store(portNr);
-  const std::uint32_t error = m_Port.Open(name);
+  auto device = std::make_shared<platform::SerialPort>();
+  const std::uint32_t error = device->Open(name);
   if (error != 0) {
     QelTrace("**** ERROR: Opening port <%s> fault !\r\n", name.c_str());
     QelTrace("    CreateFile error: %s", platform::SystemErrorText(error).c_str());
     return -1;
   }
-  m_Port.Configure(baudRate);
-  // Reset before the receive thread exists: from then on the assembler is its alone.
-  m_Assembler.Reset();
-  m_bRun.store(true);
-  const std::uint32_t threadError = m_RxThread.Start([this] { RxThread(); });
+  device->Configure(baudRate);
+  m_pDevice = device;
+  m_pReceiver = std::make_shared<Receiver>();
+  m_pReceiver->owner = this;
+  m_pReceiver->device = std::move(device);
+  m_pReceiver->hook = m_ReceiveHook;
+  const std::uint32_t threadError = m_RxThread.Start([receiver = m_pReceiver] { RxThread(receiver); });
   if (threadError != 0) {
     QelTrace("*** ERROR Create RxThread fault : 0x0%X\r\n", threadError);
     Close();
@@ -55,23 +73,33 @@ int CSlurpPort::Open(std::uint32_t portNr, int portType, std::uint32_t baudRate)
   return 0;
 }
 
+std::uint32_t CSlurpPort::StopReceiver() {
+  if (m_pReceiver != nullptr) {
+    // Waits out bytes on their way to this object; after it the thread leaves.
+    std::lock_guard<std::mutex> hold(m_pReceiver->lock);
+    m_pReceiver->run.store(false);
+  }
+  if (m_pDevice != nullptr) {
+    // Ends the receive thread's wait; closing waits for calls in flight on the device.
+    m_pDevice->CancelWait();
+    m_pDevice->Close();
+  }
+  m_pDevice.reset();
+  m_pReceiver.reset();
+  if (!m_RxThread.IsStarted()) return platform::kWaitEnded;
+  return m_RxThread.Join(m_dwRxThreadJoinMs);
+}
+
 int CSlurpPort::Close() {
   QelTrace("        CSlurpPort::Close(.)\r\n");
   const std::int32_t state = m_LinkState.load();
   if (state == kLinkStateConnecting || state == kLinkStateConnected) Disconnect();
   m_LinkState.store(kLinkStateClosed);
-  m_bRun.store(false);
-  if (m_Port.IsOpen()) {
-    // Ends the receive thread's wait before the device goes away. No pause is
-    // needed for the thread to leave the device: closing waits for calls in flight.
-    m_Port.CancelWait();
-    m_Port.Close();
-  }
-  if (m_RxThread.IsStarted()) {
-    const std::uint32_t result = m_RxThread.Join(kRxThreadJoinMs);
-    if (result != platform::kWaitEnded) {
-      QelTrace("**** WARNING: Waiting for RxThread fault %d\r\n", static_cast<int>(result));
-    }
+  // A thread that outlives the wait is left to end by itself: it holds its own
+  // device and receiver, and can reach neither this object nor a later port.
+  const std::uint32_t result = StopReceiver();
+  if (result != platform::kWaitEnded) {
+    QelTrace("**** WARNING: Waiting for RxThread fault %d\r\n", static_cast<int>(result));
   }
   m_dwPortNr.store(0);
   m_Queue.RemoveAll();
@@ -81,7 +109,7 @@ int CSlurpPort::Close() {
 int CSlurpPort::Connect() {
   const std::int32_t state = m_LinkState.load();
   if (state == kLinkStateConnecting || state == kLinkStateConnected) return 0;
-  if (!m_Port.IsOpen()) {
+  if (!IsPortOpen()) {
     QelTrace("**** ERROR: Skipp connecting on closed port\r\n");
     return -1;
   }
@@ -111,7 +139,7 @@ int CSlurpPort::Write(const std::uint8_t* bytes, int length) {
 }
 
 int CSlurpPort::WritePort(const std::uint8_t* bytes, int length) {
-  if (!m_Port.IsOpen()) {
+  if (!IsPortOpen()) {
     QelTrace("**** WARNING: Skipp writting to closed port (%d bytes)\r\n", length);
     return -1;
   }
@@ -122,13 +150,13 @@ int CSlurpPort::WritePortDelayed(const std::uint8_t* bytes, int length) {
   QelTraceBytes(bytes, length, "            sending %d Bytes: ", length);
   bool failed = false;
   for (int i = 0; i < length; ++i) {
-    if (!m_Port.IsOpen()) {
+    if (!IsPortOpen()) {
       QelTrace("**** WARNING: Skipp writting to closed port (%d bytes)\r\n", length);
       return -1;
     }
     std::uint32_t error = 0;
-    if (!m_Port.WriteByte(bytes[i], &error)) {
-      QelTrace("**** ERROR:    WritePortDelayed(.) on 0x%0llX, Error: %s\r\n", TraceHex(&m_Port),
+    if (!m_pDevice->WriteByte(bytes[i], &error)) {
+      QelTrace("**** ERROR:    WritePortDelayed(.) on 0x%0llX, Error: %s\r\n", TraceHex(m_pDevice.get()),
                platform::SystemErrorText(error).c_str());
       failed = true;
     }
@@ -137,42 +165,53 @@ int CSlurpPort::WritePortDelayed(const std::uint8_t* bytes, int length) {
   return failed ? -1 : 0;
 }
 
-void CSlurpPort::RxThread() {
+void CSlurpPort::RxThread(const std::shared_ptr<Receiver>& receiver) {
   QelTrace("    CSlurpPort:: Start Rx Thread Id %u\r\n", platform::CurrentThreadId());
+  platform::SerialPort& device = *receiver->device;
   std::uint8_t buffer[kReadSize];
-  while (m_bRun.load()) {
-    if (!m_Port.IsOpen()) {
+  while (receiver->run.load()) {
+    if (!device.IsOpen()) {
       platform::SleepMs(kNoPortPollMs);
       continue;
     }
     // A failed wait is retried; the device pauses itself where a retry could spin.
-    const platform::SerialWait wait = m_Port.WaitForInput();
-    if (!m_bRun.load()) break;
+    const platform::SerialWait wait = device.WaitForInput();
+    if (receiver->hook) receiver->hook();
+    if (!receiver->run.load()) break;
     if (wait != platform::SerialWait::kData) continue;
     std::uint32_t error = 0;
-    const int count = m_Port.Read(buffer, kReadSize, &error);
-    if (count > 0) OnReceived(buffer, count);
+    const int count = device.Read(buffer, kReadSize, &error);
+    if (count <= 0) continue;
+    const auto receivedAt = CFrameAssembler::Clock::now();
+    std::lock_guard<std::mutex> hold(receiver->lock);
+    if (!receiver->run.load()) break;  // cut off meanwhile: the owner may be gone
+    receiver->owner->OnReceived(*receiver, buffer, count, receivedAt);
   }
   QelTrace("    CSlurpPort: Rx thread %u down\r\n", platform::CurrentThreadId());
 }
 
-void CSlurpPort::OnReceived(const std::uint8_t* bytes, int length) {
+void CSlurpPort::OnReceived(Receiver& receiver, const std::uint8_t* bytes, int length,
+                            CFrameAssembler::Clock::time_point receivedAt) {
   // Only a link that is connecting or connected listens to the phone.
   const std::int32_t state = m_LinkState.load();
   if (state != kLinkStateConnecting && state != kLinkStateConnected) {
     m_IgnoredBytes += static_cast<std::uint64_t>(length);
     return;
   }
-  m_Assembler.Feed(bytes, static_cast<std::size_t>(length), [this](const std::uint8_t* packet, std::size_t size) {
-    m_Queue.AddBytes(packet, static_cast<int>(size));
-    NotifyCanRead();
-  });
+  receiver.assembler.Feed(bytes, static_cast<std::size_t>(length), receivedAt,
+                          [this](const std::uint8_t* packet, std::size_t size) {
+                            m_Queue.AddBytes(packet, static_cast<int>(size));
+                            NotifyCanRead();
+                          });
 }
 
 CPhonePort::CPhonePort(platform::MessageLoopThread* owner, std::uint32_t value)
     : m_pOwner(owner), m_dwValue(value) {
   m_CallStates.fill(0xFF);
 }
+
+// The receive thread calls NotifyCanRead: it is cut off before this part goes.
+CPhonePort::~CPhonePort() { StopReceiver(); }
 
 int CPhonePort::OpenEx(std::uint32_t portNr, int portType, std::uint32_t mode, std::uint32_t baudRate, const char*,
                        const char*, void*) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/serial.h"
@@ -34,6 +35,7 @@ class CSlurpPort {
   static constexpr std::uint32_t kBaudRate = 9600;
 
   using Pause = std::function<void(std::uint32_t milliseconds)>;
+  using ReceiveHook = std::function<void()>;
 
   CSlurpPort();
   // Empties the queue; the owner disconnects and closes first.
@@ -56,31 +58,49 @@ class CSlurpPort {
   std::uint64_t GetIgnoredBytes() const { return m_IgnoredBytes.load(); }
   // Tests pace the writes without waiting.
   void SetPause(Pause pause) { m_Pause = std::move(pause); }
+  // Tests hold the receive thread here, after each wait for input and before it
+  // reads, and shorten the join, to see what a thread that outlives its join
+  // may still touch. Both apply from the next open.
+  void SetReceiveHook(ReceiveHook hook) { m_ReceiveHook = std::move(hook); }
+  void SetRxThreadJoinMs(std::uint32_t milliseconds) { m_dwRxThreadJoinMs = milliseconds; }
 
  protected:
   virtual int Open(std::uint32_t portNr, int portType, std::uint32_t baudRate);
   virtual void NotifyConnected() {}
   virtual void NotifyCanRead() {}
+  // Cuts the receive thread off from this object and its device, then waits
+  // for it within the join bound: the wait's result, kWaitEnded when none ran.
+  // A derived class calls it first in its destructor, before its part is gone.
+  std::uint32_t StopReceiver();
 
  private:
-  void RxThread();
-  void OnReceived(const std::uint8_t* bytes, int length);
+  // What one receive thread works with; the thread shares it. Every open makes a
+  // new one with a device object of its own, so a thread that outlives its join
+  // can never reach a device opened after it, nor this object once cut off.
+  struct Receiver;
+  static void RxThread(const std::shared_ptr<Receiver>& receiver);
+  // Under the receiver's lock, while it still runs.
+  void OnReceived(Receiver& receiver, const std::uint8_t* bytes, int length,
+                  CFrameAssembler::Clock::time_point receivedAt);
+  bool IsPortOpen() const { return m_pDevice != nullptr && m_pDevice->IsOpen(); }
 
   std::atomic<std::uint32_t> m_dwPortNr{0};
   std::atomic<std::int32_t> m_LinkState{kLinkStateClosed};
   CByteQueue m_Queue;
-  platform::SerialPort m_Port;
-  std::atomic<bool> m_bRun{false};
+  std::shared_ptr<platform::SerialPort> m_pDevice;  // null while no port is open
+  std::shared_ptr<Receiver> m_pReceiver;            // null while no receive thread is meant to run
   std::atomic<std::uint64_t> m_IgnoredBytes{0};
-  CFrameAssembler m_Assembler;  // the receive thread's alone
   platform::Thread m_RxThread;
   Pause m_Pause;
+  ReceiveHook m_ReceiveHook;
+  std::uint32_t m_dwRxThreadJoinMs = kRxThreadJoinMs;
 };
 
 class CPhonePort : public CSlurpPort {
  public:
   // owner: the thread the connect and packet signals are posted to; may be null.
   CPhonePort(platform::MessageLoopThread* owner, std::uint32_t value);
+  ~CPhonePort() override;
 
   // Opens the port (mode, texts and owner are kept for the record only).
   int OpenEx(std::uint32_t portNr, int portType, std::uint32_t mode, std::uint32_t baudRate, const char* text1,

@@ -3,11 +3,15 @@
 // bytes and their pacing, the port worker, and calls made through TAPI.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/serial.h"
 #include "provider/phone_port.h"
 #include "provider/tsp_line.h"
 #include "provider/tsp_line_map.h"
@@ -184,6 +188,84 @@ TEST_F(LinkTest, EachCommandIsItsLineWithPauses) {
   EXPECT_EQ(pauses.Take(), expectedPauses);
   EXPECT_EQ(port.MakeCall(1, nullptr), -1) << "no call, no command";
   EXPECT_EQ(port.BlindTransfer(1, nullptr), -1);
+}
+
+// Holds the receive threads that reach it until it is opened.
+class Gate {
+ public:
+  void Pass() {
+    std::unique_lock<std::mutex> lock(guard_);
+    ++held_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+  }
+  bool Holds(int threads) {
+    std::unique_lock<std::mutex> lock(guard_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_ >= threads; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(guard_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex guard_;
+  std::condition_variable changed_;
+  int held_ = 0;
+  bool open_ = false;
+};
+
+std::size_t Count(const std::string& log, const std::string& text) {
+  std::size_t count = 0;
+  for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+  return count;
+}
+
+// A receive thread kept past its join (here by the test, in life by a device
+// that will not let go) reads nothing from the port opened after it and touches
+// nothing of a port object that is gone: it only leaves.
+TEST_F(LinkTest, AReceiveThreadThatOutlivesItsJoinOnlyLeaves) {
+  const std::string down = "    CSlurpPort: Rx thread ";
+  const std::uint32_t number = PortNumber(peer->PortName());
+  PauseLog pauses;
+  auto port = std::make_unique<TestPort>(&pauses);
+  port->SetRxThreadJoinMs(50);
+  Gate first;
+  port->SetReceiveHook([&first] { first.Pass(); });
+  ASSERT_EQ(port->OpenPort(number), 0);
+  peer->Send(Bytes{'x'});
+  ASSERT_TRUE(first.Holds(1));
+  ASSERT_EQ(port->Close(), 0);
+  EXPECT_NE(Log().find("**** WARNING: Waiting for RxThread fault 258\r\n"), std::string::npos) << Log();
+
+  // The same port again, with a thread of its own.
+  port->SetReceiveHook(nullptr);
+  ASSERT_EQ(port->OpenPort(number), 0);
+  ASSERT_EQ(port->Connect(), 0);
+  peer->Send(Frame("S11"));
+  ASSERT_TRUE(WaitFor([&] { return port->GetQueue().GetCount() == 1; }));
+  EXPECT_EQ(Count(Log(), down), 0u);
+  first.Open();
+  EXPECT_TRUE(WaitFor([&] { return Count(Log(), down) == 1; })) << "the old thread leaves at once";
+  peer->Send(Frame("S12"));
+  ASSERT_TRUE(WaitFor([&] { return port->GetQueue().GetCount() == 2; }));
+  for (const char* cause : {"S11", "S12"}) {
+    const auto packet = port->GetQueue().RemoveHead();
+    EXPECT_EQ(std::string(packet->begin(), packet->end()), cause) << "every byte read by the new thread";
+  }
+  ASSERT_EQ(port->Close(), 0);
+  ASSERT_EQ(Count(Log(), down), 2u);
+
+  // Held while its port object goes away.
+  Gate second;
+  port->SetReceiveHook([&second] { second.Pass(); });
+  ASSERT_EQ(port->OpenPort(number), 0);
+  peer->Send(Bytes{'y'});
+  ASSERT_TRUE(second.Holds(1));
+  port.reset();
+  second.Open();
+  EXPECT_TRUE(WaitFor([&] { return Count(Log(), down) == 3; }));
 }
 
 TEST_F(LinkTest, DialingClearsTheLastCause) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,9 +20,13 @@ std::string Binary(const std::string& payload, int length = -1) {
   return frame;
 }
 
-Packets Feed(CFrameAssembler& assembler, const std::string& bytes) {
+using Clock = CFrameAssembler::Clock;
+using std::chrono::milliseconds;
+
+// Bytes received at a time: at the same moment unless the test says otherwise.
+Packets Feed(CFrameAssembler& assembler, const std::string& bytes, Clock::time_point at = {}) {
   Packets packets;
-  assembler.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
+  assembler.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), at,
                  [&](const std::uint8_t* packet, std::size_t length) {
                    packets.emplace_back(reinterpret_cast<const char*>(packet), length);
                  });
@@ -62,11 +67,21 @@ INSTANTIATE_TEST_SUITE_P(
         FramingCase{"CausePacket", Binary("S10"), {"S10"}},
         FramingCase{"CallStateReport", Binary("C\xFF\x03\xFF"), {"C\xFF\x03\xFF"}},
         FramingCase{"IncomingCall", Binary("A0301234:10"), {"A0301234:10"}},
-        FramingCase{"LengthZeroTakesOneByte", Binary("X", 0), {"X"}},
+        FramingCase{"LengthZeroTakesOneByte", Binary("L", 0), {"L"}},
         FramingCase{"LongestPayload", Binary(std::string(255, 'G')), {std::string(255, 'G')}},
         FramingCase{"WrongThirdByteAbandonsThePacket", "\x02\x03\x15S10", {}},
         FramingCase{"AbandonedPacketIsScannedAsInput", "\x02\x03\x15OK\r", {"OK"}},
         FramingCase{"ByteEndingAPatternIsNotAStart", "OOK\r", {}},
+        // Noise that looks like the start of a long frame takes nothing with it
+        // when its type byte cannot start a packet; that byte may start one.
+        FramingCase{"UnknownTypeIsDroppedAtOnce", "\x02\xFF\x14ZZ" + Binary("C\x06\xFF\xFF") + "OK\r",
+                    {"C\x06\xFF\xFF", "OK"}},
+        FramingCase{"RejectedTypeByteStartsThePacket", "\x02\xFF\x14" + Binary("S11"), {"S11"}},
+        FramingCase{"EveryPacketTypeIsKept", Binary("A1:2") + Binary("C\xFF\xFF\xFF") + Binary("G1") +
+                                                   Binary("L111") + Binary("S11") + Binary("V1"),
+                    {"A1:2", "C\xFF\xFF\xFF", "G1", "L111", "S11", "V1"}},
+        // 0x02 is a slot state and a length as well as STX: inside a frame it is data.
+        FramingCase{"StxInsideAFrameIsData", Binary("G1") + Binary("C\x02\x02\x02"), {"G1", "C\x02\x02\x02"}},
         FramingCase{"TrailerIsSkippedNotRead", Binary("V12") + Binary("S11"), {"V12", "S11"}},
         FramingCase{"ReplyAfterAPacket", "ATB\rOK\r\n" + Binary("C\xFF\xFF\xFF"), {"ATB", "OK", "C\xFF\xFF\xFF"}}),
     [](const ::testing::TestParamInfo<FramingCase>& p) { return std::string(p.param.name); });
@@ -84,6 +99,47 @@ TEST(FrameAssembler, APacketInPiecesIsTheSamePacket) {
     EXPECT_EQ(pieces, whole) << "cut at " << cut;
   }
 }
+
+// Reads as they come off the line: milliseconds since the first, and the bytes.
+struct TimedCase {
+  const char* name;
+  std::vector<std::pair<int, std::string>> reads;
+  Packets expected;
+};
+
+class TimedFraming : public ::testing::TestWithParam<TimedCase> {};
+
+TEST_P(TimedFraming, SilenceAbandonsOnlyWhatWasBegun) {
+  CFrameAssembler assembler;
+  const Clock::time_point start = Clock::now();
+  Packets packets;
+  for (const auto& [ms, bytes] : GetParam().reads) {
+    const Packets out = Feed(assembler, bytes, start + milliseconds(ms));
+    packets.insert(packets.end(), out.begin(), out.end());
+  }
+  EXPECT_EQ(packets, GetParam().expected);
+}
+
+constexpr int kPause = static_cast<int>(CFrameAssembler::kAbandonPause.count());
+const std::string kCause = Binary("S11");
+
+INSTANTIATE_TEST_SUITE_P(
+    Pauses, TimedFraming,
+    ::testing::Values(
+        // A frame of a known type announcing 255 bytes swallows what comes soon after it...
+        TimedCase{"LongFrameTakesWhatFollowsSoon", {{0, "\x02\xFF\x14" "C"}, {kPause, kCause}}, {}},
+        // ...and is given up once the line has been silent for longer.
+        TimedCase{"LongFrameIsAbandonedAfterSilence", {{0, "\x02\xFF\x14" "C"}, {kPause + 1, kCause + "OK\r"}},
+                  {"S11", "OK"}},
+        TimedCase{"SilenceCountsFromTheLastRead",
+                  {{0, "\x02\xFF\x14"}, {kPause, "C"}, {2 * kPause, kCause}}, {}},
+        TimedCase{"PiecesWithShortGapsAreOnePacket",
+                  {{0, kCause.substr(0, 1)}, {40, kCause.substr(1, 3)}, {kPause, kCause.substr(4)}, {kPause + 5, "OK\r"}},
+                  {"S11", "OK"}},
+        TimedCase{"HalfAnEchoIsAbandoned", {{0, "ATD1"}, {kPause + 1, "23\rOK\r"}}, {"OK"}},
+        TimedCase{"HalfAnOkIsAbandoned", {{0, "O"}, {kPause + 1, "K\r"}}, {}},
+        TimedCase{"SilenceBetweenPacketsLosesNothing", {{0, kCause}, {10 * kPause, kCause}}, {"S11", "S11"}}),
+    [](const ::testing::TestParamInfo<TimedCase>& p) { return std::string(p.param.name); });
 
 TEST(FrameAssembler, TrailerInTheNextReadAndWhatFollowsIt) {
   CFrameAssembler assembler;
