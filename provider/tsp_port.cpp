@@ -190,17 +190,29 @@ void CTspPort::OnConnect(std::uintptr_t, std::intptr_t) {
 
 void CTspPort::OnCanRead(std::uintptr_t, std::intptr_t) {
   QelTrace("\r\n    TspPort::OnCanRead(.)\r\n");
-  if (!Lock(kLockTimeoutMs)) return;  // the packet waits for the next signal
-  std::unique_ptr<CByteArray> packet = m_pPort != nullptr ? m_pPort->GetQueue().RemoveHead() : nullptr;
-  if (packet == nullptr) {
+  // Takes every packet queued by now, not one per signal: a signal lost, or one
+  // whose packet waited out a busy lock, must not leave the reading a packet
+  // behind for the rest of the session. Packets queued later bring their own.
+  std::size_t left = 1;  // counted at the first take
+  for (bool first = true; left > 0; first = false) {
+    if (!Lock(kLockTimeoutMs)) return;  // the packets wait for the next signal
+    std::unique_ptr<CByteArray> packet;
+    if (m_pPort != nullptr) {
+      CByteQueue& queue = m_pPort->GetQueue();
+      if (first) left = queue.GetCount();
+      packet = queue.RemoveHead();
+    }
+    if (packet == nullptr) {
+      Unlock();
+      return;
+    }
+    --left;
+    QelTraceBytes(packet->data(), static_cast<std::int32_t>(packet->size()), "            reading %d Bytes: ",
+                  static_cast<int>(packet->size()));
+    // The line map's lock is never asked for while the port lock is held.
     Unlock();
-    return;
+    g_TspLineMap.OnTargetMsg(*packet, 0);
   }
-  QelTraceBytes(packet->data(), static_cast<std::int32_t>(packet->size()), "            reading %d Bytes: ",
-                static_cast<int>(packet->size()));
-  // The line map's lock is never asked for while the port lock is held.
-  Unlock();
-  g_TspLineMap.OnTargetMsg(*packet, 0);
 }
 
 template <typename Command>
