@@ -48,6 +48,8 @@ class CTspPort : public platform::MessageLoopThread {
   // 1 when released, 0 when the release failed.
   int Unlock();
   int IsConnected() const { return m_nLinkState.load() == kLinkConnected ? 1 : 0; }
+  // Whether the COM port is open, connected or not.
+  bool IsOpen() const { return m_nLinkState.load() != kLinkClosed; }
   // Opens and connects the phone link: negative on failure.
   int Open(std::uint32_t portNr, int portType, std::uint32_t mode, std::uint32_t baudRate, const char* text1,
            const char* text2);

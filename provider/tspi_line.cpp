@@ -398,6 +398,7 @@ LONG TAPI_CALLBACK TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRVLINE 
     QelTrace("*** ERROR: TspPort not initialized!\r\n");
     return QelTraceReturn(&func, Error(LINEERR_UNINITIALIZED));
   }
+  const bool portWasOpen = port->IsOpen();
   if (port->OpenFromConfig() < 0) {
     port->Close();
     QelTrace("*** ERROR: Failed to open comm port!\r\n");
@@ -406,7 +407,11 @@ LONG TAPI_CALLBACK TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRVLINE 
   AwaitConnection(port);
   // Opened all the same: calls fail until the phone connects.
   if (!port->IsConnected()) QelTrace("*** WARNING: Target port open but not connected!\r\n");
-  return QelTraceReturn(&func, g_TspLineMap.LineOpen(dwDeviceID, htLine, lphdLine, lpfnEventProc));
+  const LONG result = g_TspLineMap.LineOpen(dwDeviceID, htLine, lphdLine, lpfnEventProc);
+  // A line that did not open leaves the port as it found it: a port opened for
+  // it alone is closed again; one that other lines use stays theirs.
+  if (result != 0 && !portWasOpen && g_TspLineMap.CountOpenLines() == 0) port->Close();
+  return QelTraceReturn(&func, result);
 }
 
 LONG TAPI_CALLBACK TSPI_lineSetDefaultMediaDetection(HDRVLINE, DWORD) { return 0; }

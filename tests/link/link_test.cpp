@@ -367,6 +367,30 @@ TEST_F(WorkerTest, OneSignalTakesEveryPacketQueued) {
   EXPECT_EQ(Log().find("reading"), std::string::npos) << Log();
 }
 
+// A line that fails to open after the port was opened for it gives the port
+// back; one that fails beside an open line leaves that line its link.
+TEST_F(WorkerTest, ALineThatFailsToOpenDoesNotKeepThePort) {
+  const auto htLine = reinterpret_cast<HTAPILINE>(0x5100);
+  HDRVLINE hd = nullptr;
+  EXPECT_EQ(TSPI_lineOpen(0xFFFFFFFF, htLine, &hd, 0x00020002, FakeTapi::EventProc),
+            static_cast<LONG>(LINEERR_LINEMAPPERFAILED));
+  EXPECT_FALSE(worker->IsOpen());
+  EXPECT_EQ(worker->GetPhonePort()->GetLinkState(), kLinkStateClosed);
+  {
+    platform::SerialPort other;
+    EXPECT_EQ(other.Open(peer->PortName()), 0u) << "another program can have the port";
+  }
+
+  HDRVLINE open = nullptr;
+  ASSERT_EQ(TSPI_lineOpen(0, htLine, &open, 0x00020002, FakeTapi::EventProc), 0);
+  for (const DWORD device : {DWORD{0}, DWORD{0xFFFFFFFF}}) {
+    EXPECT_NE(TSPI_lineOpen(device, htLine, &hd, 0x00020002, FakeTapi::EventProc), 0) << device;
+    EXPECT_EQ(worker->IsConnected(), 1) << device << ": the open line keeps its link";
+  }
+  ASSERT_EQ(TSPI_lineClose(open), 0);
+  EXPECT_FALSE(worker->IsOpen());
+}
+
 TEST_F(WorkerTest, ConfigurationChangeReopensOnlyWithALineOpen) {
   worker->PostUpdateConfig();
   ASSERT_TRUE(Shows("            TspPort::OnUpdateConfig down.\r\n"));
