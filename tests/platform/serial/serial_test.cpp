@@ -522,6 +522,13 @@ TEST_F(SerialPortTest, WriteTimesOutWhileLineIsBackedUp) {
   // The write time-out for a byte is 16 ms; it gives up neither at once nor after long.
   EXPECT_GE(refusalTook, 10ms);
   EXPECT_LT(refusalTook, 2s);
+  // So is every later byte while the line stays backed up: none waits longer.
+  for (int i = 0; i < 3; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(port.WriteByte('z', &error));
+    EXPECT_EQ(error, kTimeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  }
 
   // Once the peer reads again the line flows: every byte reported written arrives,
   // the refused one does not.
