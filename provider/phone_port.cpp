@@ -58,7 +58,10 @@ int CSlurpPort::Open(std::uint32_t portNr, int portType, std::uint32_t baudRate)
     return -1;
   }
   device->Configure(baudRate);
-  m_pDevice = device;
+  {
+    std::lock_guard<std::mutex> hold(m_DeviceLock);
+    m_pDevice = device;
+  }
   m_pReceiver = std::make_shared<Receiver>();
   m_pReceiver->owner = this;
   m_pReceiver->device = std::move(device);
@@ -79,15 +82,29 @@ std::uint32_t CSlurpPort::StopReceiver() {
     std::lock_guard<std::mutex> hold(m_pReceiver->lock);
     m_pReceiver->run.store(false);
   }
-  if (m_pDevice != nullptr) {
-    // Ends the receive thread's wait; closing waits for calls in flight on the device.
-    m_pDevice->CancelWait();
-    m_pDevice->Close();
+  std::shared_ptr<platform::SerialPort> device;
+  {
+    std::lock_guard<std::mutex> hold(m_DeviceLock);
+    device = std::move(m_pDevice);
   }
-  m_pDevice.reset();
+  if (device != nullptr) {
+    // Ends the receive thread's wait; closing waits for calls in flight on the device.
+    device->CancelWait();
+    device->Close();
+  }
   m_pReceiver.reset();
   if (!m_RxThread.IsStarted()) return platform::kWaitEnded;
   return m_RxThread.Join(m_dwRxThreadJoinMs);
+}
+
+std::shared_ptr<platform::SerialPort> CSlurpPort::Device() const {
+  std::lock_guard<std::mutex> hold(m_DeviceLock);
+  return m_pDevice;
+}
+
+bool CSlurpPort::IsPortOpen() const {
+  const std::shared_ptr<platform::SerialPort> device = Device();
+  return device != nullptr && device->IsOpen();
 }
 
 int CSlurpPort::Close() {
@@ -150,13 +167,14 @@ int CSlurpPort::WritePortDelayed(const std::uint8_t* bytes, int length) {
   QelTraceBytes(bytes, length, "            sending %d Bytes: ", length);
   bool failed = false;
   for (int i = 0; i < length; ++i) {
-    if (!IsPortOpen()) {
+    const std::shared_ptr<platform::SerialPort> device = Device();
+    if (device == nullptr || !device->IsOpen()) {
       QelTrace("**** WARNING: Skipp writting to closed port (%d bytes)\r\n", length);
       return -1;
     }
     std::uint32_t error = 0;
-    if (!m_pDevice->WriteByte(bytes[i], &error)) {
-      QelTrace("**** ERROR:    WritePortDelayed(.) on 0x%0llX, Error: %s\r\n", TraceHex(m_pDevice.get()),
+    if (!device->WriteByte(bytes[i], &error)) {
+      QelTrace("**** ERROR:    WritePortDelayed(.) on 0x%0llX, Error: %s\r\n", TraceHex(device.get()),
                platform::SystemErrorText(error).c_str());
       failed = true;
     }

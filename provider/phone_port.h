@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/serial.h"
@@ -82,11 +83,14 @@ class CSlurpPort {
   // Under the receiver's lock, while it still runs.
   void OnReceived(Receiver& receiver, const std::uint8_t* bytes, int length,
                   CFrameAssembler::Clock::time_point receivedAt);
-  bool IsPortOpen() const { return m_pDevice != nullptr && m_pDevice->IsOpen(); }
+  // The open device, or null; safe beside an open or close on another thread.
+  std::shared_ptr<platform::SerialPort> Device() const;
+  bool IsPortOpen() const;
 
   std::atomic<std::uint32_t> m_dwPortNr{0};
   std::atomic<std::int32_t> m_LinkState{kLinkStateClosed};
   CByteQueue m_Queue;
+  mutable std::mutex m_DeviceLock;                 // guards the pointer, not the device
   std::shared_ptr<platform::SerialPort> m_pDevice;  // null while no port is open
   std::shared_ptr<Receiver> m_pReceiver;            // null while no receive thread is meant to run
   std::atomic<std::uint64_t> m_IgnoredBytes{0};
