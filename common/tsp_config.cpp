@@ -97,8 +97,10 @@ int CTspConfig::ReadValue(std::uint32_t /*type*/, const char* name, void* buffer
 
 int CTspConfig::WriteString(const char* name, const char* text) {
   reg::Key key;
-  if (key.Create(m_szKeyPath) != reg::kSuccess) return 0;
-  key.SetValue(name, reg::kTypeString, text, static_cast<std::uint32_t>(std::strlen(text) + 1));
+  if (key.Create(m_szKeyPath) != reg::kSuccess) return -10;
+  if (key.SetValue(name, reg::kTypeString, text, static_cast<std::uint32_t>(std::strlen(text) + 1)) != reg::kSuccess) {
+    return -11;
+  }
   return 0;
 }
 
@@ -107,7 +109,7 @@ int CTspConfig::WriteDword(const char* name, std::uint32_t value) {
   if (key.Create(m_szKeyPath) != reg::kSuccess) return -10;
   const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
                                   static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-  key.SetValue(name, reg::kTypeDword, bytes, sizeof bytes);
+  if (key.SetValue(name, reg::kTypeDword, bytes, sizeof bytes) != reg::kSuccess) return -11;
   return 0;
 }
 
@@ -144,18 +146,9 @@ std::uint32_t CTspConfig::GetTrace() { return ReadDword(kTrace); }
 std::uint32_t CTspConfig::GetNumLines() { return ReadDword(kNumLines); }
 std::uint32_t CTspConfig::GetNumPhones() { return ReadDword(kNumPhones); }
 
-int CTspConfig::SetCurrency(const char* text) {
-  WriteString(kCurrency, text);
-  return 1;
-}
-int CTspConfig::SetMSN(int index, const char* text) {
-  WriteString(MsnName(index).c_str(), text);
-  return 1;
-}
-int CTspConfig::SetChargePerUnit(const char* text) {
-  WriteString(kChargePerUnit, text);
-  return 1;
-}
+int CTspConfig::SetCurrency(const char* text) { return WriteString(kCurrency, text) == 0 ? 1 : 0; }
+int CTspConfig::SetMSN(int index, const char* text) { return WriteString(MsnName(index).c_str(), text) == 0 ? 1 : 0; }
+int CTspConfig::SetChargePerUnit(const char* text) { return WriteString(kChargePerUnit, text) == 0 ? 1 : 0; }
 int CTspConfig::SetChargeFormat(std::uint32_t value) { return WriteDword(kChargeFormat, value) == 0 ? 1 : 0; }
 int CTspConfig::SetPortNr(std::uint32_t value) { return WriteDword(kPortNr, value) == 0 ? 1 : 0; }
 int CTspConfig::SetTrace(std::uint32_t value) { return WriteDword(kTrace, value) == 0 ? 1 : 0; }

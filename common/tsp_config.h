@@ -28,8 +28,9 @@ class CTspConfig {
   // 0, -1 when the key cannot be opened, -2 when the value cannot be read into
   // the buffer. *size: in, the buffer's size; out, the bytes read.
   int ReadValue(std::uint32_t type, const char* name, void* buffer, std::uint32_t* size);
+  // 0, -10 when the key cannot be created or opened for writing (no administrator
+  // rights, say), -11 when the value cannot be set.
   int WriteString(const char* name, const char* text);
-  // 0, or -10 when the key cannot be created.
   int WriteDword(const char* name, std::uint32_t value);
 
   std::string GetCurrency();
@@ -41,7 +42,8 @@ class CTspConfig {
   std::uint32_t GetNumLines();
   std::uint32_t GetNumPhones();
 
-  // 1 when written, 0 when not.
+  // 1 when written, 0 when not: the registry's answer, which callers that
+  // save the user's settings must pass on.
   int SetCurrency(const char* text);
   int SetMSN(int index, const char* text);
   int SetChargePerUnit(const char* text);

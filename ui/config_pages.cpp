@@ -67,6 +67,11 @@ void CConfigPage::SetModified(PageView& view, bool modified) {
   view.SetModified(modified);
 }
 
+bool CConfigPage::RefuseUnsaved(PageView& view) {
+  view.ShowMessage(Texts().saveFailedMessage);
+  return false;
+}
+
 void CConfigPage::LoadControls(PageView& view) {
   const bool loading = m_bLoading;
   m_bLoading = true;
@@ -77,7 +82,7 @@ void CConfigPage::LoadControls(PageView& view) {
 // ---------------------------------------------------------------------------
 // Connection page.
 
-CConfigPage1::CConfigPage1() {
+CConfigPage1::CConfigPage1(const UserLocale& locale) : CConfigPage(locale.langId) {
   CTspConfig config(kTspConfigKey);
   m_nPortIndex = static_cast<std::int32_t>(config.GetPortNr());
   m_strMSN = config.GetMSN(0);
@@ -103,7 +108,7 @@ bool CConfigPage1::DoDataExchange(PageView& view, bool save) {
   // Only a value stored by other means can be longer: the field takes no more.
   std::string msn = view.GetText(IDC_MSN);
   if (msn.size() > static_cast<std::size_t>(kMsnChars)) {
-    view.ShowMessage(IDS_TEXT_LENGTH, std::to_string(kMsnChars));
+    view.ShowMessage(Texts().textLengthMessage, std::to_string(kMsnChars));
     view.FocusControl(IDC_MSN);
     return false;
   }
@@ -138,10 +143,11 @@ bool CConfigPage1::OnApply(PageView& view) {
   }
   m_nPortIndex = selection;
   CTspConfig config(kTspConfigKey);
-  config.SetPortNr(static_cast<std::uint32_t>(m_nPortIndex));
-  config.SetMSN(0, m_strMSN.c_str());
-  config.SetTrace(m_bTrace ? 1 : 0);
-  m_dwApplied = 1;
+  const int stored = config.SetPortNr(static_cast<std::uint32_t>(m_nPortIndex)) + config.SetMSN(0, m_strMSN.c_str()) +
+                     config.SetTrace(m_bTrace ? 1 : 0);
+  // Whatever landed is news for the provider; nothing landed, no news.
+  if (stored != 0) m_dwApplied = 1;
+  if (stored != 3) return RefuseUnsaved(view);
   SetModified(view, false);
   return true;
 }
@@ -149,7 +155,7 @@ bool CConfigPage1::OnApply(PageView& view) {
 // ---------------------------------------------------------------------------
 // Charges page.
 
-CConfigPage2::CConfigPage2(const UserLocale& locale) : m_locale(locale) {
+CConfigPage2::CConfigPage2(const UserLocale& locale) : CConfigPage(locale.langId), m_locale(locale) {
   CTspConfig config(kTspConfigKey);
   // An emptied currency stays empty in the store; the page offers EUR again.
   m_strCurrency = config.GetCurrency();
@@ -187,7 +193,7 @@ bool CConfigPage2::DoDataExchange(PageView& view, bool save) {
   }
   std::string currency = view.GetText(IDC_CURRENCY);
   if (currency.size() > static_cast<std::size_t>(kCurrencyChars)) {
-    view.ShowMessage(IDS_TEXT_LENGTH, std::to_string(kCurrencyChars));
+    view.ShowMessage(Texts().textLengthMessage, std::to_string(kCurrencyChars));
     view.FocusControl(IDC_CURRENCY);
     return false;
   }
@@ -199,7 +205,7 @@ bool CConfigPage2::DoDataExchange(PageView& view, bool save) {
     return false;
   }
   if (charge.value < 0 || charge.value > kMaxChargePerUnit) {
-    view.ShowMessage(IDS_NUMBER_RANGE, "0", "32766");
+    view.ShowMessage(Texts().numberRangeMessage, "0", "32766");
     view.FocusControl(IDC_CHARGE_PER_UNIT);
     return false;
   }
@@ -219,9 +225,10 @@ void CConfigPage2::OnNotify(PageView& view, int controlId, ControlEvent event) {
 
 bool CConfigPage2::OnApply(PageView& view) {
   CTspConfig config(kTspConfigKey);
-  config.SetChargeFormat(static_cast<std::uint32_t>(m_nChargeFormat));
-  config.SetCurrency(m_strCurrency.c_str());
-  config.SetChargePerUnit(FormatChargeForStore(m_dChargePerUnit).c_str());
+  const int stored = config.SetChargeFormat(static_cast<std::uint32_t>(m_nChargeFormat)) +
+                     config.SetCurrency(m_strCurrency.c_str()) +
+                     config.SetChargePerUnit(FormatChargeForStore(m_dChargePerUnit).c_str());
+  if (stored != 3) return RefuseUnsaved(view);
   SetModified(view, false);
   return true;
 }

@@ -19,7 +19,8 @@ UserLocale CurrentUserLocale();
 
 class CConfigPage {
  public:
-  CConfigPage() = default;
+  // langId: the user's language, which the page's messages follow.
+  explicit CConfigPage(std::uint16_t langId = 0) : m_language(SheetLanguageOf(langId)) {}
   virtual ~CConfigPage() = default;
   CConfigPage(const CConfigPage&) = delete;
   CConfigPage& operator=(const CConfigPage&) = delete;
@@ -49,8 +50,13 @@ class CConfigPage {
   void SetModified(PageView& view, bool modified);
   // The exchange towards the controls, which must not count as the user's edits.
   void LoadControls(PageView& view);
+  const SheetTexts& Texts() const { return TextsFor(m_language); }
+  // After a store write that did not land: the user is told why, and the page
+  // keeps its values and its modified mark so that nothing typed is lost.
+  bool RefuseUnsaved(PageView& view);
 
  private:
+  SheetLanguage m_language;
   bool m_bHasWindow = false;
   bool m_bFirstActive = false;
   bool m_bModified = false;
@@ -63,7 +69,7 @@ class CConfigPage1 : public CConfigPage {
   static constexpr int kMsnChars = 30;
   static constexpr int kPortCount = 6;
 
-  CConfigPage1();
+  explicit CConfigPage1(const UserLocale& locale);
   int TemplateId(SheetLanguage language) const override;
 
   std::int32_t m_nPortIndex = 0;

@@ -49,7 +49,7 @@ LONG ShowConfigSheet(HWND owner, TUISPIDLLCALLBACK callback, DWORD_PTR objectId,
 
   const std::string caption = request.szProviderName[0] != '\0' ? request.szProviderName : kDefaultSheetCaption;
   CConfigSheet sheet(caption, owner, language);
-  CConfigPage1 connection;
+  CConfigPage1 connection(locale);
   CConfigPage2 charges(locale);
   CConfigPage3 info;
   info.m_strProviderVersion = ProviderVersionText(request.dwProviderVersionMS, request.dwProviderVersionLS);
@@ -62,7 +62,8 @@ LONG ShowConfigSheet(HWND owner, TUISPIDLLCALLBACK callback, DWORD_PTR objectId,
   const SheetEnd end = runner.RunModal(sheet);
 
   // OK runs the connection page's Apply as well, so its flag alone would do;
-  // both are asked as the user sees them.
+  // both are asked as the user sees them. A sheet whose writes were all
+  // refused cannot end with OK and never sets the flag: no news to send.
   if (end == SheetEnd::kOk || connection.m_dwApplied != 0) {
     PrepareRequest(&request, UI_REQUEST_NOTIFY_CHANGES);
     if (callback != nullptr) callback(objectId, objectType, &request, kUiRequestSize);

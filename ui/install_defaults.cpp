@@ -16,16 +16,18 @@ const char* DefaultChargePerUnit(std::uint16_t langId) {
   }
 }
 
-void WriteInstallDefaults(std::uint16_t langId) {
+bool WriteInstallDefaults(std::uint16_t langId) {
   CTspConfig config(kTspConfigKey);
-  config.SetNumLines(1);
-  config.SetNumPhones(0);
-  config.SetChargeFormat(4);
-  config.SetChargePerUnit(DefaultChargePerUnit(langId));
-  config.SetCurrency("EUR");
-  config.SetPortNr(0);
-  config.SetTrace(0);
-  config.SetMSN(0, "10");
+  // Every value is tried, in this order, whatever became of the one before.
+  int stored = config.SetNumLines(1);
+  stored += config.SetNumPhones(0);
+  stored += config.SetChargeFormat(4);
+  stored += config.SetChargePerUnit(DefaultChargePerUnit(langId));
+  stored += config.SetCurrency("EUR");
+  stored += config.SetPortNr(0);
+  stored += config.SetTrace(0);
+  stored += config.SetMSN(0, "10");
+  return stored == 8;
 }
 
 void RemoveSettings() {

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ui/config_sheet.h"
@@ -50,6 +51,8 @@ class MemoryPageView : public PageView {
   Control& At(int id);
   bool Has(int id) const { return m_controls.count(id) != 0; }
   int Focus() const { return m_focus; }
+  // The field the last refusal put the user into, 0 for none; forgets it.
+  int TakeFocus() { return std::exchange(m_focus, 0); }
   const std::vector<Message>& Messages() const { return m_messages; }
   // Called with each message as it is shown.
   void OnMessage(std::function<void(const Message&)> listener) { m_listener = std::move(listener); }

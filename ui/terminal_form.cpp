@@ -72,7 +72,11 @@ SheetEnd TerminalForm::RunModal(CConfigSheet& sheet) {
 template <typename Leave>
 bool TerminalForm::Retry(SheetSession& session, Leave leave) {
   while (!leave(session)) {
-    if (!AskField(session, session.CurrentView().Focus())) return false;
+    // A refusal that names no field (settings that could not be saved) keeps
+    // the sheet open: the form goes round its pages again.
+    const int field = session.CurrentView().TakeFocus();
+    if (field == 0) return true;
+    if (!AskField(session, field)) return false;
   }
   return true;
 }

@@ -29,8 +29,8 @@ class TerminalForm : public SheetRunner {
   bool AskFormat(SheetSession& session);
   void ShowInfo(SheetSession& session);
   bool AskButton(SheetSession& session, Button* button);
-  // Asks again until the current page lets the user go on (leave is the way
-  // out: another page, OK); false when the input ended.
+  // Asks the refused field again until the current page lets the user go on
+  // (leave is the way out: another page, OK); false when the input ended.
   template <typename Leave>
   bool Retry(SheetSession& session, Leave leave);
   bool ReadLine(std::string* line);

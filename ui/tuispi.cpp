@@ -47,11 +47,13 @@ LONG TAPI_CALLBACK TUISPI_lineConfigDialog(TUISPIDLLCALLBACK lpfnUIDLLCallback, 
 }
 
 LONG TAPI_CALLBACK TUISPI_providerInstall(TUISPIDLLCALLBACK, HWND, DWORD) {
+  // A provider without its settings would start with no line: TAPI must not
+  // count it as installed.
   try {
-    WriteInstallDefaults(platform::UserDefaultLangId());
+    if (WriteInstallDefaults(platform::UserDefaultLangId())) return 0;
   } catch (const std::exception&) {
   }
-  return 0;
+  return static_cast<LONG>(LINEERR_OPERATIONFAILED);
 }
 
 LONG TAPI_CALLBACK TUISPI_providerRemove(TUISPIDLLCALLBACK, HWND, DWORD) {

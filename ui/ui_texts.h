@@ -40,10 +40,21 @@
 #define IDS_ENTER_NUMBER_FR 3
 #define IDS_ENTER_NUMBER_NL 4
 #define IDS_ENTER_NUMBER_IT 5
+#define IDS_SAVE_FAILED_DE 6
+#define IDS_SAVE_FAILED_EN 7
+#define IDS_SAVE_FAILED_FR 8
+#define IDS_SAVE_FAILED_NL 9
 #define IDS_MESSAGE_CAPTION 57344
-// The range and length refusals, in German in every language.
-#define IDS_NUMBER_RANGE 0xF113
-#define IDS_TEXT_LENGTH 0xF114
+// The range and length refusals: the German ones at the dialog framework's own
+// IDs, the other languages beside them.
+#define IDS_NUMBER_RANGE_DE 0xF113
+#define IDS_TEXT_LENGTH_DE 0xF114
+#define IDS_NUMBER_RANGE_EN 0xF115
+#define IDS_TEXT_LENGTH_EN 0xF116
+#define IDS_NUMBER_RANGE_FR 0xF117
+#define IDS_TEXT_LENGTH_FR 0xF118
+#define IDS_NUMBER_RANGE_NL 0xF119
+#define IDS_TEXT_LENGTH_NL 0xF11A
 
 #define TXT_ENTER_NUMBER_DE "Geben Sie bitte eine Zahl ein !"
 #define TXT_ENTER_NUMBER_EN "Please enter a number !"
@@ -51,8 +62,6 @@
 #define TXT_ENTER_NUMBER_NL "Voer een getal in !"
 #define TXT_ENTER_NUMBER_IT "Digitare un numero."
 #define TXT_MESSAGE_CAPTION "Kavrel Phone TSP"
-#define TXT_NUMBER_RANGE "Geben Sie bitte eine Zahl zwischen %1 und %2 ein."
-#define TXT_TEXT_LENGTH "Geben Sie bitte nicht mehr als %1 Zeichen ein."
 
 // German.
 #define TXT_CONNECTION_DE "Anschluss"
@@ -74,6 +83,9 @@
 #define TXT_TSP_VERSION_DE "TSP Version :"
 #define TXT_TAPI_VERSION_DE "TAPI Version :"
 #define TXT_INTERFACE_VERSION_DE "Aktuelle TAPI / TSP\nInterfaceversion :"
+#define TXT_NUMBER_RANGE_DE "Geben Sie bitte eine Zahl zwischen %1 und %2 ein."
+#define TXT_TEXT_LENGTH_DE "Geben Sie bitte nicht mehr als %1 Zeichen ein."
+#define TXT_SAVE_FAILED_DE "Die Einstellungen konnten nicht gespeichert werden.\nZum Ändern sind Administratorrechte nötig: Schließen Sie dieses Fenster, starten Sie die Anwendung mit „Als Administrator ausführen“ und ändern Sie die Einstellungen dort erneut."
 
 // English, for every language without pages of its own.
 #define TXT_CONNECTION_EN "Port"
@@ -95,6 +107,9 @@
 #define TXT_TSP_VERSION_EN "TSP version :"
 #define TXT_TAPI_VERSION_EN "TAPI version :"
 #define TXT_INTERFACE_VERSION_EN "Current TAPI / TSP\ninterface version :"
+#define TXT_NUMBER_RANGE_EN "Please enter a number between %1 and %2."
+#define TXT_TEXT_LENGTH_EN "Please enter no more than %1 characters."
+#define TXT_SAVE_FAILED_EN "The settings could not be saved.\nChanging them needs administrator rights: close this window, start the application with “Run as administrator” and change the settings there again."
 
 // French.
 #define TXT_CONNECTION_FR "Port"
@@ -116,6 +131,9 @@
 #define TXT_TSP_VERSION_FR "TSP version :"
 #define TXT_TAPI_VERSION_FR "TAPI version :"
 #define TXT_INTERFACE_VERSION_FR "Version actuelle\nde l'interface TAPI / TSP :"
+#define TXT_NUMBER_RANGE_FR "Veuillez entrer un nombre compris entre %1 et %2."
+#define TXT_TEXT_LENGTH_FR "Veuillez ne pas entrer plus de %1 caractères."
+#define TXT_SAVE_FAILED_FR "Les paramètres n'ont pas pu être enregistrés.\nLeur modification nécessite les droits d'administrateur : fermez cette fenêtre, démarrez l'application avec « Exécuter en tant qu'administrateur » et modifiez-y à nouveau les paramètres."
 
 // Dutch.
 #define TXT_CONNECTION_NL "Aansluiting"
@@ -137,6 +155,9 @@
 #define TXT_TSP_VERSION_NL "TSP versie :"
 #define TXT_TAPI_VERSION_NL "TAPI versie :"
 #define TXT_INTERFACE_VERSION_NL "Huidige TAPI / TSP\ninterface versie"
+#define TXT_NUMBER_RANGE_NL "Voer een getal tussen %1 en %2 in."
+#define TXT_TEXT_LENGTH_NL "Voer niet meer dan %1 tekens in."
+#define TXT_SAVE_FAILED_NL "De instellingen konden niet worden opgeslagen.\nVoor het wijzigen zijn beheerdersrechten nodig: sluit dit venster, start de toepassing met „Als administrator uitvoeren” en wijzig de instellingen daar opnieuw."
 
 #ifndef RC_INVOKED
 
@@ -177,6 +198,10 @@ struct SheetTexts {
   const char* tspVersionLabel;
   const char* tapiVersionLabel;
   const char* interfaceVersionLabel;
+  // Message strings.
+  int numberRangeMessage;
+  int textLengthMessage;
+  int saveFailedMessage;
 };
 const SheetTexts& TextsFor(SheetLanguage language);
 

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/registry.h"
+#include "tests/common/refused_writes.h"
 #include "tests/support/settings_fixture.h"
 
 namespace {
@@ -64,6 +66,41 @@ TEST_F(TspConfigTest, WritersStoreWithTheRegistryTypesReadersExpect) {
   EXPECT_EQ(again.GetChargePerUnit(), "0.12");
   EXPECT_EQ(again.GetChargeFormat(), 2u);
   EXPECT_EQ(again.GetPortNr(), 4u);
+}
+
+// Without write access (a user without administrator rights) every writer says
+// so, reads go on, and a read's default is used without being stored.
+TEST_F(TspConfigTest, WritersReportARefusedWriteAndReadsGoOn) {
+  PutString("Currency", "CHF");
+  PutString("MSN0", "4711");
+  PutString("ChargePerUnit", "0.06");
+  PutDword("ChargeFormat", 2);
+  PutDword("PortNr", 2);
+  PutDword("Trace", 0);
+  PutDword("NumLines", 1);
+  PutDword("NumPhones", 0);
+  testing_support::RefusedWrites refused;
+  CTspConfig config(kTspConfigKey);
+  EXPECT_NE(config.WriteString("Currency", "GBP"), 0);
+  EXPECT_NE(config.WriteDword("PortNr", 5), 0);
+  EXPECT_NE(config.WriteString("NewText", "x"), 0);
+  EXPECT_EQ(config.SetCurrency("GBP"), 0);
+  EXPECT_EQ(config.SetMSN(0, "123"), 0);
+  EXPECT_EQ(config.SetChargePerUnit("0.12"), 0);
+  EXPECT_EQ(config.SetChargeFormat(1), 0);
+  EXPECT_EQ(config.SetPortNr(4), 0);
+  EXPECT_EQ(config.SetTrace(1), 0);
+  EXPECT_EQ(config.SetNumLines(3), 0);
+  EXPECT_EQ(config.SetNumPhones(1), 0);
+  EXPECT_EQ(config.GetCurrency(), "CHF");
+  EXPECT_EQ(config.GetMSN(0), "4711");
+  EXPECT_EQ(config.GetChargePerUnit(), "0.06");
+  EXPECT_EQ(config.GetChargeFormat(), 2u);
+  EXPECT_EQ(config.GetPortNr(), 2u);
+  EXPECT_EQ(config.GetTrace(), 0u);
+  EXPECT_EQ(config.GetNumLines(), 1u);
+  EXPECT_EQ(config.GetMSN(1), "0") << "a missing value reads as its default";
+  EXPECT_EQ(StoredString("MSN1"), std::nullopt) << "and cannot be stored";
 }
 
 TEST_F(TspConfigTest, TextOfAnyLengthUpTo255IsReadAndLongerIsReplacedByTheDefault) {

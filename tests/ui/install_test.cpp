@@ -1,7 +1,10 @@
 // Installation writes the eight defaults; removal takes the key and all below it.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "platform/registry.h"
+#include "tests/common/refused_writes.h"
 #include "tests/support/settings_fixture.h"
 #include "ui/install_defaults.h"
 
@@ -22,7 +25,7 @@ struct LanguageCharge {
 class InstallDefaults : public SettingsTest, public ::testing::WithParamInterface<LanguageCharge> {};
 
 TEST_P(InstallDefaults, WriteEightValuesWithTheChargeOfTheUserLanguage) {
-  WriteInstallDefaults(GetParam().langId);
+  EXPECT_TRUE(WriteInstallDefaults(GetParam().langId));
   EXPECT_EQ(StoredDword("NumLines"), 1u);
   EXPECT_EQ(StoredDword("NumPhones"), 0u);
   EXPECT_EQ(StoredDword("ChargeFormat"), 4u);
@@ -66,6 +69,16 @@ TEST_F(SettingsTest, ReinstallingReplacesEverySettingButOtherMsns) {
   EXPECT_EQ(StoredDword("Trace"), 0u);
   EXPECT_EQ(StoredString("MSN0"), "10");
   EXPECT_EQ(StoredString("MSN1"), "4712");
+}
+
+TEST_F(SettingsTest, InstallingWithoutWriteAccessSaysSoAndLeavesTheStoredValues) {
+  PutDword("NumLines", 3);
+  PutString("MSN0", "4711");
+  testing_support::RefusedWrites refused;
+  EXPECT_FALSE(WriteInstallDefaults(0x0409));
+  EXPECT_EQ(StoredDword("NumLines"), 3u);
+  EXPECT_EQ(StoredString("MSN0"), "4711");
+  EXPECT_EQ(StoredString("Currency"), std::nullopt);
 }
 
 class Removal : public SettingsTest {

@@ -4,7 +4,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "tests/common/refused_writes.h"
 #include "tests/ui/sheet_fixture.h"
 
 namespace {
@@ -206,7 +208,7 @@ TEST_P(SheetChargeEntry, IsStoredWithAPointOrRefusedWithTheUserStayingInTheField
 }
 
 constexpr char kEnterNumber[] = "Please enter a number !";
-constexpr char kRange[] = "Geben Sie bitte eine Zahl zwischen 0 und 32766 ein.";
+constexpr char kRange[] = "Please enter a number between 0 and 32766.";
 
 INSTANTIATE_TEST_SUITE_P(Typed, SheetChargeEntry,
                          ::testing::Values(ChargeEntry{"CommaUnderComma", ',', "0,075", "0.075", nullptr},
@@ -227,38 +229,106 @@ struct LanguageCase {
   std::uint16_t langId;
   int templates[3];
   const char* enterNumber;
+  const char* length;  // of a five-character currency
+  const char* range;
+  const char* unsaved;  // the first line of the could-not-save message
 };
 
 class SheetLanguages : public SheetTest, public ::testing::WithParamInterface<LanguageCase> {};
 
-TEST_P(SheetLanguages, PickTemplatesAndTheEnterANumberMessage) {
+TEST_P(SheetLanguages, PickTemplatesAndSpeakEveryMessageInTheUserLanguage) {
   const LanguageCase& c = GetParam();
-  std::string message;
+  PutString("Currency", "ABCDEF");
+  std::vector<std::string> messages;
   const auto runner = Open(
       [&](SheetSession& sheet) {
         ASSERT_TRUE(sheet.SelectPage(kCharges));
         sheet.Type(IDC_CHARGE_PER_UNIT, "x");
         EXPECT_FALSE(sheet.SelectPage(kInfo));
-        message = LastMessage(sheet.View(kCharges));
+        sheet.Type(IDC_CURRENCY, "EUR");
+        EXPECT_FALSE(sheet.SelectPage(kInfo));
+        sheet.Type(IDC_CHARGE_PER_UNIT, "40000");
+        EXPECT_FALSE(sheet.SelectPage(kInfo));
+        sheet.Type(IDC_CHARGE_PER_UNIT, "1");
+        testing_support::RefusedWrites refused;
+        EXPECT_FALSE(sheet.PressOk());
+        for (const auto& message : sheet.View(kCharges).Messages()) messages.push_back(message.text);
+        for (const auto& message : sheet.View(kConnection).Messages()) messages.push_back(message.text);
       },
       UserLocale{c.langId, '.'});
   ASSERT_EQ(runner.templates.size(), 3u);
   EXPECT_EQ(runner.templates[0], c.templates[0]);
   EXPECT_EQ(runner.templates[1], c.templates[1]);
   EXPECT_EQ(runner.templates[2], c.templates[2]);
-  EXPECT_EQ(message, c.enterNumber);
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(messages[0], c.length);
+  EXPECT_EQ(messages[1], c.enterNumber);
+  EXPECT_EQ(messages[2], c.range);
+  EXPECT_EQ(messages[3].substr(0, messages[3].find('\n')), c.unsaved);
 }
+
+constexpr char kGermanLength[] = "Geben Sie bitte nicht mehr als 5 Zeichen ein.";
+constexpr char kGermanRange[] = "Geben Sie bitte eine Zahl zwischen 0 und 32766 ein.";
+constexpr char kGermanUnsaved[] = "Die Einstellungen konnten nicht gespeichert werden.";
+constexpr char kEnglishLength[] = "Please enter no more than 5 characters.";
+constexpr char kEnglishUnsaved[] = "The settings could not be saved.";
 
 INSTANTIATE_TEST_SUITE_P(
     Users, SheetLanguages,
-    ::testing::Values(LanguageCase{"German", 0x0407, {7001, 7002, 7005}, "Geben Sie bitte eine Zahl ein !"},
-                      LanguageCase{"SwissGerman", 0x0807, {7001, 7002, 7005}, "Geben Sie bitte eine Zahl ein !"},
-                      LanguageCase{"French", 0x040C, {7006, 7014, 7013}, "Tapez un nombre !"},
-                      LanguageCase{"Dutch", 0x0413, {7007, 7008, 7009}, "Voer een getal in !"},
-                      LanguageCase{"English", 0x0409, {7004, 7010, 7011}, "Please enter a number !"},
-                      LanguageCase{"Italian", 0x0410, {7004, 7010, 7011}, "Digitare un numero."},
-                      LanguageCase{"Spanish", 0x0C0A, {7004, 7010, 7011}, "Please enter a number !"}),
+    ::testing::Values(LanguageCase{"German", 0x0407, {7001, 7002, 7005}, "Geben Sie bitte eine Zahl ein !",
+                                   kGermanLength, kGermanRange, kGermanUnsaved},
+                      LanguageCase{"SwissGerman", 0x0807, {7001, 7002, 7005}, "Geben Sie bitte eine Zahl ein !",
+                                   kGermanLength, kGermanRange, kGermanUnsaved},
+                      LanguageCase{"French", 0x040C, {7006, 7014, 7013}, "Tapez un nombre !",
+                                   "Veuillez ne pas entrer plus de 5 caractères.",
+                                   "Veuillez entrer un nombre compris entre 0 et 32766.",
+                                   "Les paramètres n'ont pas pu être enregistrés."},
+                      LanguageCase{"Dutch", 0x0413, {7007, 7008, 7009}, "Voer een getal in !",
+                                   "Voer niet meer dan 5 tekens in.", "Voer een getal tussen 0 en 32766 in.",
+                                   "De instellingen konden niet worden opgeslagen."},
+                      LanguageCase{"English", 0x0409, {7004, 7010, 7011}, "Please enter a number !", kEnglishLength,
+                                   kRange, kEnglishUnsaved},
+                      // Italian has the enter-a-number message of its own, and English for the rest.
+                      LanguageCase{"Italian", 0x0410, {7004, 7010, 7011}, "Digitare un numero.", kEnglishLength,
+                                   kRange, kEnglishUnsaved},
+                      LanguageCase{"Spanish", 0x0C0A, {7004, 7010, 7011}, "Please enter a number !",
+                                   kEnglishLength, kRange, kEnglishUnsaved}),
     [](const ::testing::TestParamInfo<LanguageCase>& param) { return param.param.name; });
+
+// A user without the right to change the settings (an application that is not
+// run as administrator) is told so; nothing typed is lost, and the provider,
+// which would find nothing new, is not told of changes.
+TEST_F(SheetTest, SettingsThatCannotBeSavedKeepTheSheetOpenWithTheValuesOnScreen) {
+  PutString("MSN0", "4711");
+  PutDword("PortNr", 0);
+  PutString("Currency", "EUR");
+  testing_support::RefusedWrites refused;
+  Open([](SheetSession& sheet) {
+    sheet.Type(IDC_MSN, "0815");
+    sheet.Choose(IDC_PORT_LIST, 3);
+    ASSERT_TRUE(sheet.SelectPage(kCharges));
+    sheet.Type(IDC_CURRENCY, "CHF");
+    for (const bool ok : {false, true}) {
+      EXPECT_FALSE(ok ? sheet.PressOk() : sheet.PressApply());
+      EXPECT_FALSE(sheet.Ended());
+      // The first page whose values stayed unsaved is shown with the message.
+      ASSERT_EQ(sheet.CurrentPage(), kConnection);
+      MemoryPageView& connection = sheet.View(kConnection);
+      EXPECT_EQ(LastMessage(connection).substr(0, LastMessage(connection).find('\n')), kEnglishUnsaved);
+      EXPECT_NE(LastMessage(connection).find("administrator"), std::string::npos) << LastMessage(connection);
+      EXPECT_EQ(connection.GetText(IDC_MSN), "0815");
+      EXPECT_EQ(connection.GetSelection(IDC_PORT_LIST), 3);
+      EXPECT_EQ(sheet.View(kCharges).GetText(IDC_CURRENCY), "CHF");
+      EXPECT_TRUE(sheet.ApplyEnabled()) << "still to be saved";
+    }
+    EXPECT_EQ(sheet.View(kConnection).Messages().size(), 2u);
+    sheet.PressCancel();
+  });
+  EXPECT_EQ(StoredString("MSN0"), "4711");
+  EXPECT_EQ(StoredDword("PortNr"), 0u);
+  EXPECT_EQ(StoredString("Currency"), "EUR");
+  EXPECT_EQ(FakeProvider::NotifyCount(), 0);
+}
 
 TEST_F(SheetTest, TheCurrencyIsUpperCaseAndAtMostFiveCharacters) {
   Open([](SheetSession& sheet) {
@@ -292,7 +362,7 @@ TEST_F(SheetTest, ACurrencyTooLongFromElsewhereKeepsTheUserOnThePageUntilShorten
     MemoryPageView& charges = sheet.View(kCharges);
     EXPECT_EQ(charges.GetText(IDC_CURRENCY), "ABCDEF") << "shown in full";
     EXPECT_FALSE(sheet.SelectPage(kInfo));
-    EXPECT_EQ(LastMessage(charges), "Geben Sie bitte nicht mehr als 5 Zeichen ein.");
+    EXPECT_EQ(LastMessage(charges), "Please enter no more than 5 characters.");
     EXPECT_EQ(charges.Focus(), IDC_CURRENCY);
     EXPECT_FALSE(sheet.PressOk());
     EXPECT_EQ(sheet.CurrentPage(), kCharges);
@@ -315,7 +385,7 @@ TEST_F(SheetTest, TheMsnTakesThirtyDigitsAndRefusesALongerStoredOne) {
   FakeProvider::Reset();
   Open([](SheetSession& sheet) {
     EXPECT_FALSE(sheet.PressOk());
-    EXPECT_EQ(LastMessage(sheet.View(kConnection)), "Geben Sie bitte nicht mehr als 30 Zeichen ein.");
+    EXPECT_EQ(LastMessage(sheet.View(kConnection)), "Please enter no more than 30 characters.");
     EXPECT_EQ(sheet.View(kConnection).Focus(), IDC_MSN);
   });
   EXPECT_EQ(StoredString("MSN0"), std::string(31, '1'));

@@ -12,6 +12,7 @@
 #include "platform/module.h"
 #include "platform/system.h"
 #include "tapi/tspi.h"
+#include "tests/common/refused_writes.h"
 #include "tests/support/settings_fixture.h"
 #include "ui/install_defaults.h"
 
@@ -73,6 +74,15 @@ TEST_F(UiModuleTest, InstallWritesTheDefaultsOfTheUserLanguageAndRemoveTakesThem
     EXPECT_FALSE(KeyExists());
   }
   EXPECT_EQ(remove(nullptr, nullptr, 1), 0) << "nothing left to remove";
+}
+
+TEST_F(UiModuleTest, InstallWithoutWriteAccessFailsSoThatTapiDoesNotCountTheProviderInstalled) {
+  auto* install = Bind<TUISPI_providerInstall_fn>(ui, "TUISPI_providerInstall");
+  ASSERT_NE(install, nullptr);
+  PutDword("NumLines", 3);
+  testing_support::RefusedWrites refused;
+  EXPECT_EQ(install(nullptr, nullptr, 1), static_cast<LONG>(LINEERR_OPERATIONFAILED));
+  EXPECT_EQ(StoredDword("NumLines"), 3u);
 }
 
 TEST_F(UiModuleTest, GenericDialogSignalsItsEventAtOnceAndItsDataDoesNothing) {
@@ -185,6 +195,46 @@ TEST_F(UiWithProviderTest, ConfigRunsTheFormAndTheProviderTakesUpTheChanges) {
   const std::string log = Log();
   EXPECT_EQ(Count(log, " UI Request: interface info\r\n"), 1) << log;
   EXPECT_EQ(Count(log, " UI Request: Notify changes\r\n"), 1) << log;
+}
+
+TEST_F(UiWithProviderTest, ATraceSwitchedOnInTheFormWritesTheLogFromTheChangeNoticeOn) {
+  auto* config = Bind<TUISPI_providerConfig_fn>(ui, "TUISPI_providerConfig");
+  ASSERT_NE(config, nullptr);
+  // The provider started with the log switched off.
+  ASSERT_EQ(shutdown(version, 1), 0);
+  PutDword("Trace", 0);
+  auto* init = Bind<TSPI_providerInit_fn>(provider, "TSPI_providerInit");
+  DWORD options = 0;
+  ASSERT_EQ(init(version, 1, 0, 0, 1, 0, nullptr, &options), 0);
+  const std::size_t before = Log().size();
+  {
+    TerminalSession terminal("\n\nx\n\n\n\no\n");
+    EXPECT_EQ(config(&RouteToProvider, nullptr, 1), 0);
+  }
+  EXPECT_EQ(StoredDword("Trace"), 1u);
+  // No line opened, no call made: the notice alone switches the log on.
+  EXPECT_TRUE(testing_support::WaitFor([&] {
+    return Log().find("TspPort::OnUpdateConfig down.", before) != std::string::npos;
+  })) << Log().substr(before);
+}
+
+TEST_F(UiWithProviderTest, SettingsThatCannotBeSavedAreReportedInTheFormAndTheProviderHearsNothing) {
+  auto* config = Bind<TUISPI_providerConfig_fn>(ui, "TUISPI_providerConfig");
+  ASSERT_NE(config, nullptr);
+  std::string output;
+  {
+    testing_support::RefusedWrites refused;
+    TerminalSession terminal("0815\n\n\n\n\n\no\n");
+    EXPECT_EQ(config(&RouteToProvider, nullptr, 1), 0);
+    output = terminal.Output();
+  }
+  EXPECT_NE(output.find("Kavrel Phone TSP: Die Einstellungen konnten nicht gespeichert werden."), std::string::npos)
+      << output;
+  // The form goes round the pages again with what the user typed.
+  EXPECT_NE(output.find("MSN : [0815]"), std::string::npos) << output;
+  EXPECT_EQ(StoredString("MSN0"), "4711");
+  EXPECT_EQ(g_objects.size(), 1u) << "the interface info only";
+  EXPECT_EQ(Count(Log(), " UI Request: Notify changes\r\n"), 0) << Log();
 }
 
 TEST_F(UiWithProviderTest, CancelTellsTheProviderNothing) {
