@@ -39,6 +39,8 @@ void HandleUiRequest(void* params, DWORD size) {
     QelTrace(" UI Request: interface info\r\n");
   } else if (header[0] == UI_REQUEST_NOTIFY_CHANGES && header[1] == kUiRequestSize) {
     QelTrace(" UI Request: Notify changes\r\n");
+    // A log switched on in the sheet starts writing now, not at the next lineOpen.
+    g_TspProvider.ReadTrace();
     if (CTspPort* port = QelGetCtiPort()) port->PostUpdateConfig();
   } else {
     QelTrace(" UI Request: not handled(unknow)\r\n");
