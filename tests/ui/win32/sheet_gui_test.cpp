@@ -20,6 +20,7 @@
 
 #include "platform/module.h"
 #include "platform/thread.h"
+#include "tests/common/refused_writes.h"
 #include "tests/support/settings_fixture.h"
 
 namespace {
@@ -69,6 +70,9 @@ struct Language {
   int templates[3];
   const wchar_t* titles[3];
   const wchar_t* enterNumber;
+  const wchar_t* range;    // 0 to 32766
+  const wchar_t* length;   // five characters
+  const wchar_t* unsaved;  // the first line of the could-not-save message
   std::vector<Control> pages[3];
 };
 
@@ -80,6 +84,9 @@ Language MakeLanguage(Lang lang) {
         *aocdUnits, *amount, *aocdAmount, *heading, *tsp, *tapi, *interface, *enterNumber;
   };
   Words w{};
+  const wchar_t* range = L"Please enter a number between 0 and 32766.";
+  const wchar_t* length = L"Please enter no more than 5 characters.";
+  const wchar_t* unsaved = L"The settings could not be saved.";
   const char* tag = "";
   int templates[3] = {7004, 7010, 7011};
   int portWidth = 66;
@@ -90,6 +97,9 @@ Language MakeLanguage(Lang lang) {
   switch (lang) {
     case Lang::kGerman:
       tag = "de";
+      range = L"Geben Sie bitte eine Zahl zwischen 0 und 32766 ein.";
+      length = L"Geben Sie bitte nicht mehr als 5 Zeichen ein.";
+      unsaved = L"Die Einstellungen konnten nicht gespeichert werden.";
       templates[0] = 7001;
       templates[1] = 7002;
       templates[2] = 7005;
@@ -114,6 +124,9 @@ Language MakeLanguage(Lang lang) {
       break;
     case Lang::kFrench:
       tag = "fr";
+      range = L"Veuillez entrer un nombre compris entre 0 et 32766.";
+      length = L"Veuillez ne pas entrer plus de 5 caractères.";
+      unsaved = L"Les paramètres n'ont pas pu être enregistrés.";
       templates[0] = 7006;
       templates[1] = 7014;
       templates[2] = 7013;
@@ -142,6 +155,9 @@ Language MakeLanguage(Lang lang) {
       break;
     case Lang::kDutch:
       tag = "nl";
+      range = L"Voer een getal tussen 0 en 32766 in.";
+      length = L"Voer niet meer dan 5 tekens in.";
+      unsaved = L"De instellingen konden niet worden opgeslagen.";
       templates[0] = 7007;
       templates[1] = 7008;
       templates[2] = 7009;
@@ -189,8 +205,9 @@ Language MakeLanguage(Lang lang) {
            lang == Lang::kEnglish ? L"Please enter a number !" : L"Digitare un numero."};
       break;
   }
-  Language result{lang,          tag, {templates[0], templates[1], templates[2]}, {w.connection, w.charges, w.info},
-                  w.enterNumber, {}};
+  Language result{lang,          tag,   {templates[0], templates[1], templates[2]}, {w.connection, w.charges, w.info},
+                  w.enterNumber, range, length,
+                  unsaved,       {}};
   result.pages[0] = {
       {kNoId, L"Static", L"MSN :", 15, 9, 36, 12, kKind, SS_LEFT},
       {7005, L"Edit", nullptr, 57, 6, 129, 15, ES_NUMBER | ES_AUTOHSCROLL, ES_NUMBER | ES_AUTOHSCROLL},
@@ -709,7 +726,7 @@ TEST_F(SheetGuiTest, TypedSettingsAreCheckedAppliedAndAnnouncedToTheProvider) {
   run.Press(kApplyButton);
   box = run.AwaitOpenMessageBox();
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(MessageBoxText(box), L"Geben Sie bitte eine Zahl zwischen 0 und 32766 ein.");
+  EXPECT_EQ(MessageBoxText(box), language_->range);
   run.CloseMessageBox(box);
 
   run.Type(7002, Decimal(L"0", L"075"));
@@ -761,7 +778,7 @@ TEST_F(SheetGuiTest, CancelAloneIsSilentAndOkAnnouncesWhatItSaved) {
     EXPECT_FALSE(run.SelectPage(2));
     HWND box = run.AwaitOpenMessageBox();
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(MessageBoxText(box), L"Geben Sie bitte nicht mehr als 5 Zeichen ein.");
+    EXPECT_EQ(MessageBoxText(box), language_->length);
     run.CloseMessageBox(box);
     EXPECT_EQ(run.CurrentIndex(), 1);
     run.Type(7003, L"ABC");
@@ -772,6 +789,41 @@ TEST_F(SheetGuiTest, CancelAloneIsSilentAndOkAnnouncesWhatItSaved) {
   EXPECT_EQ(settings_.StoredDword("PortNr"), 0u);
   EXPECT_EQ(settings_.StoredDword("ChargeFormat"), 4u);
   EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 1) << TestLog();
+}
+
+// An application without administrator rights (the usual case) cannot write
+// the settings: the sheet says so in the user's language and stays open with
+// what the user typed, and the provider hears of no change.
+TEST_F(SheetGuiTest, SettingsThatCannotBeSavedAreReportedAndStayOnScreen) {
+  testing_support::RefusedWrites refused;
+  SheetRun run(config_);
+  ASSERT_NE(run.Sheet(), nullptr) << "no sheet";
+  run.Type(7005, L"0815");
+  run.ChooseListEntry(7000, 4);
+  run.Press(IDOK);
+  HWND box = run.AwaitOpenMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(TextOf(box), kCaption);
+  const std::wstring text = MessageBoxText(box);
+  EXPECT_EQ(text.substr(0, text.find(L'\n')), language_->unsaved) << Narrow(text);
+  Shoot(run, "5-not-saved");
+  run.CloseMessageBox(box);
+  EXPECT_FALSE(run.Finished()) << "the sheet stays open";
+  EXPECT_EQ(run.CurrentIndex(), 0);
+  EXPECT_EQ(TextOf(run.Item(7005)), L"0815");
+  EXPECT_EQ(SendMessageW(run.Item(7000), CB_GETCURSEL, 0, 0), 4);
+  EXPECT_TRUE(run.ApplyEnabled()) << "still to be saved";
+
+  run.Press(kApplyButton);
+  box = run.AwaitOpenMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(MessageBoxText(box), text);
+  run.CloseMessageBox(box);
+  run.Press(IDCANCEL);
+  ASSERT_TRUE(run.AwaitEnd());
+  EXPECT_EQ(settings_.StoredString("MSN0"), "4711");
+  EXPECT_EQ(settings_.StoredDword("PortNr"), 2u);
+  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 0) << TestLog();
 }
 
 }  // namespace
