@@ -174,8 +174,8 @@ namespace {
 // The binding lives as long as the flow that uses it.
 class Installer final : public StepHandler {
  public:
-  Installer(SetupHost& host, std::uint16_t langId, SetupOptions options)
-      : tapi_(MakeSystemTapiLibrary()), flow_(host, tapi_, langId, options) {}
+  Installer(SetupHost& host, std::unique_ptr<TapiLibrary> library, std::uint16_t langId, SetupOptions options)
+      : tapi_(std::move(library)), flow_(host, tapi_, langId, options) {}
   void Dispatch(Step step, std::uint32_t param) override { flow_.Dispatch(step, param); }
 
  private:
@@ -185,8 +185,9 @@ class Installer final : public StepHandler {
 
 }  // namespace
 
-std::unique_ptr<StepHandler> MakeInstaller(SetupHost& host, std::uint16_t langId, SetupOptions options) {
-  return std::make_unique<Installer>(host, langId, options);
+std::unique_ptr<StepHandler> MakeInstaller(SetupHost& host, std::unique_ptr<TapiLibrary> library,
+                                           std::uint16_t langId, SetupOptions options) {
+  return std::make_unique<Installer>(host, std::move(library), langId, options);
 }
 
 }  // namespace setup

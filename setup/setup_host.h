@@ -9,6 +9,7 @@
 #include <string>
 
 #include "setup/setup_messages.h"
+#include "setup/tapi_library.h"
 
 namespace setup {
 
@@ -32,7 +33,7 @@ class SetupHost {
   // A message box owned by the main window.
   virtual BoxAnswer ShowBox(BoxForm form, const std::u16string& caption, const std::u16string& text) = 0;
 
-  // Loads "tapi32.dll" and keeps it loaded until the program exits.
+  // Loads "tapi32.dll" from the system directory and keeps it loaded until the program exits.
   virtual bool LoadTapiLibrary() = 0;
   // A 32-bit program running on 64-bit Windows.
   virtual bool IsWow64Process() = 0;
@@ -68,7 +69,8 @@ class StepHandler {
   virtual void Dispatch(Step step, std::uint32_t param) = 0;
 };
 
-// The flow with TAPI32.DLL bound by name behind it.
-std::unique_ptr<StepHandler> MakeInstaller(SetupHost& host, std::uint16_t langId, SetupOptions options);
+// The flow with TAPI32.DLL bound by name behind it, loaded through library.
+std::unique_ptr<StepHandler> MakeInstaller(SetupHost& host, std::unique_ptr<TapiLibrary> library,
+                                           std::uint16_t langId, SetupOptions options);
 
 }  // namespace setup

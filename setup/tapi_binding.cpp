@@ -1,19 +1,8 @@
 #include "setup/tapi_binding.h"
 
-#include "platform/module.h"
-
 namespace setup {
 
 namespace {
-
-class SystemTapiLibrary final : public TapiLibrary {
- public:
-  bool Load(const std::string& name) override { return module_.Load(name, nullptr); }
-  void* Symbol(const char* name) override { return module_.Symbol(name); }
-
- private:
-  platform::LoadedModule module_;
-};
 
 template <typename F>
 F* AsFunction(void* address) {
@@ -21,8 +10,6 @@ F* AsFunction(void* address) {
 }
 
 }  // namespace
-
-std::unique_ptr<TapiLibrary> MakeSystemTapiLibrary() { return std::make_unique<SystemTapiLibrary>(); }
 
 CTapiBinding::CTapiBinding(std::unique_ptr<TapiLibrary> library) : library_(std::move(library)) {}
 

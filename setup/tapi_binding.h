@@ -7,19 +7,9 @@
 #include <string>
 
 #include "setup/tapi_app.h"
+#include "setup/tapi_library.h"
 
 namespace setup {
-
-// Where the functions come from: a loaded library, or a test's stand-in.
-class TapiLibrary {
- public:
-  virtual ~TapiLibrary() = default;
-  virtual bool Load(const std::string& name) = 0;
-  virtual void* Symbol(const char* name) = 0;
-};
-
-// TAPI32.DLL through the platform's module loader.
-std::unique_ptr<TapiLibrary> MakeSystemTapiLibrary();
 
 inline constexpr char kTapiLibraryName[] = "TAPI32.DLL";
 

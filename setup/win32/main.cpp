@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/module.h"
 #include "setup/setup_host.h"
+#include "setup/tapi_library.h"
 
 namespace {
 
@@ -23,6 +23,62 @@ constexpr wchar_t kViewClass[] = L"KavrelSetupView";
 constexpr DWORD kPathChars = 260;
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+// setup runs with administrator rights from whatever folder the zip was
+// unpacked into: a DLL planted there must never be loaded in place of a
+// system one. Before anything is loaded by name, the search is the system
+// directory only. SetDefaultDllDirectories is there from Windows 8, and on
+// Windows 7 with its loader update; without it the current directory at least
+// leaves the search, and TAPI is loaded by its full path (SystemLibrary).
+void RestrictDllSearchToSystemDirectory() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  const auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (set == nullptr || !set(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
+}
+
+// A DLL from the system directory, never from the program's folder or the
+// current directory. Freed when the program exits.
+class SystemLibrary {
+ public:
+  SystemLibrary() = default;
+  ~SystemLibrary() {
+    if (handle_ != nullptr) FreeLibrary(handle_);
+  }
+  SystemLibrary(const SystemLibrary&) = delete;
+  SystemLibrary& operator=(const SystemLibrary&) = delete;
+
+  bool Load(const char* name) {
+    if (handle_ != nullptr) return true;
+    handle_ = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (handle_ == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
+      // A loader without search flags: the full path names the one file meant.
+      char directory[kPathChars] = {};
+      const UINT length = GetSystemDirectoryA(directory, kPathChars);
+      if (length > 0 && length < kPathChars) {
+        const std::string path = std::string(directory, length) + "\\" + name;
+        handle_ = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+      }
+    }
+    return handle_ != nullptr;
+  }
+  void* Symbol(const char* name) const {
+    return handle_ != nullptr ? reinterpret_cast<void*>(GetProcAddress(handle_, name)) : nullptr;
+  }
+
+ private:
+  HMODULE handle_ = nullptr;
+};
+
+// TAPI32.DLL for the flow's binding table.
+class SystemTapiLibrary final : public setup::TapiLibrary {
+ public:
+  bool Load(const std::string& name) override { return library_.Load(name.c_str()); }
+  void* Symbol(const char* name) override { return library_.Symbol(name); }
+
+ private:
+  SystemLibrary library_;
+};
 
 class Win32Host final : public setup::SetupHost {
  public:
@@ -42,7 +98,7 @@ class Win32Host final : public setup::SetupHost {
     return static_cast<setup::BoxAnswer>(answer);
   }
 
-  bool LoadTapiLibrary() override { return tapiLibrary_.IsLoaded() || tapiLibrary_.Load("tapi32.dll", nullptr); }
+  bool LoadTapiLibrary() override { return tapiLibrary_.Load("tapi32.dll"); }
 
   bool IsWow64Process() override {
     BOOL wow64 = FALSE;
@@ -110,7 +166,7 @@ class Win32Host final : public setup::SetupHost {
 
   HINSTANCE instance_;
   ::HWND window_ = nullptr;
-  platform::LoadedModule tapiLibrary_;  // the start step's presence test, held until exit
+  SystemLibrary tapiLibrary_;  // the start step's presence test, held until exit
 };
 
 // The main window's state, CMainFrame's fields.
@@ -177,13 +233,15 @@ bool RegisterClasses(HINSTANCE instance, HBRUSH blue) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+  RestrictDllSearchToSystemDirectory();
   HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
   if (!RegisterClasses(instance, blue)) return 0;
 
   Win32Host host(instance);
   setup::SetupOptions options;
   options.install32BitUiModule = sizeof(void*) == 8;
-  MainFrame frame{&host, setup::MakeInstaller(host, GetUserDefaultLangID(), options)};
+  MainFrame frame{&host,
+                  setup::MakeInstaller(host, std::make_unique<SystemTapiLibrary>(), GetUserDefaultLangID(), options)};
 
   const std::u16string title = host.LoadText(setup::kIdTitle);
   ::HWND window = CreateWindowExW(0, kFrameClass, Wide(title), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,

@@ -30,7 +30,7 @@ trap cleanup EXIT
 rm -rf "$shots"
 mkdir -p "$shots"
 export K482_SETUP_SHOTS="Z:${shots//\//\\}"
-# Our tapi32.dll beside setup.exe, not Wine's stub.
+# Our tapi32.dll, which the driver puts into the prefix's system directory, not Wine's stub.
 export WINEDLLOVERRIDES="tapi32=n"
 
 # One run per language; the others repeat what differs by language.

@@ -41,7 +41,8 @@ TEST(SetupStrings, QuestionsAndResultsReadAsShipped) {
       {139, "A Kavrel telephony driver has been found on your system.\nTo replace this driver please close all "
             "TAPI-applications\nand press \"OK\"."},
       {143, "TAPI access denied !\nInstallation will be terminated !"},
-      {146, "De installatie driver kan niet geinstalleerd worden !\nDe installatie wordt afgebroken !"},
+      // The Dutch removal failure says what the other languages say: not removed.
+      {146, "De geïnstalleerde driver kon niet worden verwijderd !\nDe installatie wordt afgebroken !"},
       {155, "A TAPI errror occured during installation !\nInstallation will be terminated !"},
       {156, "Lors de linstallation, une erreur TAPI s'est produite.\nL'installation est interrompue !"},
       {160, "Lors de la configuration du pilote, une erreur TAPI est intervenue.\nL'installation est interrompue !"},

@@ -1,7 +1,7 @@
-// setup.exe end to end under Wine: started from a copy of its package beside
-// our tapi32 stand-in, answered and driven through its windows as a user
-// would, then judged by the files in the system directories, the registry and
-// the read-me it opened. The language is the one Wine gives this process
+// setup.exe end to end under Wine: started from a copy of its package, with
+// our tapi32 stand-in in the system directory where TAPI lives, answered and
+// driven through its windows as a user would, then judged by the files in the
+// system directories, the registry and the read-me it opened. The language is the one Wine gives this process
 // (LC_ALL), which setup.exe inherits.
 #include <windows.h>
 
@@ -216,7 +216,25 @@ void Screenshot(const std::string& name, std::initializer_list<HWND> shown) {
 
 class SetupWineTest : public ::testing::Test {
  protected:
+  // TAPI's stand-in takes the place of Wine's tapi32.dll for the whole run.
+  static void SetUpTestSuite() {
+    const std::string tapi = SystemDirectory() + "\\tapi32.dll";
+    wineTapi_ = new std::optional<std::string>(FileBytes(tapi));
+    CopyFileA(WinePath(K482_TAPI_STANDIN).c_str(), tapi.c_str(), FALSE);
+  }
+  static void TearDownTestSuite() {
+    const std::string tapi = SystemDirectory() + "\\tapi32.dll";
+    if (wineTapi_->has_value()) {
+      std::ofstream(tapi, std::ios::binary | std::ios::trunc) << **wineTapi_;
+    } else {
+      DeleteFileA(tapi.c_str());
+    }
+    delete wineTapi_;
+  }
+
   void SetUp() override {
+    ASSERT_EQ(FileBytes(SystemDirectory() + "\\tapi32.dll"), FileBytes(WinePath(K482_TAPI_STANDIN)))
+        << "the stand-in is not in the system directory";
     langId_ = GetUserDefaultLangID();
     switch (langId_ & 0x3FF) {
       case LANG_GERMAN:
@@ -248,7 +266,6 @@ class SetupWineTest : public ::testing::Test {
     for (const auto& entry : fs::directory_iterator(WinePath(K482_SETUP_PACKAGE_DIR))) {
       fs::copy_file(entry.path(), package_ / entry.path().filename());
     }
-    fs::copy_file(WinePath(K482_TAPI_STANDIN), package_ / "tapi32.dll");
     log_ = (dir_.path() / "tapi.log").string();
     SetEnvironmentVariableA("K482_TAPI_STANDIN_LOG", log_.c_str());
     SetEnvironmentVariableA("K482_TAPI_STANDIN_FAIL", nullptr);
@@ -456,6 +473,7 @@ class SetupWineTest : public ::testing::Test {
     return machine;
   }
 
+  static std::optional<std::string>* wineTapi_;
   testing_support::TempDir dir_;
   fs::path package_;
   std::string log_, system_, wow64_;
@@ -466,6 +484,8 @@ class SetupWineTest : public ::testing::Test {
   PROCESS_INFORMATION process_{};
   std::set<HWND> handled_;
 };
+
+std::optional<std::string>* SetupWineTest::wineTapi_ = nullptr;
 
 TEST_F(SetupWineTest, InstallsThenReplacesOnASecondRun) {
   InstallAndAnswer(false, IDOK, "");
@@ -549,6 +569,27 @@ TEST_F(SetupWineTest, FailedAddingIsATapiErrorAndTheCopiesStay) {
   ExpectInstalledFiles();
   EXPECT_FALSE(RegistryDword(kProvidersKey, "NumProviders").has_value());
   EXPECT_TRUE(ReadMeWindows(readMe_).empty());
+}
+
+// setup runs with administrator rights from the folder the user unpacked: a
+// tapi32.dll planted there (or in the current directory) must not run.
+TEST_F(SetupWineTest, ATapi32BesideSetupIsNeverLoaded) {
+  fs::copy_file(WinePath(K482_PLANTED_TAPI), package_ / "tapi32.dll");
+  const std::string planted = (dir_.path() / "planted.log").string();
+  SetEnvironmentVariableA("K482_PLANTED_LOG", planted.c_str());
+  // The adding fails, so that both loads (the start step's and the binding's) happen and setup ends soon.
+  SetEnvironmentVariableA("K482_TAPI_STANDIN_FAIL", "lineAddProviderA=0x80000048");
+  Start(package_);
+  Press(NextBox().window, IDYES);
+  Box error = NextBox();
+  EXPECT_EQ(error.text, Text(153));
+  Press(error.window, IDOK);
+  ExpectExitCodeZero();
+  SetEnvironmentVariableA("K482_PLANTED_LOG", nullptr);
+  EXPECT_FALSE(FileBytes(planted).has_value()) << FileBytes(planted).value_or("");
+  const std::string log = StandInLog();
+  EXPECT_NE(log.find("lineGetProviderListA"), std::string::npos) << "the system's TAPI answered: " << log;
+  EXPECT_NE(log.find("lineAddProviderA k482tsp.tsp"), std::string::npos) << log;
 }
 
 TEST_F(SetupWineTest, FailedInitializeShowsTheCodeNoteThenTheConfigurationError) {
