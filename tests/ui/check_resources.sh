@@ -17,7 +17,8 @@ done
 for id in 7001 7004 7006 7007; do
   grep -Eq "^$id 240 " <<<"$resources" || fail "no port list for template $id"
 done
-for id in 1 2 3 4 5 57344 61715 61716; do
+# Enter a number (five languages), could not save (four), the caption, range and length (four each).
+for id in 1 2 3 4 5 6 7 8 9 57344 61715 61716 61717 61718 61719 61720 61721 61722; do
   grep -Eq "^  $id, " <<<"$resources" || fail "no message string $id"
 done
 echo "resources of $(basename "$module") checked"
