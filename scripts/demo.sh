@@ -26,7 +26,4 @@ tr -d '\r' <"$logs/demo.kavrtsp.log" |
   sed -n '1,24p'
 echo "   ... $(wc -l <"$logs/demo.kavrtsp.log") lines in all"
 echo
-echo "== by hand: phonesim in one terminal, tsphost in another (see tools/tsphost/README.md)"
-echo "   mkdir -p /tmp/k482-dos && build/linux/tools/phonesim/phonesim --link /tmp/k482-dos/com1"
-echo "   K482_DOSDEVICES=/tmp/k482-dos build/linux/tools/tsphost/tsphost --set PortNr=0 --set NumLines=1 --set Trace=1 \\"
-echo "       build/linux/provider/k482tsp.so"
+echo "== by hand: phonesim in one terminal, tsphost in another, as README.md (A call by hand) shows"

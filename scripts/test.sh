@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The whole test suite from a fresh clone: installs what a fresh Debian 12
 # machine lacks, builds every preset and runs every suite (native, under the
-# sanitizers, and the Windows x64 build under wine64; the x86 build is
-# link-checked), then every fuzz target for a minute and the benchmarks once
-# briefly. Ends with each run's summary.
+# sanitizers, the 32-bit core under qemu-i386, and the Windows x64 build under
+# wine64; the x86 build's tables are checked), then every fuzz target for a
+# minute, the benchmarks once briefly and the README's by-hand walkthrough.
+# Ends with each step's summary and time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ googletest
           g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64 wine wine64 python3 openssl
-          xvfb xauth x11-apps imagemagick clang libclang-rt-14-dev libbenchmark-dev)
+          xvfb xauth x11-apps imagemagick clang libclang-rt-14-dev libbenchmark-dev g++-multilib qemu-user)
 bash scripts/install-packages.sh "${packages[@]}"
 
 # A throwaway Wine prefix for this run only.
@@ -21,17 +22,28 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# windows-x86 first: the x64 package carries its 32-bit UI module.
-presets=(linux linux-asan linux-tsan windows-x86 windows-x64)
+# linux first: linux-x86 and the Windows builds run their phone suites beside
+# its phonesim. windows-x86 before windows-x64: the x64 package carries its
+# 32-bit UI module.
+presets=(linux linux-asan linux-tsan linux-x86 windows-x86 windows-x64)
 jobs=$(nproc)
+summary=()
+status=0
+# Each step's time, for the summary.
+step_start=$SECONDS
+took=
+timed() {
+  took="$(( (SECONDS - step_start) / 60 )) min $(( (SECONDS - step_start) % 60 )) s"
+  step_start=$SECONDS
+}
+
 for preset in "${presets[@]}"; do
   echo "== build $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -- -j"$jobs"
+  timed; summary+=("build $preset: $took")
 done
 
-summary=()
-status=0
 for preset in "${presets[@]}"; do
   echo "== test $preset"
   log=$scratch/ctest-$preset.log
@@ -44,7 +56,7 @@ for preset in "${presets[@]}"; do
     result=FAILED
     status=1
   fi
-  summary+=("$preset: $(grep -E 'tests passed|No tests were found' "$log" | tail -1) [$result]")
+  timed; summary+=("$preset: $(grep -E 'tests passed|No tests were found' "$log" | tail -1) [$result] $took")
 done
 
 # Every fuzz target for about a minute from its seed corpus.
@@ -54,7 +66,7 @@ else
   result=FAILED
   status=1
 fi
-summary+=("fuzz: $(grep -cE ' clean$' "$scratch/fuzz.log" || true) of 4 targets clean [$result]")
+timed; summary+=("fuzz: $(grep -cE ' clean$' "$scratch/fuzz.log" || true) of 4 targets clean [$result] $took")
 
 # The benchmarks once, briefly, in the Linux build: a smoke test, never a verdict on time.
 if bash bench/run --smoke --build-dir build/linux 2>&1 | tee "$scratch/bench.log"; then
@@ -63,9 +75,19 @@ else
   result=FAILED
   status=1
 fi
-summary+=("bench smoke: $(grep -c '^| ' "$scratch/bench.log" || true) table rows [$result]")
+timed; summary+=("bench smoke: $(grep -c '^| ' "$scratch/bench.log" || true) table rows [$result] $took")
+
+# The README's by-hand walkthrough, its commands as written.
+if bash scripts/walkthrough.sh 2>&1 | tee "$scratch/walkthrough.log"; then
+  result=passed
+else
+  result=FAILED
+  status=1
+fi
+timed; summary+=("walkthrough: $(grep -E '^walkthrough:' "$scratch/walkthrough.log" | tail -1) [$result] $took")
 
 echo
 echo "== summary"
 printf '  %s\n' "${summary[@]}"
+echo "  total: $((SECONDS / 60)) min $((SECONDS % 60)) s"
 exit $status
