@@ -143,8 +143,9 @@ bool CConfigPage1::OnApply(PageView& view) {
   }
   m_nPortIndex = selection;
   CTspConfig config(kTspConfigKey);
-  const int stored = config.SetPortNr(static_cast<std::uint32_t>(m_nPortIndex)) + config.SetMSN(0, m_strMSN.c_str()) +
-                     config.SetTrace(m_bTrace ? 1 : 0);
+  int stored = config.SetPortNr(static_cast<std::uint32_t>(m_nPortIndex));
+  stored += config.SetMSN(0, m_strMSN.c_str());
+  stored += config.SetTrace(m_bTrace ? 1 : 0);
   // Whatever landed is news for the provider; nothing landed, no news.
   if (stored != 0) m_dwApplied = 1;
   if (stored != 3) return RefuseUnsaved(view);
@@ -225,9 +226,9 @@ void CConfigPage2::OnNotify(PageView& view, int controlId, ControlEvent event) {
 
 bool CConfigPage2::OnApply(PageView& view) {
   CTspConfig config(kTspConfigKey);
-  const int stored = config.SetChargeFormat(static_cast<std::uint32_t>(m_nChargeFormat)) +
-                     config.SetCurrency(m_strCurrency.c_str()) +
-                     config.SetChargePerUnit(FormatChargeForStore(m_dChargePerUnit).c_str());
+  int stored = config.SetChargeFormat(static_cast<std::uint32_t>(m_nChargeFormat));
+  stored += config.SetCurrency(m_strCurrency.c_str());
+  stored += config.SetChargePerUnit(FormatChargeForStore(m_dChargePerUnit).c_str());
   if (stored != 3) return RefuseUnsaved(view);
   SetModified(view, false);
   return true;
