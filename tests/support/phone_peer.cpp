@@ -64,13 +64,15 @@ class RemotePeer : public PhonePeer {
       out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
       if (!out) ADD_FAILURE() << "cannot write " << draft.string();
     }
-    // The peer only looks at complete orders.
+    // The peer only looks at complete orders. It leaves the order where it is
+    // and answers with a file of its own: Wine reads the new name back after
+    // renaming, and reports a rename whose file already went as failed.
     const fs::path order = orders / (std::string(number) + "." + kind);
     std::error_code error;
     fs::rename(draft, order, error);
     if (error) ADD_FAILURE() << "cannot place order " << number << ": " << error.message();
-    // The peer removes an order once it is carried out.
-    if (!error && !WaitFor([&] { return !fs::exists(order); }, 10s)) {
+    const fs::path done = orders / (std::string(number) + ".done");
+    if (!error && !WaitFor([&] { return fs::exists(done); }, 10s)) {
       ADD_FAILURE() << "the serial peer did not carry out " << order.string();
     }
     return number;

@@ -4,8 +4,11 @@
 A Windows program cannot make a pseudo-terminal, so this holds the master side
 of one and maps its slave as a COM port (DOSDEVICES/comN, the first free N from
 40). It writes the port's name to DIR/port once the line is up, then carries out
-orders, files named DIR/orders/NNNNNNNN.KIND, in name order, removing each once
-it is done (the test waits for that):
+orders, files named DIR/orders/NNNNNNNN.KIND, in name order, each once, and
+answers each with DIR/orders/NNNNNNNN.done when it is done (the test waits for
+that). Orders stay where they are: Wine looks a renamed file up under its new
+name after the rename, and a file gone by then makes the rename fail on the
+Windows side although it happened.
 
   session  starts DIR/received-NNNNNNNN.bin, where what the line brings in goes
            from now on; a hung-up line is brought back first, under the same
@@ -31,6 +34,8 @@ import termios
 import time
 
 POLL_SECONDS = 0.002
+# What the orders ask for; drafts, answers and anything else are not orders.
+KINDS = ("session", "send", "stall", "resume", "hangup")
 
 
 class Line:
@@ -126,6 +131,7 @@ def main():
 
         received = None
         stalled = False
+        done = set()
         while time.monotonic() < end and os.getppid() == parent:
             if line.up() and not stalled:
                 data = line.read(POLL_SECONDS)
@@ -137,7 +143,7 @@ def main():
 
             for name in sorted(os.listdir(orders)):
                 number, _, kind = name.partition(".")
-                if kind == "draft":
+                if kind not in KINDS or name in done:
                     continue
                 path = os.path.join(orders, name)
                 with open(path, "rb") as order:
@@ -163,10 +169,11 @@ def main():
                     stalled = False
                 elif kind == "hangup":
                     line.close()
-                else:
-                    print("wine_peer: unknown order " + name, file=sys.stderr)
-                # Gone means done: the test waits for that.
-                os.unlink(path)
+                done.add(name)
+                answer = os.path.join(orders, number + ".done")
+                with open(answer + ".new", "w"):
+                    pass
+                os.replace(answer + ".new", answer)
     finally:
         line.remove()
 
