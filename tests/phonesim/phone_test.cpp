@@ -119,6 +119,14 @@ TEST_F(PhoneTest, CommandsOnSeveralCallsLeaveTheSlotsAsAPhoneWould) {
   } kCases[] = {
       {"a call rings as waiting beside a call in progress", {"ATD1", "answer", "ring"}, {kConnected, kWaiting, kFree}},
       {"answering a waiting call holds the active one", {"ATD1", "answer", "ring", "ATA"}, {kHeld, kConnected, kFree}},
+      {"hold gives dial tone on a free slot in the same report", {"ATD1", "answer", "ATR"}, {kHeld, kSetup, kFree}},
+      {"with no slot free hold only holds", {"ATD1", "answer", "ring", "ring", "ATR"}, {kHeld, kWaiting, kWaiting}},
+      {"retrieve ends the dial tone the hold gave", {"ATD1", "answer", "ATR", "ATR"}, {kConnected, kFree, kFree}},
+      {"digits after a hold go to the call it set up", {"ATD1", "answer", "ATR", "ATD2"}, {kHeld, kSetup, kFree}},
+      {"on-hook between a held and a connected call leaves both",
+       {"ATD1", "answer", "ATR", "ATD2", "answer", "ATH"},
+       {kFree, kFree, kFree}},
+      {"on-hook ends a held call and its dial tone", {"ATD1", "answer", "ATR", "ATH"}, {kFree, kFree, kFree}},
       {"retrieve ends the consultation call still dialling",
        {"ATD1", "answer", "ATR", "ATD2", "ATR"},
        {kConnected, kFree, kFree}},
@@ -224,6 +232,59 @@ TEST_F(PhoneTest, EveryCallEndsWithOneNoticeNamingSlotAndCause) {
     }
     EXPECT_EQ(notices, Packets{c.notice});
   }
+}
+
+TEST_F(PhoneTest, HangingUpBetweenAHeldAndAConnectedCallJoinsTheTwoParties) {
+  for (const char* step : {"ATD0301", "answer", "ATR", "ATD0402", "answer"}) Step(step);
+  TakePackets();
+  Command("ATH");
+  EXPECT_EQ(TakePackets(), (Packets{Report(kFree, kFree, kFree), "L110", "L210"})) << "normal clearing, both";
+  ASSERT_EQ(phone_.endedCalls().size(), 2u);
+  EXPECT_EQ(phone_.endedCalls()[0].transferredTo, "0402");
+  EXPECT_EQ(phone_.endedCalls()[1].transferredTo, "0301");
+}
+
+TEST_F(PhoneTest, LinesWhoseBytesCameFasterThanThePacingAreFound) {
+  // Bytes 20 ms apart, the reader close behind: at some point within 5 ms of each.
+  const auto paced = [this](std::initializer_list<int> arrivals, int lateness) {
+    std::vector<ByteTime> times;
+    for (const int ms : arrivals) {
+      times.push_back({start_ + std::chrono::milliseconds(ms + lateness), start_ + std::chrono::milliseconds(ms - 5)});
+    }
+    return times;
+  };
+  const struct {
+    const char* name;
+    std::vector<ByteTime> times;
+    bool unpaced;
+  } kCases[] = {
+      {"20 ms after each byte", paced({0, 20, 40, 60}, 1), false},
+      {"a reader 30 ms late takes two bytes at once",
+       {{start_ + 1ms, start_ - 5ms}, {start_ + 45ms, start_ + 1ms}, {start_ + 45ms, start_ + 1ms},
+        {start_ + 61ms, start_ + 45ms}},
+       false},
+      {"all at once", {{start_ + 2ms, start_}, {start_ + 2ms, start_}, {start_ + 2ms, start_}, {start_ + 2ms, start_}},
+       true},
+      {"one pause left out", paced({0, 20, 21, 41, 61}, 1), true},
+      {"the first byte held up 8 ms on its way in: single gaps are not judged alone",
+       {{start_ + 9ms, start_ + 3ms}, {start_ + 21ms, start_ + 15ms}, {start_ + 41ms, start_ + 35ms},
+        {start_ + 61ms, start_ + 55ms}},
+       false},
+      {"no knowledge of when the line was empty",
+       {{start_ + 2ms}, {start_ + 2ms}, {start_ + 2ms}, {start_ + 2ms}},
+       false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(JudgePacing(c.times).unpaced, c.unpaced);
+  }
+  // Through the phone: a line's bytes and its CR are judged, a verdict kept per line.
+  const std::string line = "ATA\r";
+  phone_.Receive(reinterpret_cast<const std::uint8_t*>(line.data()), line.size(), now_ + 3ms, now_);
+  ASSERT_EQ(phone_.commandLines().size(), 1u);
+  EXPECT_TRUE(phone_.commandLines()[0].pacing.unpaced);
+  EXPECT_EQ(phone_.commandLines()[0].pacing.first, 0u);
+  EXPECT_EQ(phone_.commandLines()[0].pacing.last, 3u);
 }
 
 TEST_F(PhoneTest, HalfALineDiesWithThePortThatSentIt) {

@@ -161,12 +161,16 @@ TEST_F(LineTest, ChargeReportsAreFramedWithLengthMarkerAndTrailer) {
   }
 }
 
-TEST_F(LineTest, HoldAndRetrieveAreOneToggleCommand) {
+TEST_F(LineTest, HoldGivesDialToneAndTheSameCommandRetrieves) {
   ASSERT_NO_FATAL_FAILURE(ConnectOutgoing());
-  for (const unsigned char expected : {phonesim::kHeld, phonesim::kConnected, phonesim::kHeld, phonesim::kConnected}) {
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
     provider_.Send("ATR");
     EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATR"), Line("OK")}));
-    EXPECT_EQ(provider_.NextPacket(), Report(expected, kFree, kFree));
+    EXPECT_EQ(Packets(1), std::vector<std::string>{Report(phonesim::kHeld, phonesim::kSetup, kFree)});
+    provider_.Send("ATR");
+    EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATR"), Line("OK")}));
+    EXPECT_EQ(Packets(2), (std::vector<std::string>{Report(phonesim::kConnected, kFree, kFree), "L210"}));
   }
 }
 
@@ -302,6 +306,19 @@ TEST_F(LineTest, ByteLogTimesShowTheWritersPauses) {
   EXPECT_GE(median(afterByte), 12ms);
   EXPECT_GE(median(afterLineEnd), 35ms);
   EXPECT_GE(median(afterLineEnd) - median(afterByte), 15ms);
+}
+
+TEST_F(LineTest, OnlyALineWrittenFasterThanThePacingIsCalledUnpaced) {
+  provider_.Send("ATD0301234");
+  // Long enough that only a reader a whole second late could miss it.
+  const std::string fast = "ATD" + std::string(60, '5');
+  provider_.SendAtOnce(fast + "\r");
+  provider_.Send("ATH");
+  ASSERT_TRUE(simulator_->WaitForCommand("ATH", 5s));
+  const std::vector<phonesim::CommandLine> unpaced = simulator_->UnpacedLines();
+  ASSERT_EQ(unpaced.size(), 1u);
+  EXPECT_EQ(unpaced[0].text, fast);
+  EXPECT_LT(unpaced[0].pacing.span, phonesim::kMinPacing * static_cast<int>(unpaced[0].pacing.last - unpaced[0].pacing.first));
 }
 
 TEST_F(LineTest, ProviderClosingAndReopeningThePortIsSurvived) {

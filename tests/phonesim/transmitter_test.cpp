@@ -22,6 +22,24 @@ TEST(TransmitterTest, FrameCarriesLengthMarkerPayloadAndTrailer) {
   EXPECT_EQ(Frame(std::string(300, '9')).substr(1, 1), "\xFF") << "cut to what a length byte can say";
 }
 
+TEST(TransmitterTest, CausesGoOutAsOneDigitPerHalfByteAndReadBackAsThemselves) {
+  const struct {
+    int cause;
+    const char* payload;
+  } kSamples[] = {{0, "S00"}, {17, "S11"}, {27, "S1;"}, {42, "S2:"}, {63, "S3?"}, {127, "S7?"}};
+  for (const auto& sample : kSamples) EXPECT_EQ(CausePayload(sample.cause), sample.payload);
+  EXPECT_EQ(NoticePayload(2, 27), "L21;") << "the notice carries its cause the same way";
+  for (int cause = 0; cause <= 127; ++cause) {
+    const std::string payload = CausePayload(cause);
+    ASSERT_EQ(payload.size(), 3u);
+    for (const char digit : payload.substr(1)) {
+      EXPECT_TRUE(digit >= '0' && digit <= '?') << "readable in a trace: " << cause;
+    }
+    // What a reader keeping the low four bits of each byte, high first, makes of it.
+    EXPECT_EQ((payload[1] & 0x0F) * 16 + (payload[2] & 0x0F), cause);
+  }
+}
+
 TEST(TransmitterTest, SplitCutsMessagesIntoPacedPiecesThatJoinUpAgain) {
   const std::string frame = Frame("A0301234:10");
   for (const std::size_t size : {1u, 2u, 5u, 100u}) {

@@ -373,6 +373,23 @@ std::string Console::Execute(const std::string& line) {
     }
     return Wait(words[1], ms);
   }
+  if (command == "expect") {
+    long ms = kDefaultWaitMs;
+    const std::string expectUsage = usage + "expect <slot> dtmf|number <digits> [ms]";
+    if (count < 4 || count > 5 || !IsSlot(words[1]) || (words[2] != "dtmf" && words[2] != "number") ||
+        (count == 5 && (!ToLong(words[4], &ms) || ms < 0))) {
+      return expectUsage;
+    }
+    const int slot = std::stoi(words[1]);
+    const bool dtmf = words[2] == "dtmf";
+    const auto digitsOf = [dtmf](const Call& call) { return dtmf ? call.dtmf : call.number; };
+    Call last;
+    const bool met = simulator_.WaitForCall(
+        slot, [&](const Call& call) { return digitsOf(call) == words[3]; }, milliseconds(ms), &last);
+    const std::string now = digitsOf(last).empty() ? "none" : digitsOf(last);
+    return (met ? "" : "refused: ") + ("slot " + words[1] + " has " + words[2] + " " + now) +
+           (met ? "" : ", not " + words[3]);
+  }
   if (command == "sleep") {
     milliseconds pause{0};
     if (count != 2 || !ToMs(words[1], &pause)) return usage + "sleep <ms>";
@@ -487,6 +504,9 @@ Looking and scripting
   state                          the line, the slots, the far end, timings and faults
   commands [n]                   the last n command lines received (default 10)
   wait <regex> [ms]              wait for a command line matching the whole expression (default 10000 ms)
+  expect <slot> dtmf|number <digits> [ms]
+                                 wait until the call in the slot has received exactly these DTMF digits (or
+                                 dialled this number); refused when it has not within ms (default 10000)
   sleep <ms>                     pause the command input
   help | quit)";
 }

@@ -28,6 +28,8 @@ constexpr char kUsage[] = R"(usage: phonesim [options]
   --no-input        read no commands; run until SIGTERM or SIGINT
   -e, --exec CMD    carry out CMD first (repeatable): -e "farend busy"
   --quiet           show replies only, no monitor lines
+  --require-pacing  exit with status 3 if a command line came faster than the
+                    provider's pacing (20 ms after each byte) allows
   -h, --help        this text; "help" on the command input lists the commands
 The first line written is the device the provider opens.)";
 
@@ -43,6 +45,7 @@ struct Arguments {
   std::string commands;
   bool noInput = false;
   bool quiet = false;
+  bool requirePacing = false;
   std::vector<std::string> exec;
 };
 
@@ -68,6 +71,8 @@ int Parse(int argc, char** argv, Arguments* arguments) {
       arguments->noInput = true;
     } else if (argument == "--quiet") {
       arguments->quiet = true;
+    } else if (argument == "--require-pacing") {
+      arguments->requirePacing = true;
     } else if (argument == "-h" || argument == "--help") {
       std::cout << kUsage << '\n';
       return -1;
@@ -107,6 +112,17 @@ void ReadCommands(const std::string& path, phonesim::Console& console) {
     }
     if (Feed(in, console)) return;
   } while (fifo);
+}
+
+// The exit status: 3 when pacing was required and a command line broke it.
+int PacingStatus(const Arguments& arguments, const phonesim::Simulator& simulator) {
+  if (!arguments.requirePacing) return 0;
+  const std::vector<phonesim::CommandLine> unpaced = simulator.UnpacedLines();
+  if (unpaced.empty()) return 0;
+  std::string lines;
+  for (const phonesim::CommandLine& line : unpaced) lines += " " + phonesim::Printable(line.text);
+  std::cerr << "phonesim: " << unpaced.size() << " command line(s) came faster than 15 ms a byte:" << lines << '\n';
+  return 3;
 }
 
 }  // namespace
@@ -181,14 +197,16 @@ int main(int argc, char** argv) {
   }
 
   simulator.Stop();
+  const int exitStatus = PacingStatus(arguments, simulator);
   if (input.joinable() && ending == Ending::kSignal) {
     // The input thread may sit in a read that nothing can end; the line and the
     // link are already released, so leave without waiting for it.
     std::cout.flush();
-    std::_Exit(0);
+    std::cerr.flush();
+    std::_Exit(exitStatus);
   }
   if (input.joinable()) input.join();
   if (!signalWaiterDone) platform::RaiseTermination();
   signalWaiter.join();
-  return 0;
+  return exitStatus;
 }

@@ -60,15 +60,33 @@ constexpr std::initializer_list<std::uint8_t> kGone = {kDisconnected, 2, 13};
 
 }  // namespace
 
-void Phone::Receive(const std::uint8_t* data, std::size_t size, TimePoint now) {
+PacingVerdict JudgePacing(const std::vector<ByteTime>& times) {
+  PacingVerdict verdict;
+  for (std::size_t first = 0; first < times.size(); ++first) {
+    if (times[first].notBefore == TimePoint::min()) continue;
+    for (std::size_t last = first + kPacingRun; last < times.size(); ++last) {
+      const auto gaps = static_cast<std::int64_t>(last - first);
+      const auto span = std::chrono::duration_cast<std::chrono::microseconds>(times[last].at - times[first].notBefore);
+      if (span >= kMinPacing * gaps) continue;
+      // Of several runs, the one with the shortest gaps on average says most.
+      if (verdict.unpaced && span * static_cast<std::int64_t>(verdict.last - verdict.first) >= verdict.span * gaps) {
+        continue;
+      }
+      verdict = {true, first, last, span};
+    }
+  }
+  return verdict;
+}
+
+void Phone::Receive(const std::uint8_t* data, std::size_t size, TimePoint now, TimePoint notBefore) {
   if (!plugged_) return;
   Advance(now);
   for (std::size_t i = 0; i < size; ++i) {
     const char c = static_cast<char>(data[i]);
+    if (c == '\n' && line_.empty() && !overflow_) continue;
+    lineTimes_.push_back({now, notBefore});
     if (c == '\r') {
       FinishLine(now);
-    } else if (c == '\n' && line_.empty() && !overflow_) {
-      continue;
     } else if (line_.size() < kMaxCommandLine) {
       line_ += c;
     } else {
@@ -80,21 +98,29 @@ void Phone::Receive(const std::uint8_t* data, std::size_t size, TimePoint now) {
 
 void Phone::DropPartialLine() {
   line_.clear();
+  lineTimes_.clear();
   overflow_ = false;
 }
 
 void Phone::FinishLine(TimePoint now) {
   std::string text;
   text.swap(line_);
+  std::vector<ByteTime> times;
+  times.swap(lineTimes_);
   const bool overflow = overflow_;
   overflow_ = false;
   if (text.empty() && !overflow) return;
-  commands_.push_back({text, now, !silent_, commands_.size()});
-  if (silent_) {
-    Note("<- " + Printable(text) + "  (silent: not answered)");
-    return;
+  const PacingVerdict pacing = JudgePacing(times);
+  commands_.push_back({text, now, !silent_, commands_.size(), pacing});
+  std::string remarks;
+  if (silent_) remarks += "  (silent: not answered)";
+  if (pacing.unpaced) {
+    remarks += "  (unpaced: bytes " + std::to_string(pacing.first + 1) + " to " + std::to_string(pacing.last + 1) +
+               " within " + std::to_string(pacing.span.count() / 1000) + "." +
+               std::to_string(pacing.span.count() % 1000 / 100) + " ms)";
   }
-  Note("<- " + Printable(text));
+  Note("<- " + Printable(text) + remarks);
+  if (silent_) return;
   std::string echo = text;
   if (longEcho_ && echo.size() < kLongEchoLength) echo.append(kLongEchoLength - echo.size(), '.');
   Emit(Message::Text(echo + "\r"));
@@ -155,15 +181,10 @@ std::string Phone::Dial(const std::string& digits, TimePoint now) {
   const int free = FreeSlot();
   if (free < 0) return "all three slots in use: dialling ignored";
   const auto i = static_cast<std::size_t>(free);
-  Slot& slot = slots_[i];
-  slot = Slot{};
-  slot.call.state = kSetup;
-  slot.call.outgoing = true;
-  slot.call.number = digits;
-  slot.plan = farEnd_;
+  OpenOutgoing(i, digits);
   if (!digits.empty()) {
-    slot.step = Step::kToDialing;
-    slot.stepAt = now + timings_.setup;
+    slots_[i].step = Step::kToDialing;
+    slots_[i].stepAt = now + timings_.setup;
   }
   Report();
   return SlotName(i) + ": outgoing call " + (digits.empty() ? "waiting for digits" : "to " + digits);
@@ -212,19 +233,40 @@ std::string Phone::OnHook() {
   // A call still ringing survives the handset going down.
   const auto ending = All({kDisconnected, 2, 13, kSetup, kDialing, kConnected, kHeld});
   if (ending.empty()) return "on-hook: no call to end";
+  const auto held = All({kHeld});
+  const auto active = All({kConnected});
+  // Hanging up between a held and a connected call joins the two parties, as
+  // ISDN phones hand a call over: the phone leaves both with normal clearing.
+  const bool joined = held.size() == 1 && active.size() == 1;
+  if (joined) {
+    Call& first = slots_[held[0]].call;
+    Call& second = slots_[active[0]].call;
+    first.transferredTo = second.number;
+    second.transferredTo = first.number;
+  }
   for (const std::size_t j : ending) Free(j, cause::kNormalClearing);
   Report();
-  return "on-hook: ended every call but the offered ones";
+  return joined ? "on-hook: " + SlotName(held[0]) + " and " + SlotName(active[0]) + " joined, both left"
+                : "on-hook: ended every call but the offered ones";
 }
 
 std::string Phone::HoldOrRetrieve() {
   const auto active = All({kConnected});
   const auto held = All({kHeld});
-  if (!active.empty()) {
+  if (!active.empty() && !held.empty()) {
     for (const std::size_t j : active) slots_[j].call.state = kHeld;
     for (const std::size_t j : held) slots_[j].call.state = kConnected;
     Report();
-    return held.empty() ? "hold" : "swapped the held and the active call";
+    return "swapped the held and the active call";
+  }
+  if (!active.empty()) {
+    for (const std::size_t j : active) slots_[j].call.state = kHeld;
+    // Putting a call aside gives dial tone for the next one, in the same report.
+    const int free = FreeSlot();
+    if (free >= 0) OpenOutgoing(static_cast<std::size_t>(free), {});
+    Report();
+    return free < 0 ? "hold; no slot free for a new call"
+                    : "hold; " + SlotName(static_cast<std::size_t>(free)) + " set up for a new call";
   }
   if (held.empty()) return "no call to hold or retrieve";
   // Going back to the held call ends what stood in its way.
@@ -291,6 +333,15 @@ std::optional<TimePoint> Phone::NextDue() const {
     if (slot.tariffAt && (!next || *slot.tariffAt < *next)) next = slot.tariffAt;
   }
   return next;
+}
+
+void Phone::OpenOutgoing(std::size_t i, const std::string& digits) {
+  Slot& slot = slots_[i];
+  slot = Slot{};
+  slot.call.state = kSetup;
+  slot.call.outgoing = true;
+  slot.call.number = digits;
+  slot.plan = farEnd_;
 }
 
 void Phone::RunStep(std::size_t i, TimePoint at) {

@@ -57,22 +57,50 @@ struct Call {
   std::string number;  // dialled, or the caller's
   std::string called;  // the MSN an incoming call is for
   std::string dtmf;    // digits sent while connected
-  std::string transferredTo;
+  std::string transferredTo;  // by ATV, or the other party when hanging up joined two calls
   unsigned units = 0;  // charging units reported by the tariff
   int cause = 0;       // the cause it was cleared with; 0 while it lasts
 };
+
+// When one byte came off the line: it was there by at, and had not been there at
+// notBefore (the last moment the reader saw the line empty). Unknown when
+// notBefore is TimePoint::min().
+struct ByteTime {
+  TimePoint at;
+  TimePoint notBefore = TimePoint::min();
+};
+
+// The provider waits 20 ms after each byte of a command line; gaps proven shorter
+// than this on average over a run of at least kPacingRun gaps break the pacing.
+inline constexpr std::chrono::microseconds kMinPacing{15000};
+inline constexpr std::size_t kPacingRun = 2;
+
+struct PacingVerdict {
+  bool unpaced = false;
+  // The run that proves it: bytes first to last (0-based) arrived within span.
+  std::size_t first = 0;
+  std::size_t last = 0;
+  std::chrono::microseconds span{0};
+};
+
+// Whether the times of a line's bytes prove that some of them came too close:
+// bytes first..last took at most at[last] - notBefore[first] for their gaps.
+PacingVerdict JudgePacing(const std::vector<ByteTime>& times);
 
 struct CommandLine {
   std::string text;  // without its CR
   TimePoint at;
   bool actedOn = true;    // false when the phone was silent
   std::size_t index = 0;  // position among all lines received
+  PacingVerdict pacing;   // over its bytes and its CR
 };
 
 class Phone {
  public:
-  // Bytes from the provider. A command line ends at CR; LF before a line is skipped.
-  void Receive(const std::uint8_t* data, std::size_t size, TimePoint now);
+  // Bytes from the provider, there by now and not yet at notBefore (see ByteTime).
+  // A command line ends at CR; LF before a line is skipped.
+  void Receive(const std::uint8_t* data, std::size_t size, TimePoint now,
+               TimePoint notBefore = TimePoint::min());
   // The provider closed the port: a half-received line goes with it.
   void DropPartialLine();
 
@@ -140,6 +168,8 @@ class Phone {
   std::string Conference();
   std::string Transfer(const std::string& digits, TimePoint now);
 
+  // A new outgoing call in set-up (SETUP) in slot i, with the digits so far.
+  void OpenOutgoing(std::size_t i, const std::string& digits);
   void RunStep(std::size_t i, TimePoint at);
   void Connect(std::size_t i, const std::string& connectedNumber, TimePoint at);
   void ClearFromNetwork(std::size_t i, int cause, milliseconds release, TimePoint at);
@@ -157,6 +187,7 @@ class Phone {
   std::vector<Call> ended_;
   std::vector<CommandLine> commands_;
   std::string line_;
+  std::vector<ByteTime> lineTimes_;
   bool overflow_ = false;
   std::vector<std::string> pendingNotices_;  // "L" packets that follow the next report
   std::vector<Message> output_;

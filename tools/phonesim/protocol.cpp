@@ -1,7 +1,6 @@
 #include "tools/phonesim/protocol.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace phonesim {
 namespace {
@@ -14,13 +13,19 @@ std::string Hex2(unsigned value) {
   return text;
 }
 
+// The phone carries a value in the low four bits of each byte, high digit
+// first, as 0x30 + the digit: "0" to "9", then ":" to "?".
+std::string NibbleDigits(unsigned value) {
+  return {static_cast<char>(0x30 + ((value >> 4) & 0x0Fu)), static_cast<char>(0x30 + (value & 0x0Fu))};
+}
+
 }  // namespace
 
 std::string ReportPayload(const Slots& slots) {
   return std::string{'C', static_cast<char>(slots[0]), static_cast<char>(slots[1]), static_cast<char>(slots[2])};
 }
 
-std::string CausePayload(int cause) { return "S" + Hex2(static_cast<unsigned>(cause)); }
+std::string CausePayload(int cause) { return "S" + NibbleDigits(static_cast<unsigned>(cause)); }
 
 std::string IncomingPayload(const std::string& calling, const std::string& called) {
   return "A" + calling + ":" + called;
@@ -31,7 +36,7 @@ std::string ConnectedPayload(const std::string& number) { return "V" + number; }
 std::string ChargePayload(const std::string& text) { return "G" + text; }
 
 std::string NoticePayload(int slot, int cause) {
-  return "L" + std::string(1, static_cast<char>('0' + slot)) + Hex2(static_cast<unsigned>(cause));
+  return "L" + std::string(1, static_cast<char>('0' + slot)) + NibbleDigits(static_cast<unsigned>(cause));
 }
 
 std::string Frame(const std::string& payload, std::uint8_t marker, int lengthDelta) {
@@ -47,6 +52,10 @@ std::string Frame(const std::string& payload, std::uint8_t marker, int lengthDel
   frame += static_cast<char>(sum & 0xFF);
   frame += static_cast<char>(kEtx);
   return frame;
+}
+
+int DecodeCause(char high, char low) {
+  return static_cast<int>((static_cast<unsigned>(high) & 0x0Fu) * 16 + (static_cast<unsigned>(low) & 0x0Fu));
 }
 
 std::string StateName(std::uint8_t state) {
@@ -156,7 +165,7 @@ std::string Describe(const Message& message) {
     return text;
   }
   if (bytes.size() == 3 && bytes[0] == 'S') {
-    const int value = static_cast<int>(std::strtol(bytes.substr(1).c_str(), nullptr, 16));
+    const int value = DecodeCause(bytes[1], bytes[2]);
     return bytes + " cause " + std::to_string(value) + " " + CauseName(value);
   }
   return Printable(bytes);

@@ -52,12 +52,15 @@ struct Message {
 };
 
 std::string ReportPayload(const Slots& slots);
-// "S" and the cause as two upper-case hex digits: 17 gives "S11".
+// "S" and the cause as two digits, each 0x30 + one hex digit of it, high first:
+// 17 gives "S11", 27 gives "S1;".
 std::string CausePayload(int cause);
+// A cause from those two digits: each byte gives its low four bits.
+int DecodeCause(char high, char low);
 std::string IncomingPayload(const std::string& calling, const std::string& called);
 std::string ConnectedPayload(const std::string& number);
 std::string ChargePayload(const std::string& text);
-// "L", the slot digit and the cause as two hex digits: always four bytes.
+// "L", the slot digit and the cause as in "S": always four bytes.
 std::string NoticePayload(int slot, int cause);
 
 // STX, length, marker, payload, then a trailer of the payload's 8-bit sum and

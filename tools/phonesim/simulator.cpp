@@ -10,8 +10,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long the reader waits for bytes before it looks at the stop flag again.
-constexpr int kReadWaitMs = 50;
+// How long the reader waits for bytes before it looks at the stop flag again, and
+// how stale its knowledge of an empty line may get.
+constexpr int kReadWaitMs = 10;
 // A provider that reads nothing for this long loses the piece being sent.
 constexpr int kWriteWaitMs = 200;
 // After a line error the reader waits this long before it tries again.
@@ -94,42 +95,60 @@ std::string Simulator::LinkPath() const {
 
 void Simulator::ReadLoop() {
   std::uint8_t buffer[256];
+  // The last moment the line was known to be empty: whatever comes next was not
+  // there yet. Short waits keep it close behind the bytes, which is what makes
+  // the pacing of a command line measurable (README.md, "Pacing").
+  TimePoint emptyAt = Clock::now();
   for (;;) {
     {
       std::lock_guard lock(mutex_);
       if (stop_) return;
     }
     std::size_t count = 0;
+    const TimePoint begun = Clock::now();
     const platform::PtyRead result = line_.Read(buffer, sizeof buffer, kReadWaitMs, &count);
     const TimePoint now = Clock::now();
+    const TimePoint notBefore = emptyAt;
+    switch (result) {
+      case platform::PtyRead::kData:
+        // A read that left room took everything there was when it began.
+        if (count < sizeof buffer) emptyAt = begun;
+        break;
+      case platform::PtyRead::kTimeout:
+        emptyAt = begun + std::chrono::milliseconds(kReadWaitMs);
+        break;
+      case platform::PtyRead::kPeerClosed:
+        emptyAt = begun;
+        break;
+      case platform::PtyRead::kFailed:
+        break;
+    }
     std::unique_lock lock(mutex_);
     if (stop_) return;
     switch (result) {
       case platform::PtyRead::kData: {
         peer_ = Peer::kOpen;
         const bool lost = !phone_.plugged();
-        for (std::size_t i = 0; i < count; ++i) received_.push_back({buffer[i], now, lost});
-        phone_.Receive(buffer, count, now);
+        for (std::size_t i = 0; i < count; ++i) received_.push_back({buffer[i], now, notBefore, lost});
+        phone_.Receive(buffer, count, now, notBefore);
         break;
       }
       case platform::PtyRead::kPeerClosed:
-        if (peer_ != Peer::kClosed) {
-          if (options_.monitor) {
-            remarks_.push_back(peer_ == Peer::kOpen ? "the provider closed the port"
-                                                    : "waiting for the provider to open the port");
-          }
-          peer_ = Peer::kClosed;
-          phone_.DropPartialLine();
-          pieces_.clear();
+        if (peer_ == Peer::kClosed) continue;
+        if (options_.monitor) {
+          remarks_.push_back(peer_ == Peer::kOpen ? "the provider closed the port"
+                                                  : "waiting for the provider to open the port");
         }
+        peer_ = Peer::kClosed;
+        phone_.DropPartialLine();
+        pieces_.clear();
         break;
       case platform::PtyRead::kTimeout:
         // A new pseudo-terminal starts hung up, so a quiet wait means someone
         // has it open; a device says nothing either way.
-        if (options_.device.empty() && peer_ != Peer::kOpen) {
-          peer_ = Peer::kOpen;
-          if (options_.monitor) remarks_.push_back("the provider opened the port");
-        }
+        if (!options_.device.empty() || peer_ == Peer::kOpen) continue;
+        peer_ = Peer::kOpen;
+        if (options_.monitor) remarks_.push_back("the provider opened the port");
         break;
       case platform::PtyRead::kFailed:
         if (options_.monitor) remarks_.push_back("the line failed; trying again");
@@ -374,6 +393,16 @@ std::vector<CommandLine> Simulator::CommandLines() const {
   return Locked([this] { return phone_.commandLines(); });
 }
 
+std::vector<CommandLine> Simulator::UnpacedLines() const {
+  return Locked([this] {
+    std::vector<CommandLine> unpaced;
+    for (const CommandLine& line : phone_.commandLines()) {
+      if (line.pacing.unpaced) unpaced.push_back(line);
+    }
+    return unpaced;
+  });
+}
+
 std::vector<ReceivedByte> Simulator::ReceivedBytes() const {
   return Locked([this] { return received_; });
 }
@@ -403,6 +432,16 @@ std::optional<CommandLine> Simulator::WaitForCommand(const std::string& pattern,
 bool Simulator::WaitForSlots(const Slots& slots, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, timeout, [&] { return phone_.SlotStates() == slots; });
+}
+
+bool Simulator::WaitForCall(int slot, const std::function<bool(const Call&)>& test,
+                            std::chrono::milliseconds timeout, Call* last) const {
+  std::unique_lock lock(mutex_);
+  const bool met = changed_.wait_for(lock, timeout, [&] {
+    *last = slot >= 1 && slot <= 3 ? phone_.CallIn(slot) : Call{};
+    return test(*last);
+  });
+  return met;
 }
 
 bool Simulator::WaitForPeer(Peer state, std::chrono::milliseconds timeout) const {

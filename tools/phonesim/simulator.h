@@ -40,8 +40,9 @@ struct Options {
 
 struct ReceivedByte {
   std::uint8_t value;
-  TimePoint at;  // steady clock, when the reader took it off the line
-  bool lost;     // arrived while the cable was pulled: the phone never saw it
+  TimePoint at;         // steady clock, when the reader took it off the line
+  TimePoint notBefore;  // the last moment before that the line was seen empty
+  bool lost;            // arrived while the cable was pulled: the phone never saw it
 };
 
 // Whether the provider has the port open, as far as the line tells.
@@ -108,6 +109,8 @@ class Simulator {
   Call CallIn(int slot) const;  // 1 to 3
   std::vector<Call> EndedCalls() const;
   std::vector<CommandLine> CommandLines() const;
+  // The command lines whose bytes came provably closer than the provider's pacing.
+  std::vector<CommandLine> UnpacedLines() const;
   std::vector<ReceivedByte> ReceivedBytes() const;
   Peer PeerState() const;
 
@@ -116,6 +119,9 @@ class Simulator {
   std::optional<CommandLine> WaitForCommand(const std::string& pattern, std::chrono::milliseconds timeout,
                                             std::size_t from = 0) const;
   bool WaitForSlots(const Slots& slots, std::chrono::milliseconds timeout) const;
+  // Until the call in slot (1 to 3) passes the test; *last is the call as it was then.
+  bool WaitForCall(int slot, const std::function<bool(const Call&)>& test, std::chrono::milliseconds timeout,
+                   Call* last) const;
   bool WaitForPeer(Peer state, std::chrono::milliseconds timeout) const;
   // Until everything the phone has to say is on the line.
   bool WaitUntilSent(std::chrono::milliseconds timeout) const;
