@@ -43,7 +43,8 @@ fi
 link=$dosdevices/$(echo "$port" | tr 'A-Z' 'a-z')
 
 mkfifo "$work/commands"
-"$phonesim" --quiet --link "$link" --commands "$work/commands" -e "farend answer 300" >"$work/phonesim.log" 2>&1 &
+"$phonesim" --quiet --require-pacing --link "$link" --commands "$work/commands" -e "farend answer 300" \
+  >"$work/phonesim.log" 2>&1 &
 sim=$!
 for _ in $(seq 200); do
   [ -L "$link" ] && break
@@ -57,4 +58,17 @@ done
 [ -L "$link" ] || { echo "run_with_phonesim.sh: phonesim made no $link" >&2; exit 1; }
 
 export K482_PHONE_PORT=$port
+set +e
 "${run[@]}" "$@"
+status=$?
+set -e
+# The phone fails the run when it heard a command line faster than it takes one.
+kill -TERM "$sim" 2>/dev/null || true
+phone=0
+wait "$sim" || phone=$?
+sim=
+if [ "$phone" -eq 3 ]; then
+  cat "$work/phonesim.log" >&2
+  [ "$status" -ne 0 ] || status=1
+fi
+exit "$status"

@@ -13,9 +13,10 @@
 # --keep DIR keeps each scenario's phone log and provider trace there, as
 # <name>.phone.log and <name>.kavrtsp.log.
 #
-# A scenario passes when tsphost exits 0: every expectation held and every
-# request was completed exactly once. After a failure come the phone's log and
-# the end of the provider's trace. Exit status 0 when every scenario passed.
+# A scenario passes when tsphost exits 0 (every expectation held and every
+# request was completed exactly once) and the phone heard every command line
+# paced as it needs. After a failure come the phone's log and the end of the
+# provider's trace. Exit status 0 when every scenario passed.
 set -euo pipefail
 
 usage() {
@@ -119,6 +120,8 @@ run_one() {
     status=$?
   fi
   set -e
+  # The phone fails the run when the provider did not pace what it sent.
+  if ! stop_phone_checked "$work" && [ "$status" -eq 0 ]; then status=1; fi
   if [ -n "$keep" ]; then
     cp "$work/phone.log" "$keep/$name.phone.log"
     if [ -f "$trace" ]; then cp "$trace" "$keep/$name.kavrtsp.log"; fi

@@ -16,8 +16,9 @@
 #                    provider's trace and the memory samples there
 #
 # It passes when every call cycle completed, every accepted request was
-# completed exactly once, tsphost flagged nothing, the trace holds no lock
-# time-out and the memory stayed within the bound. It prints the figures either way.
+# completed exactly once, tsphost flagged nothing, the phone heard every command
+# line paced, the trace holds no lock time-out and the memory stayed within the
+# bound. It prints the figures either way.
 set -euo pipefail
 
 usage() {
@@ -195,6 +196,7 @@ if [ "$mode" = --wine ]; then
 fi
 
 failed=()
+stop_phone_checked "$work" || failed+=("the phone heard unpaced command lines")
 [ "$status" -eq 0 ] || failed+=("tsphost exited $status")
 [ "$completed" -eq "$calls" ] || failed+=("$((calls - completed)) call cycle(s) did not complete")
 [ "$every_once" -ge 1 ] || failed+=("not every request was completed exactly once")
