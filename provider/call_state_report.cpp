@@ -29,6 +29,10 @@ bool IsDisconnect(std::uint8_t value) {
 
 bool IsIgnored(std::uint8_t value) { return value == 8 || value == 9 || value == 11 || value == 12; }
 
+// A call TAPI has seen go idle (dropped while the phone still had it) stays
+// idle: later news from its slot is old news until the slot is freed.
+bool IsOver(const CTspCall* call) { return call->m_dwCallState == LINECALLSTATE_IDLE; }
+
 // The trace's name of what a report asked for when its call is missing.
 const char* ReportName(std::uint8_t value) {
   if (IsDisconnect(value)) return "DISC_IND";
@@ -96,7 +100,7 @@ void CPhonePort::OnStateChanged(const CByteArray& packet, CTspLine* line, int sl
   auto findCall = [&]() -> CTspCall* {
     if (CTspCall* call = line->m_ActiveCalls.FindById(phoneCallId, 0)) return call;
     if (stored == kSlotFree) {
-      if (CTspCall* call = line->m_ActiveCalls.FindById(kNoPhoneCallId, LINECALLORIGIN_OUTBOUND)) {
+      if (CTspCall* call = line->m_ActiveCalls.FindWaitingOutbound()) {
         call->m_dwPhoneCallId = phoneCallId;
         return call;
       }
@@ -115,8 +119,7 @@ void CPhonePort::OnStateChanged(const CByteArray& packet, CTspLine* line, int sl
     CTspCall* call = findCall();
     if (call == nullptr) return;
     if (call->m_dwCallState == LINECALLSTATE_DISCONNECTED || call->m_dwCallState == LINECALLSTATE_IDLE) return;
-    call->m_dwCallState = LINECALLSTATE_DISCONNECTED;
-    call->m_dwCallStateMode = m_dwLastCause;
+    call->SetCallState(LINECALLSTATE_DISCONNECTED, m_dwLastCause);
     if (call->m_htCall != nullptr) {
       if (value == kDisconnectIndication) {
         QelTrace("       Sending LINE_CALLSTATE LINECALLSTATE_DISCONNECTED to TAPI DISCONNECTMODE: 0x%02X\r\n",
@@ -133,10 +136,9 @@ void CPhonePort::OnStateChanged(const CByteArray& packet, CTspLine* line, int sl
       if (line->m_ActiveCalls.FindById(phoneCallId, 0) != nullptr) {
         QelTrace("\r\n        Sometimes stupid! Call state \"SETUP\", for existing Call ID 0x%02X ! Last Call State: 0x%02X \r\n",
                  slot, stored);
-      } else if (CTspCall* call = line->m_ActiveCalls.FindById(kNoPhoneCallId, LINECALLORIGIN_OUTBOUND)) {
+      } else if (CTspCall* call = line->m_ActiveCalls.FindWaitingOutbound()) {
         call->m_dwPhoneCallId = phoneCallId;
-        call->m_dwCallState = LINECALLSTATE_DIALTONE;
-        call->m_dwCallStateMode = LINEDIALTONEMODE_UNAVAIL;
+        call->SetCallState(LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL);
         if (call->m_htCall != nullptr) {
           Event(line, call, LINE_CALLSTATE, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL, call->m_dwMediaMode);
         }
@@ -148,8 +150,7 @@ void CPhonePort::OnStateChanged(const CByteArray& packet, CTspLine* line, int sl
           m_CallData.clear();
           break;
         }
-        created->m_dwCallState = LINECALLSTATE_DIALTONE;
-        created->m_dwCallStateMode = LINEDIALTONEMODE_UNAVAIL;
+        created->SetCallState(LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL);
         created->m_dwMediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;
         if (created->m_htCall != nullptr) {
           Event(line, created, LINE_CALLSTATE, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL,
@@ -176,8 +177,7 @@ void CPhonePort::OnStateChanged(const CByteArray& packet, CTspLine* line, int sl
         m_CallData.clear();
         break;
       }
-      call->m_dwCallState = LINECALLSTATE_OFFERING;
-      call->m_dwCallStateMode = LINEOFFERINGMODE_ACTIVE;
+      call->SetCallState(LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
       call->m_dwMediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;
       // "A", calling number, ":", called number.
       DWORD flags = 0;
@@ -208,26 +208,23 @@ void CPhonePort::OnStateChanged(const CByteArray& packet, CTspLine* line, int sl
     case kDialing: {
       m_dwLastCause = 0;
       CTspCall* call = findCall();
-      if (call == nullptr) break;
+      if (call == nullptr || IsOver(call)) break;
       if (call->m_htCall != nullptr) {
         if (call->m_dwCallState != LINECALLSTATE_DIALTONE && call->m_dwCallState != LINECALLSTATE_DIALING) {
-          call->m_dwCallState = LINECALLSTATE_DIALTONE;
-          call->m_dwCallStateMode = LINEDIALTONEMODE_UNAVAIL;
+          call->SetCallState(LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL);
           Event(line, call, LINE_CALLSTATE, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL, call->m_dwMediaMode);
         }
-        call->m_dwCallState = LINECALLSTATE_DIALING;
-        call->m_dwCallStateMode = 0;
+        call->SetCallState(LINECALLSTATE_DIALING, 0);
         Event(line, call, LINE_CALLSTATE, LINECALLSTATE_DIALING, 0, call->m_dwMediaMode);
       } else {
-        call->m_dwCallState = LINECALLSTATE_DIALING;
-        call->m_dwCallStateMode = 0;
+        call->SetCallState(LINECALLSTATE_DIALING, 0);
       }
       break;
     }
     case kConnected: {
       m_dwLastCause = 0;
       CTspCall* call = findCall();
-      if (call == nullptr) break;
+      if (call == nullptr || IsOver(call)) break;
       call->SetConnected(LINECONNECTEDMODE_ACTIVE);
       if (!call->m_strPostDial.empty()) {
         // Sent once: a retrieve after a hold connects the call again.
@@ -247,13 +244,18 @@ void CPhonePort::OnStateChanged(const CByteArray& packet, CTspLine* line, int sl
     case kHeldForTransfer: {
       m_dwLastCause = 0;
       CTspCall* call = findCall();
-      if (call == nullptr) break;
+      if (call == nullptr || IsOver(call)) break;
       call->SetOnHoldPendTransfer();
       if (call->m_htCall != nullptr) Event(line, call, LINE_CALLSTATE, call->m_dwCallState, 0, 0);
       break;
     }
     case kSlotFree:
-      if (CTspCall* call = line->m_ActiveCalls.FindById(phoneCallId, 0)) line->RemoveCall(call);
+      // Every call still bearing the slot goes: an offer never searches for an
+      // older call of its slot, so there may be more than one.
+      while (CTspCall* call = line->m_ActiveCalls.FindById(phoneCallId, 0)) {
+        line->RemoveCall(call);
+        if (line->m_ActiveCalls.Contains(call) != nullptr) break;
+      }
       break;
     default:
       if (!IsIgnored(value)) QelTrace("\r\n        Sometimes stupid! Call state 0x%02X , unknow\r\n", value);

@@ -157,7 +157,8 @@ LONG CTspCall::GenerateDigits(DWORD endToEndId, DWORD, LPCWSTR digits, DWORD) {
   if (digits == nullptr || std::char_traits<WCHAR>::length(digits) >= kCallInfoLimit) return 0;
   char dialable[kDialableSize];
   if (QelWideCharToDialableString(digits, dialable, sizeof dialable) > 0) {
-    m_strDialDigits = dialable;
+    // Digits the port worker has not sent yet go out first, these after them.
+    m_strDialDigits += dialable;
     m_strCalledNumber += dialable;
     Post(WM_TSP_DIAL, endToEndId);
   }
@@ -199,7 +200,8 @@ void CTspCall::SendIdle(DRV_REQUESTID requestId) {
 LONG CTspCall::Drop(DRV_REQUESTID requestId, LPCSTR, DWORD) {
   QelTrace("       Dropping call 0x0%llX in state <%s>\r\n", TraceHex(this), QelCallStateName(m_dwCallState));
   if (m_dwCallState == 0 || m_dwCallState == LINECALLSTATE_IDLE || m_dwCallState == LINECALLSTATE_UNKNOWN) {
-    m_dwCallState = LINECALLSTATE_IDLE;
+    // A call the phone never reported still counted as one in progress.
+    SetCallState(LINECALLSTATE_IDLE, m_dwCallStateMode);
     SendIdle(requestId);
     return static_cast<LONG>(requestId);
   }
@@ -221,8 +223,7 @@ LONG CTspCall::Drop(DRV_REQUESTID requestId, LPCSTR, DWORD) {
   }
   Post(request, requestId);
   QelSettle(kDropSettleMs);
-  m_dwCallState = LINECALLSTATE_IDLE;
-  if (m_pLine->m_dwNumActiveCalls > 0) --m_pLine->m_dwNumActiveCalls;
+  SetCallState(LINECALLSTATE_IDLE, m_dwCallStateMode);
   if (m_htCall != nullptr) {
     QelTrace("       Sending LINE_LINECALLSTATE LINECALLSTATE_IDLE to TAPI\r\n");
     QelLineEvent(m_pLine, m_htCall, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, 0);
@@ -235,6 +236,8 @@ LONG CTspCall::Hold(DRV_REQUESTID requestId) {
       m_dwCallState == LINECALLSTATE_UNKNOWN) {
     return static_cast<LONG>(requestId);
   }
+  // The phone's hold command toggles: sent for a held call it would take it back.
+  if (IsHeld(m_dwCallState)) return Refuse("hold call");
   if (QelGetCtiPort() == nullptr) return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
   Post(WM_TSP_HOLD, requestId);
   return static_cast<LONG>(requestId);
@@ -247,26 +250,14 @@ LONG CTspCall::Unhold(DRV_REQUESTID requestId) {
   return static_cast<LONG>(requestId);
 }
 
-void CTspCall::SetConnected(DWORD connectedMode) {
-  const DWORD previous = m_dwCallState;
-  m_dwCallState = LINECALLSTATE_CONNECTED;
-  m_dwCallStateMode = connectedMode;
-  if (m_pLine == nullptr) return;
-  if (previous == LINECALLSTATE_ONHOLD) {
-    if (m_pLine->m_dwNumOnHoldCalls > 0) --m_pLine->m_dwNumOnHoldCalls;
-    ++m_pLine->m_dwNumActiveCalls;
-  } else if (previous == LINECALLSTATE_ONHOLDPENDCONF || previous == LINECALLSTATE_ONHOLDPENDTRANSFER) {
-    if (m_pLine->m_dwNumOnHoldPendCalls > 0) --m_pLine->m_dwNumOnHoldPendCalls;
-    ++m_pLine->m_dwNumActiveCalls;
-  }
-}
+void CTspCall::SetConnected(DWORD connectedMode) { SetCallState(LINECALLSTATE_CONNECTED, connectedMode); }
 
-void CTspCall::SetOnHoldPendTransfer() {
-  m_dwCallState = LINECALLSTATE_ONHOLDPENDTRANSFER;
-  m_dwCallStateMode = 0;
-  if (m_pLine == nullptr) return;
-  if (m_pLine->m_dwNumActiveCalls > 0) --m_pLine->m_dwNumActiveCalls;
-  ++m_pLine->m_dwNumOnHoldPendCalls;
+void CTspCall::SetOnHoldPendTransfer() { SetCallState(LINECALLSTATE_ONHOLDPENDTRANSFER, 0); }
+
+void CTspCall::SetCallState(DWORD state, DWORD mode) {
+  if (m_pLine != nullptr) m_pLine->MoveCount(m_dwCallState, state);
+  m_dwCallState = state;
+  m_dwCallStateMode = mode;
 }
 
 int CTspCall::SetCallInfo(const void* data, DWORD length, DWORD callInfoState) {

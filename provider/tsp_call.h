@@ -56,6 +56,8 @@ class CTspCall {
   int SetCallInfo(const void* data, DWORD length, DWORD callInfoState);
   void SetConnected(DWORD connectedMode);
   void SetOnHoldPendTransfer();
+  // Every change of state goes through here, so that the line's counters follow.
+  void SetCallState(DWORD state, DWORD mode);
   CTspLine* GetLine() const { return m_pLine; }
 
   // The digits to dial go to number, those after "@", ":" or ",,," to postDial.

@@ -82,6 +82,18 @@ CTspCall* CTspCallList::FindByState(DWORD callState) {
   return nullptr;
 }
 
+CTspCall* CTspCallList::FindWaitingOutbound() {
+  Guard guard(this);
+  if (!guard) return nullptr;
+  for (const auto& call : m_Calls) {
+    if (call->m_dwPhoneCallId == kNoPhoneCallId && call->m_dwOrigin == LINECALLORIGIN_OUTBOUND &&
+        call->m_dwCallState != LINECALLSTATE_IDLE) {
+      return call.get();
+    }
+  }
+  return nullptr;
+}
+
 LONG CTspCallList::CreateOutgoingCall(DRV_REQUESTID requestId, CTspLine* line, HTAPICALL htCall, LPHDRVCALL lphdCall,
                                       LPCWSTR destAddress, DWORD countryCode, const LINECALLPARAMS* callParams) {
   auto call = std::make_unique<CTspCall>(line, htCall);

@@ -27,11 +27,22 @@ class CTspCallList {
   // The oldest call in that slot (and of that origin, unless origin is 0).
   CTspCall* FindById(DWORD phoneCallId, DWORD origin);
   CTspCall* FindByState(DWORD callState);
+  // The oldest outbound call that waits for a slot; one dropped while waiting
+  // (IDLE) no longer does.
+  CTspCall* FindWaitingOutbound();
   LONG CreateOutgoingCall(DRV_REQUESTID requestId, CTspLine* line, HTAPICALL htCall, LPHDRVCALL lphdCall,
                           LPCWSTR destAddress, DWORD countryCode, const LINECALLPARAMS* callParams);
   CTspCall* CreateCall(DWORD origin, DWORD phoneCallId, CTspLine* line);
   void DeleteAll();
   bool IsEmpty();
+  // Calls visit(call) for each call, oldest first, under the list lock; visit
+  // must not change the list.
+  template <typename Visit>
+  void ForEach(Visit visit) {
+    Guard guard(this);
+    if (!guard) return;
+    for (const auto& call : m_Calls) visit(*call);
+  }
 
  private:
   // Holds the list lock for one operation. The lock is taken last, after the

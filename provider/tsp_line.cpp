@@ -21,10 +21,6 @@ constexpr std::uint32_t kOnHookSettleMs = 100;
 // States after which a call needs no clearing on the phone.
 constexpr DWORD kEndedStates = LINECALLSTATE_IDLE | LINECALLSTATE_DISCONNECTED | LINECALLSTATE_UNKNOWN;
 
-bool CountsAsActive(DWORD state) {
-  return state != 0 && state != LINECALLSTATE_IDLE && state != LINECALLSTATE_UNKNOWN;
-}
-
 void Decrement(DWORD* counter) {
   if (*counter > 0) --*counter;
 }
@@ -88,14 +84,80 @@ void CTspLine::NotifyCapsChange() {
   if (IsOpen()) QelLineEvent(this, nullptr, LINE_LINEDEVSTATE, LINEDEVSTATE_CAPSCHANGE, 0, 0);
 }
 
+DWORD* CTspLine::CounterOf(DWORD state) {
+  switch (state) {
+    case 0:
+    case LINECALLSTATE_IDLE:
+      return nullptr;
+    case LINECALLSTATE_ONHOLD:
+      return &m_dwNumOnHoldCalls;
+    case LINECALLSTATE_ONHOLDPENDCONF:
+    case LINECALLSTATE_ONHOLDPENDTRANSFER:
+      return &m_dwNumOnHoldPendCalls;
+    default:
+      // Calls made and not yet reported (UNKNOWN) and disconnected ones still take a slot.
+      return &m_dwNumActiveCalls;
+  }
+}
+
+void CTspLine::MoveCount(DWORD fromState, DWORD toState) {
+  DWORD* from = CounterOf(fromState);
+  DWORD* to = CounterOf(toState);
+  if (from == to) return;
+  if (from != nullptr) Decrement(from);
+  if (to != nullptr) ++*to;
+}
+
+CTspCall* CTspLine::FindUntakenSetup() {
+  CTspCall* found = nullptr;
+  m_ActiveCalls.ForEach([&](CTspCall& call) {
+    if (found == nullptr && call.m_dwOrigin == LINECALLORIGIN_OUTBOUND && call.m_dwPhoneCallId != kNoPhoneCallId &&
+        call.m_dwCallState == LINECALLSTATE_DIALTONE && call.m_bControlled == 0) {
+      found = &call;
+    }
+  });
+  return found;
+}
+
+bool CTspLine::HasCallBeingSetUp(const CTspCall* except) {
+  bool found = false;
+  m_ActiveCalls.ForEach([&](CTspCall& call) {
+    const bool waiting = call.m_dwCallState == LINECALLSTATE_UNKNOWN && call.m_dwPhoneCallId == kNoPhoneCallId &&
+                         call.m_dwOrigin == LINECALLORIGIN_OUTBOUND;
+    if (&call != except && (waiting || call.m_dwCallState == LINECALLSTATE_DIALTONE ||
+                            call.m_dwCallState == LINECALLSTATE_DIALING)) {
+      found = true;
+    }
+  });
+  return found;
+}
+
 LONG CTspLine::MakeCall(DRV_REQUESTID requestId, HTAPICALL htCall, LPHDRVCALL lphdCall, LPCWSTR destAddress,
                         DWORD countryCode, const LINECALLPARAMS* callParams) {
-  if (CountedCalls() >= kMaxCalls) return static_cast<LONG>(LINEERR_CALLUNAVAIL);
-  // The phone starts no second call while one is connected: it must be held first.
-  if (m_ActiveCalls.FindByState(LINECALLSTATE_CONNECTED) != nullptr) return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+  // After a hold the phone offers dial tone on a call of its own; the new call
+  // goes out on it instead of asking for another slot.
+  CTspCall* untaken = FindUntakenSetup();
+  if (CountedCalls() >= kMaxCalls + (untaken != nullptr ? 1 : 0)) return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+  // The phone starts no second call while one is connected (it must be held
+  // first) or being set up (the digits would go to that one).
+  if (m_ActiveCalls.FindByState(LINECALLSTATE_CONNECTED) != nullptr || HasCallBeingSetUp(untaken)) {
+    return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+  }
+  HDRVCALL created = nullptr;
   const LONG result =
-      m_ActiveCalls.CreateOutgoingCall(requestId, this, htCall, lphdCall, destAddress, countryCode, callParams);
-  if (result == static_cast<LONG>(requestId)) ++m_dwNumActiveCalls;
+      m_ActiveCalls.CreateOutgoingCall(requestId, this, htCall, &created, destAddress, countryCode, callParams);
+  if (result != static_cast<LONG>(requestId)) return result;
+  ++m_dwNumActiveCalls;
+  if (lphdCall != nullptr) *lphdCall = created;
+  if (untaken != nullptr) {
+    // The phone keeps the slot in set-up and dials what the new call sends into
+    // it: the new call takes the slot, and the phone's call is over for TAPI.
+    auto* call = reinterpret_cast<CTspCall*>(created);
+    call->m_dwPhoneCallId = untaken->m_dwPhoneCallId;
+    call->SetCallState(LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL);
+    untaken->m_dwPhoneCallId = kNoPhoneCallId;
+    RemoveCall(untaken);
+  }
   return result;
 }
 
@@ -106,6 +168,8 @@ LONG CTspLine::SetupTransfer(DRV_REQUESTID requestId, CTspCall* call, HTAPICALL 
   CTspCall* consult = m_ActiveCalls.CreateCall(LINECALLORIGIN_OUTBOUND, kNoPhoneCallId, this);
   if (consult == nullptr) return static_cast<LONG>(requestId);
   consult->m_htCall = htConsultCall;
+  // The application made it: closing it clears it on the phone.
+  consult->m_bControlled = 1;
   ++m_dwNumActiveCalls;
   const LONG result = call->Hold(requestId);
   if (result != static_cast<LONG>(requestId)) {
@@ -196,22 +260,20 @@ LONG CTspLine::CloseCall(const void* hdCall) {
     const DWORD state = call->m_dwCallState;
     call->m_htCall = nullptr;
     bool keep = false;
-    bool counted = false;
     if (state != 0 && (state & kEndedStates) == 0) {
       if (call->m_bControlled == 0) {
         // Never taken up by the application (an offered call, say): the phone
         // keeps it until it frees the slot, and the call goes then.
         keep = true;
       } else {
-        const DWORD before = m_dwNumActiveCalls;
+        // Held calls refuse and stay held on the phone.
         call->Drop(0, nullptr, 0);
-        counted = m_dwNumActiveCalls != before;
       }
     }
     if (!keep) {
+      // Leaves whichever counter its state put it in.
+      call->SetCallState(LINECALLSTATE_IDLE, 0);
       m_ActiveCalls.CloseCall(call);
-      // The drop above already took the call off the count.
-      if (CountsAsActive(state) && !counted) Decrement(&m_dwNumActiveCalls);
     }
   }
   if (m_ActiveCalls.IsEmpty()) {
@@ -234,29 +296,10 @@ LONG CTspLine::RemoveCall(CTspCall* call) {
     if (!guard) return 0;
     std::unique_ptr<CTspCall> removed = m_ActiveCalls.Remove(call);
     if (removed == nullptr) return 0;
-    switch (removed->m_dwCallState) {
-      case LINECALLSTATE_ONHOLD:
-        Decrement(&m_dwNumOnHoldCalls);
-        break;
-      case LINECALLSTATE_ONHOLDPENDCONF:
-      case LINECALLSTATE_ONHOLDPENDTRANSFER:
-        Decrement(&m_dwNumOnHoldPendCalls);
-        break;
-      case 0:
-      case LINECALLSTATE_IDLE:
-      case LINECALLSTATE_UNKNOWN:
-        break;
-      default:
-        Decrement(&m_dwNumActiveCalls);
-        break;
-    }
-    if (removed->m_htCall != nullptr) {
-      // TAPI still holds it: it stays answerable until TAPI closes it.
-      previousState = removed->m_dwCallState;
-      removed->m_dwCallState = LINECALLSTATE_IDLE;
-      removed->m_dwCallStateMode = 0;
-      movedToClosed = m_ClosedCalls.AddCall(std::move(removed));
-    }
+    previousState = removed->m_dwCallState;
+    removed->SetCallState(LINECALLSTATE_IDLE, 0);
+    // TAPI still holds it: it stays answerable until TAPI closes it.
+    if (removed->m_htCall != nullptr) movedToClosed = m_ClosedCalls.AddCall(std::move(removed));
   }
   if (movedToClosed && m_htLine != nullptr && previousState != LINECALLSTATE_IDLE) {
     QelLineEvent(this, call->m_htCall, LINE_CALLSTATE, LINECALLSTATE_IDLE, 0, call->m_dwMediaMode);
@@ -266,5 +309,9 @@ LONG CTspLine::RemoveCall(CTspCall* call) {
 
 void CTspLine::ResetCallCounts() {
   m_dwNumActiveCalls = 0;
+  m_dwNumOnHoldCalls = 0;
   m_dwNumOnHoldPendCalls = 0;
+  m_ActiveCalls.ForEach([this](CTspCall& call) {
+    if (DWORD* counter = CounterOf(call.m_dwCallState)) ++*counter;
+  });
 }

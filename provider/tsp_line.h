@@ -52,7 +52,11 @@ class CTspLine {
   LONG CloseCall(const void* hdCall);
   // The phone freed the call's slot.
   LONG RemoveCall(CTspCall* call);
+  // The phone reports every slot free: the counters go back to what the calls
+  // still waiting for a slot (made, not yet reported) add up to.
   void ResetCallCounts();
+  // A call moves from the counter of one state to that of another.
+  void MoveCount(DWORD fromState, DWORD toState);
 
   // Capabilities and status, filled up to the fixed size of the caller's version.
   LONG TspiLineGetDevCaps(DWORD tspiVersion, LINEDEVCAPS* devCaps);
@@ -82,5 +86,13 @@ class CTspLine {
   CTspCallList m_ClosedCalls;
 
  private:
+  // The counter that holds calls in this state; null for states no counter holds.
+  DWORD* CounterOf(DWORD state);
+  // The call the phone set up by itself (dial tone after a hold, or the handset
+  // lifted) that the application has not taken up: a new call can go out on it.
+  CTspCall* FindUntakenSetup();
+  // A call on its way out that the phone's next digits would reach.
+  bool HasCallBeingSetUp(const CTspCall* except);
+
   platform::Mutex m_Lock;
 };

@@ -59,7 +59,10 @@ TEST_F(CallRequests, EachRequestOnlyInTheStatesThatAllowIt) {
       {LINECALLSTATE_ACCEPTED, accepted, accepted, accepted, accepted, refused, refused},
       {LINECALLSTATE_DIALTONE, refused, refused, accepted, accepted, refused, 0},
       {LINECALLSTATE_CONNECTED, refused, refused, accepted, accepted, 0, 0},
-      {LINECALLSTATE_ONHOLD, refused, refused, accepted, accepted, refused, refused},
+      // Held calls: the phone's hold command would take them back.
+      {LINECALLSTATE_ONHOLD, refused, refused, refused, accepted, refused, refused},
+      {LINECALLSTATE_ONHOLDPENDCONF, refused, refused, refused, accepted, refused, refused},
+      {LINECALLSTATE_ONHOLDPENDTRANSFER, refused, refused, refused, accepted, refused, refused},
       {LINECALLSTATE_DISCONNECTED, refused, refused, accepted, accepted, refused, refused},
       {LINECALLSTATE_IDLE, refused, refused, accepted, accepted, refused, refused},
   };
@@ -76,6 +79,8 @@ TEST_F(CallRequests, EachRequestOnlyInTheStatesThatAllowIt) {
   EXPECT_NE(trace.Log().find("*** Unable to accept call: invalid call state <LINECALLSTATE_DIALTONE>\r\n"),
             std::string::npos);
   EXPECT_NE(trace.Log().find("*** Unable to answer call: invalid call state <LINECALLSTATE_CONNECTED>\r\n"),
+            std::string::npos);
+  EXPECT_NE(trace.Log().find("*** Unable to hold call: invalid call state <LINECALLSTATE_ONHOLDPENDTRANSFER>\r\n"),
             std::string::npos);
 }
 

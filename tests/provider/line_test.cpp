@@ -55,13 +55,87 @@ TEST_F(Lines, AFourthCallIsRefused) {
   EXPECT_EQ(hd, nullptr);
 }
 
-TEST_F(Lines, NoSecondCallWhileOneIsConnected) {
+TEST_F(Lines, NoSecondCallWhileOneIsConnectedOrBeingSetUp) {
+  // The phone would put the new call's digits into a call being set up; the
+  // call it set up by itself after a hold is the one exception: a new call goes
+  // out on it (and then fails here only because no phone is connected).
+  const LONG unavailable = static_cast<LONG>(LINEERR_CALLUNAVAIL);
+  const LONG noPhone = static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  const struct {
+    const char* name;
+    std::uint8_t slot1;
+    bool controlled;
+    LONG result;
+  } kCases[] = {
+      {"connected", 6, false, unavailable},
+      {"dialling", 5, false, unavailable},
+      {"dial tone the application asked for", 3, true, unavailable},
+      {"dial tone the phone gave by itself", 3, false, noPhone},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Report(3, kFree, kFree);
+    if (c.slot1 != 3) Report(c.slot1, kFree, kFree);
+    ASSERT_TRUE(g_TspLineMap.Lock(1000));
+    Slot(1)->m_bControlled = c.controlled ? 1 : 0;
+    g_TspLineMap.Unlock();
+    HDRVCALL hd = nullptr;
+    EXPECT_EQ(g_TspLineMap.LineMakeCall(kRequest, hdLine, reinterpret_cast<HTAPICALL>(0x7200), &hd, u"1", 0, nullptr),
+              c.result);
+    EXPECT_EQ(hd, nullptr);
+    EXPECT_EQ(line->m_dwNumActiveCalls, 1u);
+    Report(kFree, kFree, kFree);
+  }
+  // Nor while an earlier call waits for the phone to give it a slot.
   Report(3, kFree, kFree);
   Report(6, kFree, kFree);
+  HDRVCALL consult = nullptr;
+  ASSERT_EQ(g_TspLineMap.LineSetupTransfer(kRequest, Handle(Slot(1)), reinterpret_cast<HTAPICALL>(0x7300), &consult,
+                                           nullptr),
+            static_cast<LONG>(kRequest));
+  Report(7, kFree, kFree);
   HDRVCALL hd = nullptr;
   EXPECT_EQ(g_TspLineMap.LineMakeCall(kRequest, hdLine, reinterpret_cast<HTAPICALL>(0x7200), &hd, u"1", 0, nullptr),
-            static_cast<LONG>(LINEERR_CALLUNAVAIL));
-  EXPECT_EQ(line->m_dwNumActiveCalls, 1u);
+            unavailable);
+}
+
+TEST_F(Lines, CountersFollowCallsThatNeverGotASlotOrWereClosedOnHold) {
+  const auto counters = [this] {
+    return std::to_string(line->m_dwNumActiveCalls) + "/" + std::to_string(line->m_dwNumOnHoldCalls) + "/" +
+           std::to_string(line->m_dwNumOnHoldPendCalls);
+  };
+  Report(3, kFree, kFree);
+  Report(6, kFree, kFree);
+  CTspCall* first = Slot(1);
+  ASSERT_TRUE(g_TspLineMap.Lock(1000));
+  first->m_bControlled = 1;
+  g_TspLineMap.Unlock();
+  HDRVCALL consult = nullptr;
+  ASSERT_EQ(g_TspLineMap.LineSetupTransfer(kRequest, Handle(first), reinterpret_cast<HTAPICALL>(0x7300), &consult,
+                                           nullptr),
+            static_cast<LONG>(kRequest));
+  Report(7, kFree, kFree);
+  EXPECT_EQ(counters(), "1/0/1") << "the consultation call waits for a slot";
+  ASSERT_EQ(g_TspLineMap.LineDrop(kRequest + 1, consult, nullptr, 0), static_cast<LONG>(kRequest + 1));
+  EXPECT_EQ(counters(), "0/0/1") << "dropped before it had a slot";
+  ASSERT_EQ(g_TspLineMap.LineCloseCall(consult), 0);
+  EXPECT_EQ(counters(), "0/0/1");
+
+  ASSERT_EQ(g_TspLineMap.LineSetupTransfer(kRequest + 2, Handle(first), reinterpret_cast<HTAPICALL>(0x7301), &consult,
+                                           nullptr),
+            static_cast<LONG>(LINEERR_INVALCALLSTATE))
+      << "a held call is not held again";
+  EXPECT_EQ(counters(), "0/0/1");
+  ASSERT_EQ(g_TspLineMap.LineHold(kRequest + 3, Handle(first)), static_cast<LONG>(LINEERR_INVALCALLSTATE));
+  EXPECT_EQ(trace.Log().find("TspPort::OnHold call"), trace.Log().rfind("TspPort::OnHold call"))
+      << "only the first hold went to the phone";
+
+  Phone("A1:2");
+  Report(7, 10, kFree);
+  EXPECT_EQ(counters(), "1/0/1");
+  ASSERT_EQ(g_TspLineMap.LineCloseCall(Handle(first)), 0);
+  EXPECT_EQ(counters(), "1/0/0") << "a held call closed leaves the held count";
+  EXPECT_EQ(Slot(1), nullptr);
 }
 
 TEST_F(Lines, ClosingAnOfferedCallNobodyAnsweredLeavesItRinging) {
