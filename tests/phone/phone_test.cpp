@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
+#include "provider/phone_port.h"
+#include "provider/tsp_port.h"
 #include "provider/tsp_provider.h"
 #include "tests/support/fake_tapi.h"
 #include "tests/support/settings_fixture.h"
@@ -44,6 +47,10 @@ class PhoneTest : public ::testing::Test {
     if (hdLine != nullptr) TSPI_lineClose(hdLine);
     TSPI_providerShutdown(kVersion, 1);
     sim->Stop();
+    // The phone needs 20 ms after each byte: a line that came faster fails the test.
+    if (!unpacedExpected) {
+      for (const phonesim::CommandLine& line : sim->UnpacedLines()) ADD_FAILURE() << "unpaced: " << line.text;
+    }
   }
   void OpenLine() {
     DWORD options = 0;
@@ -74,6 +81,18 @@ class PhoneTest : public ::testing::Test {
   bool StatesReach(HTAPICALL call, const std::string& states) {
     return WaitFor([&] { return States(call) == states; }, 10s);
   }
+  // The driver's handle TAPI was given for the n-th call the phone announced (0-based).
+  HDRVCALL Announced(std::size_t n) {
+    const auto newCalls = tapi.EventsOf(LINE_NEWCALL);
+    return n < newCalls.size() ? reinterpret_cast<HDRVCALL>(newCalls[n].param1) : nullptr;
+  }
+  // A call made by TAPI and answered by the far end, in slot 1.
+  HDRVCALL Connected(HTAPICALL call) {
+    HDRVCALL hdCall = nullptr;
+    EXPECT_EQ(TSPI_lineMakeCall(0x40, hdLine, call, &hdCall, u"0301234", 0, nullptr), 0x40);
+    EXPECT_TRUE(StatesReach(call, "DIALTONE/32 DIALING CONNECTED/1")) << States(call);
+    return hdCall;
+  }
   std::string CallInfoText(HDRVCALL call, DWORD LINECALLINFO::*size, DWORD LINECALLINFO::*offset) {
     alignas(8) unsigned char buffer[1024] = {};
     auto* info = reinterpret_cast<LINECALLINFO*>(buffer);
@@ -89,6 +108,7 @@ class PhoneTest : public ::testing::Test {
   FakeTapi tapi;
   std::unique_ptr<phonesim::Simulator> sim;
   HDRVLINE hdLine = nullptr;
+  bool unpacedExpected = false;
 };
 
 std::string Wide(const std::u16string& text) {
@@ -171,6 +191,146 @@ TEST_F(PhoneTest, TheChargeOfACallStaysReadableUntilItIsClosed) {
   LINECALLINFO info{};
   info.dwTotalSize = sizeof info;
   EXPECT_EQ(TSPI_lineGetCallInfo(hdCall, &info), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
+}
+
+TEST_F(PhoneTest, EveryCauseOfTheNetworkBecomesItsDisconnectMode) {
+  const struct {
+    int cause;
+    DWORD mode;
+  } kCauses[] = {
+      {0, LINEDISCONNECTMODE_NORMAL},        {1, LINEDISCONNECTMODE_BADADDRESS},
+      {2, LINEDISCONNECTMODE_BADADDRESS},    {3, LINEDISCONNECTMODE_BADADDRESS},
+      {16, LINEDISCONNECTMODE_NORMAL},       {17, LINEDISCONNECTMODE_BUSY},
+      {18, LINEDISCONNECTMODE_UNREACHABLE},  {19, LINEDISCONNECTMODE_NOANSWER},
+      {21, LINEDISCONNECTMODE_REJECT},       {22, LINEDISCONNECTMODE_NUMBERCHANGED},
+      {27, LINEDISCONNECTMODE_OUTOFORDER},   {28, LINEDISCONNECTMODE_BADADDRESS},
+      {31, LINEDISCONNECTMODE_NORMAL},       {34, LINEDISCONNECTMODE_NODIALTONE},
+      {38, LINEDISCONNECTMODE_OUTOFORDER},   {41, LINEDISCONNECTMODE_TEMPFAILURE},
+      {42, LINEDISCONNECTMODE_CONGESTION},   {49, LINEDISCONNECTMODE_QOSUNAVAIL},
+      {88, LINEDISCONNECTMODE_INCOMPATIBLE},
+      // Not in the table, and each with a hexadecimal letter in it.
+      {26, LINEDISCONNECTMODE_UNKNOWN},      {63, LINEDISCONNECTMODE_UNKNOWN},
+      {127, LINEDISCONNECTMODE_UNKNOWN},
+  };
+  phonesim::FarEndPlan plan;
+  plan.mode = phonesim::FarEndPlan::Mode::kManual;
+  sim->SetFarEnd(plan);
+  phonesim::Timings timings = sim->GetTimings();
+  timings.release = 20ms;
+  sim->SetTimings(timings);
+  OpenLine();
+  std::uintptr_t next = 0x7900;
+  for (const auto& c : kCauses) {
+    SCOPED_TRACE(c.cause);
+    const auto call = reinterpret_cast<HTAPICALL>(++next);
+    HDRVCALL hdCall = nullptr;
+    ASSERT_EQ(TSPI_lineMakeCall(0x50, hdLine, call, &hdCall, u"1", 0, nullptr), 0x50);
+    ASSERT_TRUE(StatesReach(call, "DIALTONE/32 DIALING")) << States(call);
+    ASSERT_TRUE(sim->FarEndClear(1, c.cause));
+    EXPECT_TRUE(StatesReach(call, "DIALTONE/32 DIALING DISCONNECTED/" + std::to_string(c.mode) + " IDLE"))
+        << States(call);
+  }
+}
+
+TEST_F(PhoneTest, AProviderThatDoesNotPaceItsBytesFailsTheRun) {
+  OpenLine();
+  // The provider's writes without their pauses.
+  QelGetCtiPort()->GetPhonePort()->SetPause([](std::uint32_t) {});
+  HDRVCALL hdCall = nullptr;
+  ASSERT_EQ(TSPI_lineMakeCall(0x35, hdLine, kCall, &hdCall, u"03012345678901234567", 0, nullptr), 0x35);
+  ASSERT_TRUE(sim->WaitForCommand("ATD03012345678901234567", 5s));
+  const std::vector<phonesim::CommandLine> unpaced = sim->UnpacedLines();
+  ASSERT_EQ(unpaced.size(), 1u) << "what TearDown fails every other test with";
+  EXPECT_EQ(unpaced[0].text, "ATD03012345678901234567");
+  unpacedExpected = true;
+}
+
+TEST_F(PhoneTest, AHoldGivesANewCallTheApplicationCanDialDropOrReplace) {
+  const struct {
+    const char* name;
+    std::function<void(HDRVCALL first, HDRVCALL opened, HTAPICALL replacing)> act;
+    // The states each call goes through after the hold.
+    std::string firstStates;
+    std::string openedStates;
+    phonesim::Slots slots;
+  } kCases[] = {
+      {"dialled",
+       [](HDRVCALL, HDRVCALL opened, HTAPICALL) {
+         EXPECT_EQ(TSPI_lineDial(0x61, opened, u"0407777", 0), 0x61);
+       },
+       "", "DIALING CONNECTED/1", {phonesim::kHeld, phonesim::kConnected, phonesim::kFree}},
+      {"dropped",
+       [](HDRVCALL, HDRVCALL opened, HTAPICALL) {
+         EXPECT_EQ(TSPI_lineDrop(0x62, opened, nullptr, 0), 0x62);
+       },
+       "", "IDLE", {phonesim::kHeld, phonesim::kFree, phonesim::kFree}},
+      {"the first call taken back",
+       [](HDRVCALL first, HDRVCALL, HTAPICALL) { EXPECT_EQ(TSPI_lineUnhold(0x63, first), 0x63); },
+       "CONNECTED/1", "IDLE", {phonesim::kConnected, phonesim::kFree, phonesim::kFree}},
+      {"replaced by a call the application makes",
+       [this](HDRVCALL, HDRVCALL, HTAPICALL replacing) {
+         HDRVCALL made = nullptr;
+         EXPECT_EQ(TSPI_lineMakeCall(0x64, hdLine, replacing, &made, u"0407777", 0, nullptr), 0x64);
+         EXPECT_TRUE(StatesReach(replacing, "DIALING CONNECTED/1")) << States(replacing);
+         EXPECT_EQ(sim->CallIn(2).number, "0407777") << "dialled in the slot the hold set up";
+       },
+       "", "IDLE", {phonesim::kHeld, phonesim::kConnected, phonesim::kFree}},
+  };
+  OpenLine();
+  std::uintptr_t next = 0x7A00;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const auto made = reinterpret_cast<HTAPICALL>(++next);
+    const auto replacing = reinterpret_cast<HTAPICALL>(++next);
+    tapi.Clear();
+    const HDRVCALL first = Connected(made);
+    ASSERT_EQ(TSPI_lineHold(0x60, first), 0x60);
+    ASSERT_TRUE(WaitFor([&] { return Announced(0) != nullptr; })) << "the phone's dial tone is a new call";
+    const HDRVCALL opened = Announced(0);
+    ASSERT_TRUE(WaitFor([&] { return States(made) == "DIALTONE/32 DIALING CONNECTED/1 HELD"; })) << States(made);
+    // The call TAPI learnt of is the one that got dial tone beside the held one.
+    HTAPICALL openedHandle = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+      for (const RecordedEvent& event : tapi.EventsOf(LINE_CALLSTATE)) {
+        if (event.htCall != made) openedHandle = event.htCall;
+      }
+      return openedHandle != nullptr;
+    }));
+    tapi.Clear();
+    c.act(first, opened, replacing);
+    EXPECT_TRUE(StatesReach(made, c.firstStates)) << States(made);
+    EXPECT_TRUE(StatesReach(openedHandle, c.openedStates)) << States(openedHandle);
+    EXPECT_TRUE(sim->WaitForSlots(c.slots, 5s));
+    // The user hangs up at the phone before the next round.
+    ASSERT_TRUE(sim->AtTheKeys("ATH"));
+    ASSERT_TRUE(sim->WaitForSlots(phonesim::kAllFree, 5s));
+    ASSERT_TRUE(WaitFor([&] { return States(made).find("IDLE") != std::string::npos; })) << States(made);
+    EXPECT_EQ(TSPI_lineCloseCall(first), 0);
+    EXPECT_EQ(TSPI_lineCloseCall(opened), 0);
+  }
+}
+
+TEST_F(PhoneTest, DigitsGivenInQuickSuccessionReachThePhoneInOrder) {
+  phonesim::FarEndPlan plan;
+  plan.mode = phonesim::FarEndPlan::Mode::kManual;
+  OpenLine();
+  // Tones on a call that talks, and digits on a call that has dial tone.
+  sim->SetFarEnd(phonesim::FarEndPlan{});
+  HDRVCALL talking = Connected(kCall);
+  for (const char16_t* digit : {u"1", u"2", u"3"}) {
+    EXPECT_EQ(TSPI_lineGenerateDigits(talking, 0x70, LINEDIGITMODE_DTMF, digit, 0), 0);
+  }
+  EXPECT_TRUE(WaitFor([&] { return sim->CallIn(1).dtmf == "123"; })) << sim->CallIn(1).dtmf;
+  ASSERT_EQ(TSPI_lineDrop(0x71, talking, nullptr, 0), 0x71);
+  ASSERT_TRUE(sim->WaitForSlots(phonesim::kAllFree, 5s));
+
+  sim->SetFarEnd(plan);
+  const auto dialled = reinterpret_cast<HTAPICALL>(0x7C00);
+  HDRVCALL hdCall = nullptr;
+  ASSERT_EQ(TSPI_lineMakeCall(0x72, hdLine, dialled, &hdCall, u"", 0, nullptr), 0x72);
+  ASSERT_TRUE(StatesReach(dialled, "DIALTONE/32")) << States(dialled);
+  for (const char16_t* digit : {u"04", u"07", u"77"}) EXPECT_EQ(TSPI_lineDial(0x73, hdCall, digit, 0), 0x73);
+  EXPECT_TRUE(WaitFor([&] { return sim->CallIn(1).number == "040777"; })) << sim->CallIn(1).number;
 }
 
 }  // namespace
