@@ -108,6 +108,8 @@ struct Cycle {
     Line("closecall " + Call(call));
     Line("phone farend answer 100");
   }
+  // A hold gives dial tone on a new call that the phone announces; taking the
+  // held call back ends it.
   void HoldRetrieve(const std::string& fault) {
     const int call = MakeCall();
     Line("expect " + Call(call) + " CONNECTED");
@@ -117,9 +119,13 @@ struct Cycle {
       Line("hold " + Call(call));
       Line("expect completion 0");
       Line("expect " + Call(call) + " ONHOLDPENDTRANSFER");
+      const int opened = nextCall++;
+      Line("expect " + Call(opened) + " DIALTONE");
       Line("unhold " + Call(call));
       Line("expect completion 0");
       Line("expect " + Call(call) + " CONNECTED");
+      Line("expect " + Call(opened) + " IDLE");
+      Line("closecall " + Call(opened));
     }
     End(call);
   }
@@ -132,8 +138,9 @@ struct Cycle {
     Line("expect " + Call(call) + " IDLE");
     Line("closecall " + Call(call));
   }
-  // The consultation number is dialled at the phone's keys: the provider asks
-  // the phone for nothing when it sets up the consultation call.
+  // The consultation call gets its dial tone from the phone and is dialled by
+  // the application; it ends either dropped, the first call taken back, or
+  // handed over by hanging up at the phone.
   void ConsultationTransfer() {
     const int first = MakeCall();
     Line("expect " + Call(first) + " CONNECTED");
@@ -141,7 +148,9 @@ struct Cycle {
     Line("expect completion 0");
     const int consult = nextCall++;
     Line("expect " + Call(first) + " ONHOLDPENDTRANSFER");
-    Line("phone phone dial 040" + Digits(5));
+    Line("expect " + Call(consult) + " DIALTONE");
+    Line("dial 040" + Digits(5) + " " + Call(consult));
+    Line("expect completion 0");
     Line("expect " + Call(consult) + " CONNECTED");
     Line("swaphold " + std::to_string(consult) + " " + std::to_string(first));
     Line("expect completion 0");
@@ -150,6 +159,14 @@ struct Cycle {
     Line("swaphold " + std::to_string(first) + " " + std::to_string(consult));
     Line("expect " + Call(consult) + " CONNECTED");
     Line("expect " + Call(first) + " ONHOLDPENDTRANSFER");
+    if (random.Chance(50)) {
+      Line("phone phone onhook");
+      Line("expect " + Call(first) + " IDLE");
+      Line("expect " + Call(consult) + " IDLE");
+      Line("closecall " + Call(consult));
+      Line("closecall " + Call(first));
+      return;
+    }
     Line("drop " + Call(consult));
     Line("expect " + Call(consult) + " IDLE");
     Line("closecall " + Call(consult));
