@@ -2,9 +2,9 @@
 // structure size and field offset, every constant and every entry point's
 // parameter and result sizes. Our headers go into a namespace of their own so
 // both can be seen side by side.
-#include <cstddef>
-#include <cstdint>
 #include <type_traits>
+
+#include "tests/windows/abi_shape.h"
 
 #define K482_TSPI_TYPES_ONLY
 namespace ours {
@@ -17,36 +17,7 @@ namespace ours {
 
 namespace {
 
-#if defined(_WIN64)
-#define STDCALL
-#else
-#define STDCALL __attribute__((stdcall))
-#endif
-
-// A call's shape: result and parameter types, deduced through a pointer so that
-// the x86 stdcall convention takes part in the match.
-template <typename R, typename... A>
-struct Shape {};
-template <typename R, typename... A>
-constexpr Shape<R, A...> ShapeOf(R(STDCALL*)(A...)) {
-  return {};
-}
-
-template <typename T>
-constexpr std::size_t kSize = sizeof(T);
-template <>
-constexpr std::size_t kSize<void> = 0;
-
-template <typename A, typename B>
-struct SameShape : std::false_type {};
-template <typename RA, typename... A, typename RB, typename... B>
-struct SameShape<Shape<RA, A...>, Shape<RB, B...>>
-    : std::bool_constant<kSize<RA> == kSize<RB> && std::is_void_v<RA> == std::is_void_v<RB> && sizeof...(A) == sizeof...(B) &&
-                         ((sizeof(A) == sizeof(B) && std::is_integral_v<A> == std::is_integral_v<B>) && ...)> {};
-
-template <typename FA, typename FB>
-constexpr bool kSameCallAbi =
-    SameShape<decltype(ShapeOf(static_cast<FA*>(nullptr))), decltype(ShapeOf(static_cast<FB*>(nullptr)))>::value;
+using abi_shape::kSameCallAbi;
 
 #define CHECK_CONSTANT(name, value) static_assert(static_cast<DWORD>(name) == (value), #name);
 K482_TAPI_CONSTANTS(CHECK_CONSTANT)
@@ -55,359 +26,81 @@ K482_TAPI_CONSTANTS(CHECK_CONSTANT)
   static_assert(kSameCallAbi<ours::name##_fn, decltype(::name)>, #name);
 K482_TSPI_ENTRY_POINTS(CHECK_ENTRY_POINT)
 
-#define CHECK_SIZE(type) static_assert(sizeof(ours::type) == sizeof(::type), #type)
-#define CHECK_FIELD(type, field) \
-  static_assert(offsetof(ours::type, field) == offsetof(::type, field) && \
-                    sizeof(ours::type::field) == sizeof(::type::field), #type "::" #field)
-
-CHECK_SIZE(LINEDIALPARAMS);
-CHECK_SIZE(LINEDEVCAPS);
-CHECK_SIZE(LINEADDRESSCAPS);
-CHECK_SIZE(LINEADDRESSSTATUS);
-CHECK_SIZE(LINEDEVSTATUS);
-CHECK_SIZE(LINECALLINFO);
-CHECK_SIZE(LINECALLSTATUS);
-CHECK_SIZE(LINECALLPARAMS);
-CHECK_SIZE(LINEEXTENSIONID);
-CHECK_SIZE(LINEPROVIDERLIST);
-CHECK_SIZE(LINEPROVIDERENTRY);
-CHECK_SIZE(VARSTRING);
-CHECK_SIZE(SYSTEMTIME);
-CHECK_SIZE(GUID);
-CHECK_SIZE(HDRVLINE);
-CHECK_SIZE(HDRVCALL);
-CHECK_SIZE(HTAPILINE);
-CHECK_SIZE(HTAPICALL);
-CHECK_SIZE(HLINE);
-CHECK_SIZE(WCHAR);
-CHECK_SIZE(DWORD_PTR);
-CHECK_SIZE(ASYNC_COMPLETION);
-CHECK_SIZE(LINEEVENT);
-CHECK_SIZE(TUISPIDLLCALLBACK);
-CHECK_FIELD(GUID, Data1);
-CHECK_FIELD(GUID, Data2);
-CHECK_FIELD(GUID, Data3);
-CHECK_FIELD(GUID, Data4);
-CHECK_FIELD(SYSTEMTIME, wYear);
-CHECK_FIELD(SYSTEMTIME, wMonth);
-CHECK_FIELD(SYSTEMTIME, wDayOfWeek);
-CHECK_FIELD(SYSTEMTIME, wDay);
-CHECK_FIELD(SYSTEMTIME, wHour);
-CHECK_FIELD(SYSTEMTIME, wMinute);
-CHECK_FIELD(SYSTEMTIME, wSecond);
-CHECK_FIELD(SYSTEMTIME, wMilliseconds);
-CHECK_FIELD(LINEDIALPARAMS, dwDialPause);
-CHECK_FIELD(LINEDIALPARAMS, dwDialSpeed);
-CHECK_FIELD(LINEDIALPARAMS, dwDigitDuration);
-CHECK_FIELD(LINEDIALPARAMS, dwWaitForDialtone);
-CHECK_FIELD(LINEDEVCAPS, dwTotalSize);
-CHECK_FIELD(LINEDEVCAPS, dwNeededSize);
-CHECK_FIELD(LINEDEVCAPS, dwUsedSize);
-CHECK_FIELD(LINEDEVCAPS, dwProviderInfoSize);
-CHECK_FIELD(LINEDEVCAPS, dwProviderInfoOffset);
-CHECK_FIELD(LINEDEVCAPS, dwSwitchInfoSize);
-CHECK_FIELD(LINEDEVCAPS, dwSwitchInfoOffset);
-CHECK_FIELD(LINEDEVCAPS, dwPermanentLineID);
-CHECK_FIELD(LINEDEVCAPS, dwLineNameSize);
-CHECK_FIELD(LINEDEVCAPS, dwLineNameOffset);
-CHECK_FIELD(LINEDEVCAPS, dwStringFormat);
-CHECK_FIELD(LINEDEVCAPS, dwAddressModes);
-CHECK_FIELD(LINEDEVCAPS, dwNumAddresses);
-CHECK_FIELD(LINEDEVCAPS, dwBearerModes);
-CHECK_FIELD(LINEDEVCAPS, dwMaxRate);
-CHECK_FIELD(LINEDEVCAPS, dwMediaModes);
-CHECK_FIELD(LINEDEVCAPS, dwGenerateToneModes);
-CHECK_FIELD(LINEDEVCAPS, dwGenerateToneMaxNumFreq);
-CHECK_FIELD(LINEDEVCAPS, dwGenerateDigitModes);
-CHECK_FIELD(LINEDEVCAPS, dwMonitorToneMaxNumFreq);
-CHECK_FIELD(LINEDEVCAPS, dwMonitorToneMaxNumEntries);
-CHECK_FIELD(LINEDEVCAPS, dwMonitorDigitModes);
-CHECK_FIELD(LINEDEVCAPS, dwGatherDigitsMinTimeout);
-CHECK_FIELD(LINEDEVCAPS, dwGatherDigitsMaxTimeout);
-CHECK_FIELD(LINEDEVCAPS, dwMedCtlDigitMaxListSize);
-CHECK_FIELD(LINEDEVCAPS, dwMedCtlMediaMaxListSize);
-CHECK_FIELD(LINEDEVCAPS, dwMedCtlToneMaxListSize);
-CHECK_FIELD(LINEDEVCAPS, dwMedCtlCallStateMaxListSize);
-CHECK_FIELD(LINEDEVCAPS, dwDevCapFlags);
-CHECK_FIELD(LINEDEVCAPS, dwMaxNumActiveCalls);
-CHECK_FIELD(LINEDEVCAPS, dwAnswerMode);
-CHECK_FIELD(LINEDEVCAPS, dwRingModes);
-CHECK_FIELD(LINEDEVCAPS, dwLineStates);
-CHECK_FIELD(LINEDEVCAPS, dwUUIAcceptSize);
-CHECK_FIELD(LINEDEVCAPS, dwUUIAnswerSize);
-CHECK_FIELD(LINEDEVCAPS, dwUUIMakeCallSize);
-CHECK_FIELD(LINEDEVCAPS, dwUUIDropSize);
-CHECK_FIELD(LINEDEVCAPS, dwUUISendUserUserInfoSize);
-CHECK_FIELD(LINEDEVCAPS, dwUUICallInfoSize);
-CHECK_FIELD(LINEDEVCAPS, MinDialParams);
-CHECK_FIELD(LINEDEVCAPS, MaxDialParams);
-CHECK_FIELD(LINEDEVCAPS, DefaultDialParams);
-CHECK_FIELD(LINEDEVCAPS, dwNumTerminals);
-CHECK_FIELD(LINEDEVCAPS, dwTerminalCapsSize);
-CHECK_FIELD(LINEDEVCAPS, dwTerminalCapsOffset);
-CHECK_FIELD(LINEDEVCAPS, dwTerminalTextEntrySize);
-CHECK_FIELD(LINEDEVCAPS, dwTerminalTextSize);
-CHECK_FIELD(LINEDEVCAPS, dwTerminalTextOffset);
-CHECK_FIELD(LINEDEVCAPS, dwDevSpecificSize);
-CHECK_FIELD(LINEDEVCAPS, dwDevSpecificOffset);
-CHECK_FIELD(LINEDEVCAPS, dwLineFeatures);
-CHECK_FIELD(LINEDEVCAPS, dwSettableDevStatus);
-CHECK_FIELD(LINEDEVCAPS, dwDeviceClassesSize);
-CHECK_FIELD(LINEDEVCAPS, dwDeviceClassesOffset);
-CHECK_FIELD(LINEDEVCAPS, PermanentLineGuid);
-CHECK_FIELD(LINEDEVCAPS, dwAddressTypes);
-CHECK_FIELD(LINEDEVCAPS, ProtocolGuid);
-CHECK_FIELD(LINEDEVCAPS, dwAvailableTracking);
-CHECK_FIELD(LINEADDRESSCAPS, dwTotalSize);
-CHECK_FIELD(LINEADDRESSCAPS, dwNeededSize);
-CHECK_FIELD(LINEADDRESSCAPS, dwUsedSize);
-CHECK_FIELD(LINEADDRESSCAPS, dwLineDeviceID);
-CHECK_FIELD(LINEADDRESSCAPS, dwAddressSize);
-CHECK_FIELD(LINEADDRESSCAPS, dwAddressOffset);
-CHECK_FIELD(LINEADDRESSCAPS, dwDevSpecificSize);
-CHECK_FIELD(LINEADDRESSCAPS, dwDevSpecificOffset);
-CHECK_FIELD(LINEADDRESSCAPS, dwAddressSharing);
-CHECK_FIELD(LINEADDRESSCAPS, dwAddressStates);
-CHECK_FIELD(LINEADDRESSCAPS, dwCallInfoStates);
-CHECK_FIELD(LINEADDRESSCAPS, dwCallerIDFlags);
-CHECK_FIELD(LINEADDRESSCAPS, dwCalledIDFlags);
-CHECK_FIELD(LINEADDRESSCAPS, dwConnectedIDFlags);
-CHECK_FIELD(LINEADDRESSCAPS, dwRedirectionIDFlags);
-CHECK_FIELD(LINEADDRESSCAPS, dwRedirectingIDFlags);
-CHECK_FIELD(LINEADDRESSCAPS, dwCallStates);
-CHECK_FIELD(LINEADDRESSCAPS, dwDialToneModes);
-CHECK_FIELD(LINEADDRESSCAPS, dwBusyModes);
-CHECK_FIELD(LINEADDRESSCAPS, dwSpecialInfo);
-CHECK_FIELD(LINEADDRESSCAPS, dwDisconnectModes);
-CHECK_FIELD(LINEADDRESSCAPS, dwMaxNumActiveCalls);
-CHECK_FIELD(LINEADDRESSCAPS, dwMaxNumOnHoldCalls);
-CHECK_FIELD(LINEADDRESSCAPS, dwMaxNumOnHoldPendingCalls);
-CHECK_FIELD(LINEADDRESSCAPS, dwMaxNumConference);
-CHECK_FIELD(LINEADDRESSCAPS, dwMaxNumTransConf);
-CHECK_FIELD(LINEADDRESSCAPS, dwAddrCapFlags);
-CHECK_FIELD(LINEADDRESSCAPS, dwCallFeatures);
-CHECK_FIELD(LINEADDRESSCAPS, dwRemoveFromConfCaps);
-CHECK_FIELD(LINEADDRESSCAPS, dwRemoveFromConfState);
-CHECK_FIELD(LINEADDRESSCAPS, dwTransferModes);
-CHECK_FIELD(LINEADDRESSCAPS, dwParkModes);
-CHECK_FIELD(LINEADDRESSCAPS, dwForwardModes);
-CHECK_FIELD(LINEADDRESSCAPS, dwMaxForwardEntries);
-CHECK_FIELD(LINEADDRESSCAPS, dwMaxSpecificEntries);
-CHECK_FIELD(LINEADDRESSCAPS, dwMinFwdNumRings);
-CHECK_FIELD(LINEADDRESSCAPS, dwMaxFwdNumRings);
-CHECK_FIELD(LINEADDRESSCAPS, dwMaxCallCompletions);
-CHECK_FIELD(LINEADDRESSCAPS, dwCallCompletionConds);
-CHECK_FIELD(LINEADDRESSCAPS, dwCallCompletionModes);
-CHECK_FIELD(LINEADDRESSCAPS, dwNumCompletionMessages);
-CHECK_FIELD(LINEADDRESSCAPS, dwCompletionMsgTextEntrySize);
-CHECK_FIELD(LINEADDRESSCAPS, dwCompletionMsgTextSize);
-CHECK_FIELD(LINEADDRESSCAPS, dwCompletionMsgTextOffset);
-CHECK_FIELD(LINEADDRESSCAPS, dwAddressFeatures);
-CHECK_FIELD(LINEADDRESSCAPS, dwPredictiveAutoTransferStates);
-CHECK_FIELD(LINEADDRESSCAPS, dwNumCallTreatments);
-CHECK_FIELD(LINEADDRESSCAPS, dwCallTreatmentListSize);
-CHECK_FIELD(LINEADDRESSCAPS, dwCallTreatmentListOffset);
-CHECK_FIELD(LINEADDRESSCAPS, dwDeviceClassesSize);
-CHECK_FIELD(LINEADDRESSCAPS, dwDeviceClassesOffset);
-CHECK_FIELD(LINEADDRESSCAPS, dwMaxCallDataSize);
-CHECK_FIELD(LINEADDRESSCAPS, dwCallFeatures2);
-CHECK_FIELD(LINEADDRESSCAPS, dwMaxNoAnswerTimeout);
-CHECK_FIELD(LINEADDRESSCAPS, dwConnectedModes);
-CHECK_FIELD(LINEADDRESSCAPS, dwOfferingModes);
-CHECK_FIELD(LINEADDRESSCAPS, dwAvailableMediaModes);
-CHECK_FIELD(LINEADDRESSSTATUS, dwTotalSize);
-CHECK_FIELD(LINEADDRESSSTATUS, dwNeededSize);
-CHECK_FIELD(LINEADDRESSSTATUS, dwUsedSize);
-CHECK_FIELD(LINEADDRESSSTATUS, dwNumInUse);
-CHECK_FIELD(LINEADDRESSSTATUS, dwNumActiveCalls);
-CHECK_FIELD(LINEADDRESSSTATUS, dwNumOnHoldCalls);
-CHECK_FIELD(LINEADDRESSSTATUS, dwNumOnHoldPendCalls);
-CHECK_FIELD(LINEADDRESSSTATUS, dwAddressFeatures);
-CHECK_FIELD(LINEADDRESSSTATUS, dwNumRingsNoAnswer);
-CHECK_FIELD(LINEADDRESSSTATUS, dwForwardNumEntries);
-CHECK_FIELD(LINEADDRESSSTATUS, dwForwardSize);
-CHECK_FIELD(LINEADDRESSSTATUS, dwForwardOffset);
-CHECK_FIELD(LINEADDRESSSTATUS, dwTerminalModesSize);
-CHECK_FIELD(LINEADDRESSSTATUS, dwTerminalModesOffset);
-CHECK_FIELD(LINEADDRESSSTATUS, dwDevSpecificSize);
-CHECK_FIELD(LINEADDRESSSTATUS, dwDevSpecificOffset);
-CHECK_FIELD(LINEDEVSTATUS, dwTotalSize);
-CHECK_FIELD(LINEDEVSTATUS, dwNeededSize);
-CHECK_FIELD(LINEDEVSTATUS, dwUsedSize);
-CHECK_FIELD(LINEDEVSTATUS, dwNumOpens);
-CHECK_FIELD(LINEDEVSTATUS, dwOpenMediaModes);
-CHECK_FIELD(LINEDEVSTATUS, dwNumActiveCalls);
-CHECK_FIELD(LINEDEVSTATUS, dwNumOnHoldCalls);
-CHECK_FIELD(LINEDEVSTATUS, dwNumOnHoldPendCalls);
-CHECK_FIELD(LINEDEVSTATUS, dwLineFeatures);
-CHECK_FIELD(LINEDEVSTATUS, dwNumCallCompletions);
-CHECK_FIELD(LINEDEVSTATUS, dwRingMode);
-CHECK_FIELD(LINEDEVSTATUS, dwSignalLevel);
-CHECK_FIELD(LINEDEVSTATUS, dwBatteryLevel);
-CHECK_FIELD(LINEDEVSTATUS, dwRoamMode);
-CHECK_FIELD(LINEDEVSTATUS, dwDevStatusFlags);
-CHECK_FIELD(LINEDEVSTATUS, dwTerminalModesSize);
-CHECK_FIELD(LINEDEVSTATUS, dwTerminalModesOffset);
-CHECK_FIELD(LINEDEVSTATUS, dwDevSpecificSize);
-CHECK_FIELD(LINEDEVSTATUS, dwDevSpecificOffset);
-CHECK_FIELD(LINEDEVSTATUS, dwAvailableMediaModes);
-CHECK_FIELD(LINEDEVSTATUS, dwAppInfoSize);
-CHECK_FIELD(LINEDEVSTATUS, dwAppInfoOffset);
-CHECK_FIELD(LINECALLINFO, dwTotalSize);
-CHECK_FIELD(LINECALLINFO, dwNeededSize);
-CHECK_FIELD(LINECALLINFO, dwUsedSize);
-CHECK_FIELD(LINECALLINFO, hLine);
-CHECK_FIELD(LINECALLINFO, dwLineDeviceID);
-CHECK_FIELD(LINECALLINFO, dwAddressID);
-CHECK_FIELD(LINECALLINFO, dwBearerMode);
-CHECK_FIELD(LINECALLINFO, dwRate);
-CHECK_FIELD(LINECALLINFO, dwMediaMode);
-CHECK_FIELD(LINECALLINFO, dwAppSpecific);
-CHECK_FIELD(LINECALLINFO, dwCallID);
-CHECK_FIELD(LINECALLINFO, dwRelatedCallID);
-CHECK_FIELD(LINECALLINFO, dwCallParamFlags);
-CHECK_FIELD(LINECALLINFO, dwCallStates);
-CHECK_FIELD(LINECALLINFO, dwMonitorDigitModes);
-CHECK_FIELD(LINECALLINFO, dwMonitorMediaModes);
-CHECK_FIELD(LINECALLINFO, DialParams);
-CHECK_FIELD(LINECALLINFO, dwOrigin);
-CHECK_FIELD(LINECALLINFO, dwReason);
-CHECK_FIELD(LINECALLINFO, dwCompletionID);
-CHECK_FIELD(LINECALLINFO, dwNumOwners);
-CHECK_FIELD(LINECALLINFO, dwNumMonitors);
-CHECK_FIELD(LINECALLINFO, dwCountryCode);
-CHECK_FIELD(LINECALLINFO, dwTrunk);
-CHECK_FIELD(LINECALLINFO, dwCallerIDFlags);
-CHECK_FIELD(LINECALLINFO, dwCallerIDSize);
-CHECK_FIELD(LINECALLINFO, dwCallerIDOffset);
-CHECK_FIELD(LINECALLINFO, dwCallerIDNameSize);
-CHECK_FIELD(LINECALLINFO, dwCallerIDNameOffset);
-CHECK_FIELD(LINECALLINFO, dwCalledIDFlags);
-CHECK_FIELD(LINECALLINFO, dwCalledIDSize);
-CHECK_FIELD(LINECALLINFO, dwCalledIDOffset);
-CHECK_FIELD(LINECALLINFO, dwCalledIDNameSize);
-CHECK_FIELD(LINECALLINFO, dwCalledIDNameOffset);
-CHECK_FIELD(LINECALLINFO, dwConnectedIDFlags);
-CHECK_FIELD(LINECALLINFO, dwConnectedIDSize);
-CHECK_FIELD(LINECALLINFO, dwConnectedIDOffset);
-CHECK_FIELD(LINECALLINFO, dwConnectedIDNameSize);
-CHECK_FIELD(LINECALLINFO, dwConnectedIDNameOffset);
-CHECK_FIELD(LINECALLINFO, dwRedirectionIDFlags);
-CHECK_FIELD(LINECALLINFO, dwRedirectionIDSize);
-CHECK_FIELD(LINECALLINFO, dwRedirectionIDOffset);
-CHECK_FIELD(LINECALLINFO, dwRedirectionIDNameSize);
-CHECK_FIELD(LINECALLINFO, dwRedirectionIDNameOffset);
-CHECK_FIELD(LINECALLINFO, dwRedirectingIDFlags);
-CHECK_FIELD(LINECALLINFO, dwRedirectingIDSize);
-CHECK_FIELD(LINECALLINFO, dwRedirectingIDOffset);
-CHECK_FIELD(LINECALLINFO, dwRedirectingIDNameSize);
-CHECK_FIELD(LINECALLINFO, dwRedirectingIDNameOffset);
-CHECK_FIELD(LINECALLINFO, dwAppNameSize);
-CHECK_FIELD(LINECALLINFO, dwAppNameOffset);
-CHECK_FIELD(LINECALLINFO, dwDisplayableAddressSize);
-CHECK_FIELD(LINECALLINFO, dwDisplayableAddressOffset);
-CHECK_FIELD(LINECALLINFO, dwCalledPartySize);
-CHECK_FIELD(LINECALLINFO, dwCalledPartyOffset);
-CHECK_FIELD(LINECALLINFO, dwCommentSize);
-CHECK_FIELD(LINECALLINFO, dwCommentOffset);
-CHECK_FIELD(LINECALLINFO, dwDisplaySize);
-CHECK_FIELD(LINECALLINFO, dwDisplayOffset);
-CHECK_FIELD(LINECALLINFO, dwUserUserInfoSize);
-CHECK_FIELD(LINECALLINFO, dwUserUserInfoOffset);
-CHECK_FIELD(LINECALLINFO, dwHighLevelCompSize);
-CHECK_FIELD(LINECALLINFO, dwHighLevelCompOffset);
-CHECK_FIELD(LINECALLINFO, dwLowLevelCompSize);
-CHECK_FIELD(LINECALLINFO, dwLowLevelCompOffset);
-CHECK_FIELD(LINECALLINFO, dwChargingInfoSize);
-CHECK_FIELD(LINECALLINFO, dwChargingInfoOffset);
-CHECK_FIELD(LINECALLINFO, dwTerminalModesSize);
-CHECK_FIELD(LINECALLINFO, dwTerminalModesOffset);
-CHECK_FIELD(LINECALLINFO, dwDevSpecificSize);
-CHECK_FIELD(LINECALLINFO, dwDevSpecificOffset);
-CHECK_FIELD(LINECALLINFO, dwCallTreatment);
-CHECK_FIELD(LINECALLINFO, dwCallDataSize);
-CHECK_FIELD(LINECALLINFO, dwCallDataOffset);
-CHECK_FIELD(LINECALLINFO, dwSendingFlowspecSize);
-CHECK_FIELD(LINECALLINFO, dwSendingFlowspecOffset);
-CHECK_FIELD(LINECALLINFO, dwReceivingFlowspecSize);
-CHECK_FIELD(LINECALLINFO, dwReceivingFlowspecOffset);
-CHECK_FIELD(LINECALLINFO, dwCallerIDAddressType);
-CHECK_FIELD(LINECALLINFO, dwCalledIDAddressType);
-CHECK_FIELD(LINECALLINFO, dwConnectedIDAddressType);
-CHECK_FIELD(LINECALLINFO, dwRedirectionIDAddressType);
-CHECK_FIELD(LINECALLINFO, dwRedirectingIDAddressType);
-CHECK_FIELD(LINECALLSTATUS, dwTotalSize);
-CHECK_FIELD(LINECALLSTATUS, dwNeededSize);
-CHECK_FIELD(LINECALLSTATUS, dwUsedSize);
-CHECK_FIELD(LINECALLSTATUS, dwCallState);
-CHECK_FIELD(LINECALLSTATUS, dwCallStateMode);
-CHECK_FIELD(LINECALLSTATUS, dwCallPrivilege);
-CHECK_FIELD(LINECALLSTATUS, dwCallFeatures);
-CHECK_FIELD(LINECALLSTATUS, dwDevSpecificSize);
-CHECK_FIELD(LINECALLSTATUS, dwDevSpecificOffset);
-CHECK_FIELD(LINECALLSTATUS, dwCallFeatures2);
-CHECK_FIELD(LINECALLSTATUS, tStateEntryTime);
-CHECK_FIELD(LINECALLPARAMS, dwTotalSize);
-CHECK_FIELD(LINECALLPARAMS, dwBearerMode);
-CHECK_FIELD(LINECALLPARAMS, dwMinRate);
-CHECK_FIELD(LINECALLPARAMS, dwMaxRate);
-CHECK_FIELD(LINECALLPARAMS, dwMediaMode);
-CHECK_FIELD(LINECALLPARAMS, dwCallParamFlags);
-CHECK_FIELD(LINECALLPARAMS, dwAddressMode);
-CHECK_FIELD(LINECALLPARAMS, dwAddressID);
-CHECK_FIELD(LINECALLPARAMS, DialParams);
-CHECK_FIELD(LINECALLPARAMS, dwOrigAddressSize);
-CHECK_FIELD(LINECALLPARAMS, dwOrigAddressOffset);
-CHECK_FIELD(LINECALLPARAMS, dwDisplayableAddressSize);
-CHECK_FIELD(LINECALLPARAMS, dwDisplayableAddressOffset);
-CHECK_FIELD(LINECALLPARAMS, dwCalledPartySize);
-CHECK_FIELD(LINECALLPARAMS, dwCalledPartyOffset);
-CHECK_FIELD(LINECALLPARAMS, dwCommentSize);
-CHECK_FIELD(LINECALLPARAMS, dwCommentOffset);
-CHECK_FIELD(LINECALLPARAMS, dwUserUserInfoSize);
-CHECK_FIELD(LINECALLPARAMS, dwUserUserInfoOffset);
-CHECK_FIELD(LINECALLPARAMS, dwHighLevelCompSize);
-CHECK_FIELD(LINECALLPARAMS, dwHighLevelCompOffset);
-CHECK_FIELD(LINECALLPARAMS, dwLowLevelCompSize);
-CHECK_FIELD(LINECALLPARAMS, dwLowLevelCompOffset);
-CHECK_FIELD(LINECALLPARAMS, dwDevSpecificSize);
-CHECK_FIELD(LINECALLPARAMS, dwDevSpecificOffset);
-CHECK_FIELD(LINECALLPARAMS, dwPredictiveAutoTransferStates);
-CHECK_FIELD(LINECALLPARAMS, dwTargetAddressSize);
-CHECK_FIELD(LINECALLPARAMS, dwTargetAddressOffset);
-CHECK_FIELD(LINECALLPARAMS, dwSendingFlowspecSize);
-CHECK_FIELD(LINECALLPARAMS, dwSendingFlowspecOffset);
-CHECK_FIELD(LINECALLPARAMS, dwReceivingFlowspecSize);
-CHECK_FIELD(LINECALLPARAMS, dwReceivingFlowspecOffset);
-CHECK_FIELD(LINECALLPARAMS, dwDeviceClassSize);
-CHECK_FIELD(LINECALLPARAMS, dwDeviceClassOffset);
-CHECK_FIELD(LINECALLPARAMS, dwDeviceConfigSize);
-CHECK_FIELD(LINECALLPARAMS, dwDeviceConfigOffset);
-CHECK_FIELD(LINECALLPARAMS, dwCallDataSize);
-CHECK_FIELD(LINECALLPARAMS, dwCallDataOffset);
-CHECK_FIELD(LINECALLPARAMS, dwNoAnswerTimeout);
-CHECK_FIELD(LINECALLPARAMS, dwCallingPartyIDSize);
-CHECK_FIELD(LINECALLPARAMS, dwCallingPartyIDOffset);
-CHECK_FIELD(LINECALLPARAMS, dwAddressType);
-CHECK_FIELD(LINEEXTENSIONID, dwExtensionID0);
-CHECK_FIELD(LINEEXTENSIONID, dwExtensionID1);
-CHECK_FIELD(LINEEXTENSIONID, dwExtensionID2);
-CHECK_FIELD(LINEEXTENSIONID, dwExtensionID3);
-CHECK_FIELD(LINEPROVIDERLIST, dwTotalSize);
-CHECK_FIELD(LINEPROVIDERLIST, dwNeededSize);
-CHECK_FIELD(LINEPROVIDERLIST, dwUsedSize);
-CHECK_FIELD(LINEPROVIDERLIST, dwNumProviders);
-CHECK_FIELD(LINEPROVIDERLIST, dwProviderListSize);
-CHECK_FIELD(LINEPROVIDERLIST, dwProviderListOffset);
-CHECK_FIELD(LINEPROVIDERENTRY, dwPermanentProviderID);
-CHECK_FIELD(LINEPROVIDERENTRY, dwProviderFilenameSize);
-CHECK_FIELD(LINEPROVIDERENTRY, dwProviderFilenameOffset);
-CHECK_FIELD(VARSTRING, dwTotalSize);
-CHECK_FIELD(VARSTRING, dwNeededSize);
-CHECK_FIELD(VARSTRING, dwUsedSize);
-CHECK_FIELD(VARSTRING, dwStringFormat);
-CHECK_FIELD(VARSTRING, dwStringSize);
-CHECK_FIELD(VARSTRING, dwStringOffset);
+K482_ABI_SIZES(LINEDIALPARAMS, LINEDEVCAPS, LINEADDRESSCAPS, LINEADDRESSSTATUS, LINEDEVSTATUS, LINECALLINFO,
+                LINECALLSTATUS, LINECALLPARAMS, LINEEXTENSIONID, LINEPROVIDERLIST, LINEPROVIDERENTRY, VARSTRING,
+                SYSTEMTIME, GUID, HDRVLINE, HDRVCALL, HTAPILINE, HTAPICALL, HLINE, WCHAR, DWORD_PTR, ASYNC_COMPLETION,
+                LINEEVENT, TUISPIDLLCALLBACK)
+K482_ABI_FIELDS(GUID, Data1, Data2, Data3, Data4)
+K482_ABI_FIELDS(SYSTEMTIME, wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds)
+K482_ABI_FIELDS(LINEDIALPARAMS, dwDialPause, dwDialSpeed, dwDigitDuration, dwWaitForDialtone)
+K482_ABI_FIELDS(LINEDEVCAPS, dwTotalSize, dwNeededSize, dwUsedSize, dwProviderInfoSize, dwProviderInfoOffset,
+                dwSwitchInfoSize, dwSwitchInfoOffset, dwPermanentLineID, dwLineNameSize, dwLineNameOffset,
+                dwStringFormat, dwAddressModes, dwNumAddresses, dwBearerModes, dwMaxRate, dwMediaModes,
+                dwGenerateToneModes, dwGenerateToneMaxNumFreq, dwGenerateDigitModes, dwMonitorToneMaxNumFreq,
+                dwMonitorToneMaxNumEntries, dwMonitorDigitModes, dwGatherDigitsMinTimeout, dwGatherDigitsMaxTimeout,
+                dwMedCtlDigitMaxListSize, dwMedCtlMediaMaxListSize, dwMedCtlToneMaxListSize,
+                dwMedCtlCallStateMaxListSize, dwDevCapFlags, dwMaxNumActiveCalls, dwAnswerMode, dwRingModes,
+                dwLineStates, dwUUIAcceptSize, dwUUIAnswerSize, dwUUIMakeCallSize, dwUUIDropSize,
+                dwUUISendUserUserInfoSize, dwUUICallInfoSize, MinDialParams, MaxDialParams, DefaultDialParams,
+                dwNumTerminals, dwTerminalCapsSize, dwTerminalCapsOffset, dwTerminalTextEntrySize, dwTerminalTextSize,
+                dwTerminalTextOffset, dwDevSpecificSize, dwDevSpecificOffset, dwLineFeatures, dwSettableDevStatus,
+                dwDeviceClassesSize, dwDeviceClassesOffset, PermanentLineGuid, dwAddressTypes, ProtocolGuid,
+                dwAvailableTracking)
+K482_ABI_FIELDS(LINEADDRESSCAPS, dwTotalSize, dwNeededSize, dwUsedSize, dwLineDeviceID, dwAddressSize,
+                dwAddressOffset, dwDevSpecificSize, dwDevSpecificOffset, dwAddressSharing, dwAddressStates,
+                dwCallInfoStates, dwCallerIDFlags, dwCalledIDFlags, dwConnectedIDFlags, dwRedirectionIDFlags,
+                dwRedirectingIDFlags, dwCallStates, dwDialToneModes, dwBusyModes, dwSpecialInfo, dwDisconnectModes,
+                dwMaxNumActiveCalls, dwMaxNumOnHoldCalls, dwMaxNumOnHoldPendingCalls, dwMaxNumConference,
+                dwMaxNumTransConf, dwAddrCapFlags, dwCallFeatures, dwRemoveFromConfCaps, dwRemoveFromConfState,
+                dwTransferModes, dwParkModes, dwForwardModes, dwMaxForwardEntries, dwMaxSpecificEntries,
+                dwMinFwdNumRings, dwMaxFwdNumRings, dwMaxCallCompletions, dwCallCompletionConds,
+                dwCallCompletionModes, dwNumCompletionMessages, dwCompletionMsgTextEntrySize, dwCompletionMsgTextSize,
+                dwCompletionMsgTextOffset, dwAddressFeatures, dwPredictiveAutoTransferStates, dwNumCallTreatments,
+                dwCallTreatmentListSize, dwCallTreatmentListOffset, dwDeviceClassesSize, dwDeviceClassesOffset,
+                dwMaxCallDataSize, dwCallFeatures2, dwMaxNoAnswerTimeout, dwConnectedModes, dwOfferingModes,
+                dwAvailableMediaModes)
+K482_ABI_FIELDS(LINEADDRESSSTATUS, dwTotalSize, dwNeededSize, dwUsedSize, dwNumInUse, dwNumActiveCalls,
+                dwNumOnHoldCalls, dwNumOnHoldPendCalls, dwAddressFeatures, dwNumRingsNoAnswer, dwForwardNumEntries,
+                dwForwardSize, dwForwardOffset, dwTerminalModesSize, dwTerminalModesOffset, dwDevSpecificSize,
+                dwDevSpecificOffset)
+K482_ABI_FIELDS(LINEDEVSTATUS, dwTotalSize, dwNeededSize, dwUsedSize, dwNumOpens, dwOpenMediaModes, dwNumActiveCalls,
+                dwNumOnHoldCalls, dwNumOnHoldPendCalls, dwLineFeatures, dwNumCallCompletions, dwRingMode,
+                dwSignalLevel, dwBatteryLevel, dwRoamMode, dwDevStatusFlags, dwTerminalModesSize,
+                dwTerminalModesOffset, dwDevSpecificSize, dwDevSpecificOffset, dwAvailableMediaModes, dwAppInfoSize,
+                dwAppInfoOffset)
+K482_ABI_FIELDS(LINECALLINFO, dwTotalSize, dwNeededSize, dwUsedSize, hLine, dwLineDeviceID, dwAddressID, dwBearerMode,
+                dwRate, dwMediaMode, dwAppSpecific, dwCallID, dwRelatedCallID, dwCallParamFlags, dwCallStates,
+                dwMonitorDigitModes, dwMonitorMediaModes, DialParams, dwOrigin, dwReason, dwCompletionID, dwNumOwners,
+                dwNumMonitors, dwCountryCode, dwTrunk, dwCallerIDFlags, dwCallerIDSize, dwCallerIDOffset,
+                dwCallerIDNameSize, dwCallerIDNameOffset, dwCalledIDFlags, dwCalledIDSize, dwCalledIDOffset,
+                dwCalledIDNameSize, dwCalledIDNameOffset, dwConnectedIDFlags, dwConnectedIDSize, dwConnectedIDOffset,
+                dwConnectedIDNameSize, dwConnectedIDNameOffset, dwRedirectionIDFlags, dwRedirectionIDSize,
+                dwRedirectionIDOffset, dwRedirectionIDNameSize, dwRedirectionIDNameOffset, dwRedirectingIDFlags,
+                dwRedirectingIDSize, dwRedirectingIDOffset, dwRedirectingIDNameSize, dwRedirectingIDNameOffset,
+                dwAppNameSize, dwAppNameOffset, dwDisplayableAddressSize, dwDisplayableAddressOffset,
+                dwCalledPartySize, dwCalledPartyOffset, dwCommentSize, dwCommentOffset, dwDisplaySize,
+                dwDisplayOffset, dwUserUserInfoSize, dwUserUserInfoOffset, dwHighLevelCompSize, dwHighLevelCompOffset,
+                dwLowLevelCompSize, dwLowLevelCompOffset, dwChargingInfoSize, dwChargingInfoOffset,
+                dwTerminalModesSize, dwTerminalModesOffset, dwDevSpecificSize, dwDevSpecificOffset, dwCallTreatment,
+                dwCallDataSize, dwCallDataOffset, dwSendingFlowspecSize, dwSendingFlowspecOffset,
+                dwReceivingFlowspecSize, dwReceivingFlowspecOffset, dwCallerIDAddressType, dwCalledIDAddressType,
+                dwConnectedIDAddressType, dwRedirectionIDAddressType, dwRedirectingIDAddressType)
+K482_ABI_FIELDS(LINECALLSTATUS, dwTotalSize, dwNeededSize, dwUsedSize, dwCallState, dwCallStateMode, dwCallPrivilege,
+                dwCallFeatures, dwDevSpecificSize, dwDevSpecificOffset, dwCallFeatures2, tStateEntryTime)
+K482_ABI_FIELDS(LINECALLPARAMS, dwTotalSize, dwBearerMode, dwMinRate, dwMaxRate, dwMediaMode, dwCallParamFlags,
+                dwAddressMode, dwAddressID, DialParams, dwOrigAddressSize, dwOrigAddressOffset,
+                dwDisplayableAddressSize, dwDisplayableAddressOffset, dwCalledPartySize, dwCalledPartyOffset,
+                dwCommentSize, dwCommentOffset, dwUserUserInfoSize, dwUserUserInfoOffset, dwHighLevelCompSize,
+                dwHighLevelCompOffset, dwLowLevelCompSize, dwLowLevelCompOffset, dwDevSpecificSize,
+                dwDevSpecificOffset, dwPredictiveAutoTransferStates, dwTargetAddressSize, dwTargetAddressOffset,
+                dwSendingFlowspecSize, dwSendingFlowspecOffset, dwReceivingFlowspecSize, dwReceivingFlowspecOffset,
+                dwDeviceClassSize, dwDeviceClassOffset, dwDeviceConfigSize, dwDeviceConfigOffset, dwCallDataSize,
+                dwCallDataOffset, dwNoAnswerTimeout, dwCallingPartyIDSize, dwCallingPartyIDOffset, dwAddressType)
+K482_ABI_FIELDS(LINEEXTENSIONID, dwExtensionID0, dwExtensionID1, dwExtensionID2, dwExtensionID3)
+K482_ABI_FIELDS(LINEPROVIDERLIST, dwTotalSize, dwNeededSize, dwUsedSize, dwNumProviders, dwProviderListSize,
+                dwProviderListOffset)
+K482_ABI_FIELDS(LINEPROVIDERENTRY, dwPermanentProviderID, dwProviderFilenameSize, dwProviderFilenameOffset)
+K482_ABI_FIELDS(VARSTRING, dwTotalSize, dwNeededSize, dwUsedSize, dwStringFormat, dwStringSize, dwStringOffset)
 
 static_assert(kSameCallAbi<std::remove_pointer_t<ours::ASYNC_COMPLETION>, std::remove_pointer_t<::ASYNC_COMPLETION>>);
 static_assert(kSameCallAbi<std::remove_pointer_t<ours::LINEEVENT>, std::remove_pointer_t<::LINEEVENT>>);
