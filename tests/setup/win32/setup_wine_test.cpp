@@ -11,21 +11,23 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
-#include <map>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "tests/support/wine_windows.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using testing_support::ReadFile;
 using testing_support::WaitFor;
+using namespace wine_windows;
 namespace fs = std::filesystem;
 
 constexpr auto kWindowTimeout = 60s;
@@ -42,26 +44,6 @@ std::string WinePath(const std::string& unixPath) {
   return path;
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string narrow(text.size() * 4 + 1, '\0');
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr);
-  narrow.resize(length > 0 ? static_cast<std::size_t>(length - 1) : 0);
-  return narrow;
-}
-
-std::string WindowText(HWND window) {
-  wchar_t text[2048] = {};
-  GetWindowTextW(window, text, 2048);
-  return Narrow(text);
-}
-
-std::string ClassOf(HWND window) {
-  char name[128] = {};
-  GetClassNameA(window, name, sizeof name);
-  return name;
-}
-
 std::string SystemDirectory() {
   char path[MAX_PATH] = {};
   GetSystemDirectoryA(path, MAX_PATH);
@@ -72,14 +54,6 @@ std::string Wow64Directory() {
   char path[MAX_PATH] = {};
   GetSystemWow64DirectoryA(path, MAX_PATH);
   return path;
-}
-
-std::optional<std::string> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
 }
 
 std::optional<DWORD> RegistryDword(const char* key, const std::string& name) {
@@ -100,24 +74,6 @@ std::optional<std::string> RegistryString(const char* key, const std::string& na
   return std::string(value);
 }
 
-struct WindowSearch {
-  const std::function<bool(HWND)>* accept;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<WindowSearch*>(param);
-  if (IsWindowVisible(window) && (*search->accept)(window)) search->found.push_back(window);
-  return TRUE;
-}
-
-// Every visible top-level window for which accept says yes.
-std::vector<HWND> TopWindows(const std::function<bool(HWND)>& accept) {
-  WindowSearch search{&accept, {}};
-  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 DWORD ProcessOf(HWND window) {
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
@@ -132,86 +88,13 @@ struct Box {
   std::set<int> buttons;
 };
 
-// Has a window of another process paint itself now.
-void Repaint(HWND window) {
-  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  DWORD_PTR ignored = 0;
-  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored);
-}
+std::string WindowText(HWND window) { return Narrow(TextOf(window)); }
 
-struct ScreenImage {
-  int width = 0, height = 0;
-  std::string pixels;  // 24-bit bottom-up rows, as a BMP holds them
-};
-
-ScreenImage CaptureScreen() {
-  ScreenImage image;
-  HDC screen = GetDC(nullptr);
-  image.width = GetSystemMetrics(SM_CXSCREEN);
-  image.height = GetSystemMetrics(SM_CYSCREEN);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, image.width, image.height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, image.width, image.height, screen, 0, 0, SRCCOPY);
-  SelectObject(memory, old);
-  BITMAPINFOHEADER info{};
-  info.biSize = sizeof info;
-  info.biWidth = image.width;
-  info.biHeight = image.height;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
-  image.pixels.assign(static_cast<std::size_t>((image.width * 3 + 3) / 4 * 4) * static_cast<std::size_t>(image.height),
-                      '\0');
-  GetDIBits(memory, bitmap, 0, static_cast<UINT>(image.height), image.pixels.data(),
-            reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return image;
-}
-
-// The screen once it has stopped changing: other processes paint when they get to it.
-ScreenImage SettledScreen() {
-  ScreenImage last = CaptureScreen();
-  auto unchangedSince = std::chrono::steady_clock::now();
-  WaitFor(
-      [&] {
-        ScreenImage now = CaptureScreen();
-        if (now.pixels != last.pixels) {
-          last = std::move(now);
-          unchangedSince = std::chrono::steady_clock::now();
-          return false;
-        }
-        return std::chrono::steady_clock::now() - unchangedSince >= 300ms;
-      },
-      10s);
-  return last;
-}
-
-// Screenshots as BMP (the test script makes PNGs of them), taken once the
-// windows shown have painted themselves.
+// Screenshots as BMP (the test script makes PNGs of them).
 void Screenshot(const std::string& name, std::initializer_list<HWND> shown) {
   const char* directory = std::getenv("K482_SETUP_SHOTS");
   if (directory == nullptr || *directory == '\0') return;
-  for (HWND window : shown) Repaint(window);
-  const ScreenImage image = SettledScreen();
-  BITMAPINFOHEADER info{};
-  info.biSize = sizeof info;
-  info.biWidth = image.width;
-  info.biHeight = image.height;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
-  info.biSizeImage = static_cast<DWORD>(image.pixels.size());
-  BITMAPFILEHEADER file{};
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof info;
-  file.bfSize = file.bfOffBits + info.biSizeImage;
-  std::ofstream out(std::string(directory) + "\\" + name + ".bmp", std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&file), sizeof file);
-  out.write(reinterpret_cast<const char*>(&info), sizeof info);
-  out.write(image.pixels.data(), static_cast<std::streamsize>(image.pixels.size()));
+  wine_windows::Screenshot(shown, std::string(directory) + "\\" + name + ".bmp");
 }
 
 class SetupWineTest : public ::testing::Test {
@@ -219,7 +102,7 @@ class SetupWineTest : public ::testing::Test {
   // TAPI's stand-in takes the place of Wine's tapi32.dll for the whole run.
   static void SetUpTestSuite() {
     const std::string tapi = SystemDirectory() + "\\tapi32.dll";
-    wineTapi_ = new std::optional<std::string>(FileBytes(tapi));
+    wineTapi_ = new std::optional<std::string>(ReadFile(tapi));
     CopyFileA(WinePath(K482_TAPI_STANDIN).c_str(), tapi.c_str(), FALSE);
   }
   static void TearDownTestSuite() {
@@ -233,7 +116,7 @@ class SetupWineTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    ASSERT_EQ(FileBytes(SystemDirectory() + "\\tapi32.dll"), FileBytes(WinePath(K482_TAPI_STANDIN)))
+    ASSERT_EQ(ReadFile(SystemDirectory() + "\\tapi32.dll"), ReadFile(WinePath(K482_TAPI_STANDIN)))
         << "the stand-in is not in the system directory";
     langId_ = GetUserDefaultLangID();
     switch (langId_ & 0x3FF) {
@@ -311,7 +194,7 @@ class SetupWineTest : public ::testing::Test {
     const bool appeared = WaitFor(
         [&] {
           found = TopWindows([&](HWND w) {
-            return ProcessOf(w) == process_.dwProcessId && ClassOf(w) == "#32770" &&
+            return ProcessOf(w) == process_.dwProcessId && ClassOf(w) == L"#32770" &&
                    GetDlgItem(w, kMessageTextId) != nullptr && handled_.count(w) == 0;
           });
           return !found.empty();
@@ -343,7 +226,7 @@ class SetupWineTest : public ::testing::Test {
   // setup's blue main window.
   HWND MainWindow() {
     const auto found = TopWindows([&](HWND w) {
-      return ProcessOf(w) == process_.dwProcessId && ClassOf(w) != "#32770" && WindowText(w) == "Kavrel TSP Setup";
+      return ProcessOf(w) == process_.dwProcessId && ClassOf(w) != L"#32770" && WindowText(w) == "Kavrel TSP Setup";
     });
     return found.empty() ? nullptr : found.front();
   }
@@ -388,7 +271,7 @@ class SetupWineTest : public ::testing::Test {
     }
   }
 
-  std::string StandInLog() { return FileBytes(log_).value_or(""); }
+  std::string StandInLog() { return ReadFile(log_).value_or(""); }
 
   // A whole installation answered Yes, the sheet closed with sheetButton.
   // replacing: a registered provider is expected and replaced. Screenshots
@@ -407,7 +290,7 @@ class SetupWineTest : public ::testing::Test {
     GetClientRect(main, &client);
     POINT corner{client.left + 8, client.top + 8};
     ClientToScreen(main, &corner);
-    Repaint(main);
+    RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     HDC screen = GetDC(nullptr);
     WaitFor([&] { return GetPixel(screen, corner.x, corner.y) == RGB(0, 0, 255); }, 10s);
     EXPECT_EQ(GetPixel(screen, corner.x, corner.y), RGB(0, 0, 255));
@@ -456,14 +339,14 @@ class SetupWineTest : public ::testing::Test {
   }
 
   static void ExpectSameFile(const std::string& installed, const fs::path& shipped) {
-    const auto bytes = FileBytes(installed);
+    const auto bytes = ReadFile(installed);
     ASSERT_TRUE(bytes.has_value()) << installed << " is missing";
-    EXPECT_TRUE(bytes == FileBytes(shipped.string())) << installed << " is not a copy of " << shipped.string();
+    EXPECT_TRUE(bytes == ReadFile(shipped.string())) << installed << " is not a copy of " << shipped.string();
   }
 
   // The machine field of a PE file's header, or 0.
   static int Machine(const std::string& path) {
-    const std::string bytes = FileBytes(path).value_or("");
+    const std::string bytes = ReadFile(path).value_or("");
     if (bytes.size() < 0x40) return 0;
     std::uint32_t header = 0;
     std::memcpy(&header, bytes.data() + 0x3C, sizeof header);
@@ -529,7 +412,7 @@ TEST_F(SetupWineTest, AnsweringNoChangesNothing) {
   EXPECT_EQ(question.text, Text(129));
   Press(question.window, IDNO);
   ExpectExitCodeZero();
-  EXPECT_FALSE(FileBytes(system_ + "\\k482tsp.tsp").has_value());
+  EXPECT_FALSE(ReadFile(system_ + "\\k482tsp.tsp").has_value());
   EXPECT_FALSE(RegistryDword(kProvidersKey, "NumProviders").has_value());
   EXPECT_TRUE(ReadMeWindows(readMe_).empty());
 }
@@ -554,7 +437,7 @@ TEST_F(SetupWineTest, StartedFromAnotherDirectoryTheCopyFailsWithTheSystemsText)
   Screenshot("copy-error-" + tag_, {MainWindow(), error.window});
   Press(error.window, IDOK);
   ExpectExitCodeZero();
-  EXPECT_FALSE(FileBytes(system_ + "\\k482tsp.tsp").has_value());
+  EXPECT_FALSE(ReadFile(system_ + "\\k482tsp.tsp").has_value());
 }
 
 TEST_F(SetupWineTest, FailedAddingIsATapiErrorAndTheCopiesStay) {
@@ -586,7 +469,7 @@ TEST_F(SetupWineTest, ATapi32BesideSetupIsNeverLoaded) {
   Press(error.window, IDOK);
   ExpectExitCodeZero();
   SetEnvironmentVariableA("K482_PLANTED_LOG", nullptr);
-  EXPECT_FALSE(FileBytes(planted).has_value()) << FileBytes(planted).value_or("");
+  EXPECT_FALSE(ReadFile(planted).has_value()) << ReadFile(planted).value_or("");
   const std::string log = StandInLog();
   EXPECT_NE(log.find("lineGetProviderListA"), std::string::npos) << "the system's TAPI answered: " << log;
   EXPECT_NE(log.find("lineAddProviderA k482tsp.tsp"), std::string::npos) << log;

@@ -10,11 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -22,12 +20,14 @@
 #include "platform/thread.h"
 #include "tests/common/refused_writes.h"
 #include "tests/support/settings_fixture.h"
+#include "tests/support/wine_windows.h"
 
 namespace {
 
 using testing_support::ReadFile;
 using testing_support::WaitFor;
 using namespace std::chrono_literals;
+using namespace wine_windows;
 
 // The entry points, in Win32 types (the project's TAPI header cannot sit beside <windows.h>).
 using UiCallback = LONG(WINAPI*)(DWORD_PTR objectId, DWORD objectType, LPVOID params, DWORD size);
@@ -264,44 +264,8 @@ wchar_t MoneySeparator() {
 // ---------------------------------------------------------------------------
 // Windows of the running sheet.
 
-std::wstring ClassOf(HWND hwnd) {
-  wchar_t name[64] = {};
-  GetClassNameW(hwnd, name, 64);
-  return name;
-}
-
-std::wstring TextOf(HWND hwnd) {
-  const int length = static_cast<int>(SendMessageW(hwnd, WM_GETTEXTLENGTH, 0, 0));
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  const int read = static_cast<int>(
-      SendMessageW(hwnd, WM_GETTEXT, static_cast<WPARAM>(length + 1), reinterpret_cast<LPARAM>(text.data())));
-  text.resize(static_cast<std::size_t>(read));
-  return text;
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
-
-BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM list) {
-  if (IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770") reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
-  return TRUE;
-}
-
 std::vector<HWND> TopLevelDialogs() {
-  std::vector<HWND> found;
-  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&found));
-  return found;
-}
-
-std::vector<HWND> Children(HWND parent) {
-  std::vector<HWND> children;
-  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    children.push_back(child);
-  }
-  return children;
+  return TopWindows([](HWND w) { return ClassOf(w) == L"#32770"; });
 }
 
 // The text of a message box: its one static with text.
@@ -310,73 +274,6 @@ std::wstring MessageBoxText(HWND box) {
     if (ClassOf(child) == L"Static" && !TextOf(child).empty()) return TextOf(child);
   }
   return {};
-}
-
-// Writes the screen under some windows as a 24-bit BMP once what they show has
-// settled: Wine paints and hands the pictures to the display asynchronously, so
-// the picture counts when it has not changed for a while, a while shorter than
-// a blink of the caret.
-bool Screenshot(const std::vector<HWND>& windows, const std::string& path) {
-  RECT rect{};
-  for (HWND window : windows) {
-    RECT own{};
-    GetWindowRect(window, &own);
-    UnionRect(&rect, &rect, &own);
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  }
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  const int stride = (width * 3 + 3) & ~3;
-  auto capture = [&]() {
-    std::vector<unsigned char> pixels(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    SelectObject(memory, old);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return pixels;
-  };
-  std::vector<unsigned char> last = capture();
-  auto changed = std::chrono::steady_clock::now();
-  const bool settled = WaitFor(
-      [&] {
-        std::vector<unsigned char> now = capture();
-        if (now != last) {
-          last = std::move(now);
-          changed = std::chrono::steady_clock::now();
-        }
-        const bool drawn = std::any_of(last.begin(), last.end(), [&](unsigned char b) { return b != last[0]; });
-        return drawn && std::chrono::steady_clock::now() - changed >= 300ms;
-      },
-      10000ms);
-  BITMAPFILEHEADER file{};
-  BITMAPINFOHEADER header{};
-  header.biSize = sizeof header;
-  header.biWidth = width;
-  header.biHeight = height;
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = BI_RGB;
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof header;
-  file.bfSize = file.bfOffBits + static_cast<DWORD>(last.size());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(&file), sizeof file);
-  out.write(reinterpret_cast<const char*>(&header), sizeof header);
-  out.write(reinterpret_cast<const char*>(last.data()), static_cast<std::streamsize>(last.size()));
-  return settled && static_cast<bool>(out);
 }
 
 // One run of TUISPI_providerConfig on a thread of its own, played from here.
