@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "setup/setup_flow.h"
+#include "ui/text_convert.h"
 
 namespace setup_test {
 
 // UTF-16 to UTF-8 and back.
-std::string Utf8(const std::u16string& text);
-std::u16string Utf16(const std::string& text);
+inline std::string Utf8(const std::u16string& text) { return Utf16ToUtf8(text); }
+inline std::u16string Utf16(const std::string& text) { return Utf8ToUtf16(text); }
 
 // The string table of setup.rc (UTF-8 texts by ID).
 const std::map<int, std::string>& ResourceStrings();
