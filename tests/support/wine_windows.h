@@ -37,19 +37,21 @@ inline std::wstring TextOf(HWND window) {
   return text;
 }
 
+struct WindowSearch {
+  const std::function<bool(HWND)>* accept;
+  std::vector<HWND> found;
+};
+
+inline BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<WindowSearch*>(param);
+  if (IsWindowVisible(window) && (*search->accept)(window)) search->found.push_back(window);
+  return TRUE;
+}
+
 // Every visible top-level window for which accept says yes.
 inline std::vector<HWND> TopWindows(const std::function<bool(HWND)>& accept) {
-  struct Search {
-    const std::function<bool(HWND)>* accept;
-    std::vector<HWND> found;
-  } search{&accept, {}};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        if (IsWindowVisible(window) && (*s->accept)(window)) s->found.push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  WindowSearch search{&accept, {}};
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
