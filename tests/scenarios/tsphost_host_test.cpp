@@ -235,6 +235,24 @@ TEST_F(HostTest, AFailedExpectationSaysWhatWasSeenInstead) {
   EXPECT_EQ(session.Execute("expect DIALTONE within 100 ms"), Step::kFailed);
 }
 
+// A quiet window counts every event after the last one an expectation found,
+// also those that came before it: the rest of a burst must be expected, so that
+// whether it arrives before or inside the window never decides the outcome.
+TEST_F(HostTest, NoEventsCountsWhatCameAfterTheLastEventFound) {
+  LoadFake();
+  EXPECT_EQ(session.Execute("makecall busy"), Step::kDone);
+  EXPECT_EQ(session.Execute("expect DISCONNECTED BUSY"), Step::kDone) << Out();
+  EXPECT_EQ(session.Execute("expect DIALTONE within 100 ms"), Step::kFailed) << "found in order only";
+  EXPECT_EQ(session.Execute("expect no events for 100 ms"), Step::kDone) << Out();
+
+  EXPECT_EQ(session.Execute("makecall busy"), Step::kDone);
+  EXPECT_TRUE(WaitFor([&] { return Printed("call 2: DISCONNECTED (BUSY)"); })) << Out();
+  EXPECT_EQ(session.Execute("expect call 2 DIALTONE"), Step::kDone);
+  EXPECT_EQ(session.Execute("expect no events for 100 ms"), Step::kFailed);
+  EXPECT_TRUE(Printed("!! events arrived:\n     call 2: DISCONNECTED (BUSY)\n")) << Out();
+  EXPECT_EQ(session.Execute("expect no events for 100 ms"), Step::kDone) << "counted by the window before";
+}
+
 TEST_F(HostTest, AScriptStopsAtItsFirstFailure) {
   LoadFake();
   std::istringstream script("# a call that cannot connect\nmakecall busy\nexpect CONNECTED within 200 ms\n"

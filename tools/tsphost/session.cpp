@@ -588,10 +588,14 @@ std::optional<Event> Session::WaitCallEvent(int call, const Match& match, Durati
     const auto cursor = callCursor_.find(event.call);
     return cursor == callCursor_.end() || event.seq > cursor->second;
   };
-  const auto found =
-      host_.Events().WaitFor(0, [&](const Event& event) { return inScope(event) && match(event); },
-                             std::chrono::steady_clock::now() + timeout);
+  const auto found = WaitAccounted(0, [&](const Event& event) { return inScope(event) && match(event); }, timeout);
   if (found) callCursor_[found->call] = found->seq;
+  return found;
+}
+
+std::optional<Event> Session::WaitAccounted(std::uint64_t after, const Match& match, Duration timeout) {
+  const auto found = host_.Events().WaitFor(after, match, std::chrono::steady_clock::now() + timeout);
+  if (found) accounted_ = std::max(accounted_, found->seq);
   return found;
 }
 
@@ -643,9 +647,9 @@ Session::Step Session::Expect(Words words) {
     if (!wanted) return Fail("not a result: " + words[2]);
     if (lastRequest_ == 0) return Fail("the last command made no asynchronous request");
     const DRV_REQUESTID request = lastRequest_;
-    const auto found = host_.Events().WaitFor(
+    const auto found = WaitAccounted(
         0, [&](const Event& event) { return event.kind == Event::Kind::kCompletion && event.request == request; },
-        std::chrono::steady_clock::now() + timeout);
+        timeout);
     if (!found) return Fail("request " + std::to_string(request) + " was not completed");
     if (found->result != *wanted) {
       return Fail("request " + std::to_string(request) + " was completed with " + ResultText(found->result) +
@@ -654,13 +658,13 @@ Session::Step Session::Expect(Words words) {
     return Step::kDone;
   }
   if ((what == "newcall" || what == "line_newcall") && count == 2) {
-    const auto found = host_.Events().WaitFor(
+    const auto found = WaitAccounted(
         0,
         [&](const Event& event) {
           return event.kind == Event::Kind::kNewCall && event.seq > newCallCursor_ &&
                  (callNumber == 0 || event.call == callNumber);
         },
-        std::chrono::steady_clock::now() + timeout);
+        timeout);
     if (!found) return Fail("no LINE_NEWCALL" + (callNumber != 0 ? " for call " + std::to_string(callNumber) : ""));
     newCallCursor_ = found->seq;
     return Step::kDone;
@@ -676,7 +680,7 @@ Session::Step Session::Expect(Words words) {
       return event.kind == Event::Kind::kLineDevState && event.seq > lineCursor_ &&
              (static_cast<DWORD>(event.param1) & bits) == bits;
     };
-    const auto found = host_.Events().WaitFor(0, match, std::chrono::steady_clock::now() + timeout);
+    const auto found = WaitAccounted(0, match, timeout);
     if (!found) {
       const auto seen = host_.Events().Since(lineCursor_, [](const Event& event) {
         return event.kind == Event::Kind::kLineDevState;
@@ -713,6 +717,7 @@ Session::Step Session::Expect(Words words) {
     return ExpectHeard(pattern, timeout);
   }
   if (what == "address" && count >= 3) return ExpectAddress(Join(words, 2), timeout);
+  if (what == "linestatus" && count == 3) return ExpectLineStatus(Lower(words[2]), timeout);
   static const char* const kInfoFields[] = {"callerid", "calledid", "connectedid", "charging", "origin", "state"};
   if (std::find(std::begin(kInfoFields), std::end(kInfoFields), what) != std::end(kInfoFields) && count >= 3) {
     return ExpectInfo(callNumber, what, Join(words, 2), timeout);
@@ -787,12 +792,32 @@ Session::Step Session::ExpectAddress(const std::string& value, Duration timeout)
   return Fail("the address of line " + std::to_string(device) + " is \"" + actual + "\", not \"" + value + "\"");
 }
 
+Session::Step Session::ExpectLineStatus(const std::string& value, Duration timeout) {
+  if (value != "inservice" && value != "outofservice") return Fail("expect linestatus inservice|outofservice");
+  const bool wanted = value == "inservice";
+  const auto device = host_.CurrentLine().value_or(0);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  DWORD flags = 0;
+  for (;;) {
+    VarBuffer<LINEDEVSTATUS> status;
+    const LONG result = host_.GetLineDevStatus(device, &status);
+    if (result != 0) return Fail("line status unreadable: " + ResultText(result));
+    flags = status.Get()->dwDevStatusFlags;
+    if (((flags & LINEDEVSTATUSFLAGS_INSERVICE) != 0) == wanted) return Step::kDone;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(kInfoPoll);
+  }
+  return Fail("line " + std::to_string(device) + " is " + BitNames(kDevStatusFlagNames, flags) + ", not " + value);
+}
+
 Session::Step Session::ExpectNoEvents(Duration quiet) {
-  host_.Flush();
-  const std::uint64_t from = host_.Events().LastSeq();
+  // Events after the last one accounted for count, also those that came
+  // before the window: the rest of a burst whose first event an expectation
+  // found would otherwise fall inside or outside the window by chance.
   std::this_thread::sleep_for(quiet);
   host_.Flush();
-  const auto arrived = host_.Events().Since(from, IsTelephonyEvent);
+  const auto arrived = host_.Events().Since(accounted_, IsTelephonyEvent);
+  accounted_ = std::max(accounted_, host_.Events().LastSeq());
   if (arrived.empty()) return Step::kDone;
   return Fail("events arrived:" + Texts(arrived));
 }
@@ -862,7 +887,9 @@ Scripts
   expect [call N] charging <text>                  expect charging 0.720 EUR, expect charging 000012
   expect address <text>                            the address (MSN) in the line's capabilities
   expect phone heard <regex>                       the phone heard a command line: expect phone heard ATD567
-  expect no events for T                           nothing happens on the line for that long
+  expect linestatus inservice|outofservice         LINEDEVSTATUS says the line is (not) in service
+  expect no events for T                           nothing happens on the line for that long, nor since the
+                                                   last event an expectation found
   T is "2 s", "500 ms"; without "within" an expectation waits 5 s
   sleep T | say <text> | help | quit)";
 }

@@ -64,9 +64,12 @@ class Session {
   // Waits for an event of the call (or, for 0, of the newest call or a later one)
   // after the place the previous expectation about that call found.
   std::optional<Event> WaitCallEvent(int call, const Match& match, Duration timeout);
+  // Waits for an event after seq `after` and counts it as accounted for.
+  std::optional<Event> WaitAccounted(std::uint64_t after, const Match& match, Duration timeout);
   std::string SeenForCalls(int call) const;
   Step ExpectInfo(int call, const std::string& field, const std::string& value, Duration timeout);
   Step ExpectAddress(const std::string& value, Duration timeout);
+  Step ExpectLineStatus(const std::string& value, Duration timeout);
   Step ExpectNoEvents(Duration quiet);
   Step ExpectHeard(const std::string& pattern, Duration timeout);
 
@@ -93,6 +96,9 @@ class Session {
   std::map<int, std::uint64_t> callCursor_;
   std::uint64_t lineCursor_ = 0;
   std::uint64_t newCallCursor_ = 0;
+  // The latest event an expectation accounted for: one found, or the end of a
+  // quiet window that held. "expect no events" looks at everything after it.
+  std::uint64_t accounted_ = 0;
   // The first line the phone heard that an "expect phone heard" may still find:
   // after the line the previous one found, and not before the last request.
   std::size_t heardFrom_ = 0;
