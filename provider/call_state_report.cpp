@@ -44,6 +44,49 @@ void Event(CTspLine* line, CTspCall* call, DWORD message, DWORD_PTR param1, DWOR
   QelLineEvent(line, call->m_htCall, message, param1, param2, param3);
 }
 
+// A call the phone started, announced to TAPI in the state the phone reports it
+// in; null when the line cannot take it.
+CTspCall* AnnouncePhoneCall(CTspLine* line, int slot, DWORD state, DWORD mode) {
+  CTspCall* call = line->NewCall(LINECALLORIGIN_OUTBOUND, static_cast<DWORD>(slot));
+  if (call == nullptr) {
+    QelTrace("**** ERROR: Can't create new call\r\n");
+    return nullptr;
+  }
+  call->SetCallState(state, mode);
+  call->m_dwMediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;
+  if (call->m_htCall != nullptr) {
+    Event(line, call, LINE_CALLSTATE, state, mode, LINEMEDIAMODE_INTERACTIVEVOICE);
+    QelTrace("       Sending LINE_CALLINFO LINECALLINFOSTATE_ORIGIN to TAPI\r\n");
+    Event(line, call, LINE_CALLINFO, LINECALLINFOSTATE_ORIGIN, 0, 0);
+  }
+  return call;
+}
+
+// The call in the slot that TAPI has not seen end.
+CTspCall* LiveCallIn(CTspLine* line, int slot) {
+  CTspCall* found = nullptr;
+  line->m_ActiveCalls.ForEach([&](CTspCall& call) {
+    if (found == nullptr && call.m_dwPhoneCallId == static_cast<DWORD>(slot) && !IsOver(&call)) found = &call;
+  });
+  return found;
+}
+
+// What the phone reports for a call, if the call's state is what value means:
+// then the report is no change for it. Otherwise free, so that the report is
+// handled as a change.
+std::uint8_t AgreedState(const CTspCall* call, std::uint8_t value) {
+  DWORD meant = 0;
+  if (IsDisconnect(value)) meant = LINECALLSTATE_DISCONNECTED;
+  if (value == kSetup) meant = LINECALLSTATE_DIALTONE;
+  if (value == kDialing) meant = LINECALLSTATE_DIALING;
+  if (value == kConnected) meant = LINECALLSTATE_CONNECTED;
+  if (value == kHeldForTransfer) meant = LINECALLSTATE_ONHOLDPENDTRANSFER;
+  // An offer never looks for an older call of its slot: as a change it would
+  // offer the same call twice.
+  if (meant == 0 || call->m_dwCallState == meant) return value;
+  return kSlotFree;
+}
+
 // The connected number from a "V" packet; DWORD flags of what was taken.
 DWORD TakeConnectedNumber(CTspCall* call, const CByteArray& callData) {
   if (callData.size() < 2 || callData[0] != 'V') return 0;
@@ -63,10 +106,12 @@ DWORD TakeConnectedNumber(CTspCall* call, const CByteArray& callData) {
 
 void CPhonePort::OnCallStateReport(const CByteArray& packet, CTspLine* line) {
   QelTrace("        Reading call state  0x%02X, 0x%02X, 0x%02X\r\n", packet[1], packet[2], packet[3]);
-  if (line == nullptr) {
+  // The first report after a connect waits for a line open to TAPI, to be compared with its calls.
+  if (line == nullptr || (m_bReconcile && !line->IsOpen())) {
     for (int slot = 1; slot <= 3; ++slot) m_CallStates[static_cast<std::size_t>(slot)] = packet[static_cast<std::size_t>(slot)];
     return;
   }
+  if (m_bReconcile) Reconcile(packet, line);
   QelTrace("        NumCalls Aktiv: %d  m_dwNumOnHoldPendCalls: %d\r\n", static_cast<int>(line->m_dwNumActiveCalls),
            static_cast<int>(line->m_dwNumOnHoldPendCalls));
   for (int slot = 1; slot <= 3; ++slot) {
@@ -144,19 +189,8 @@ void CPhonePort::OnStateChanged(const CByteArray& packet, CTspLine* line, int sl
         }
       } else if (stored == kSlotFree) {
         // Dialled at the phone itself: TAPI learns of it now.
-        CTspCall* created = line->NewCall(LINECALLORIGIN_OUTBOUND, phoneCallId);
-        if (created == nullptr) {
-          QelTrace("**** ERROR: Can't create new call\r\n");
+        if (AnnouncePhoneCall(line, slot, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL) == nullptr) {
           m_CallData.clear();
-          break;
-        }
-        created->SetCallState(LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL);
-        created->m_dwMediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;
-        if (created->m_htCall != nullptr) {
-          Event(line, created, LINE_CALLSTATE, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL,
-                LINEMEDIAMODE_INTERACTIVEVOICE);
-          QelTrace("       Sending LINE_CALLINFO LINECALLINFOSTATE_ORIGIN to TAPI\r\n");
-          Event(line, created, LINE_CALLINFO, LINECALLINFOSTATE_ORIGIN, 0, 0);
         }
       } else {
         QelTrace("\r\n        Sometimes stupid! Call state \"SETUP\", but Call ID 0x%02X not found! Last Call State: 0x%02X \r\n",
@@ -167,10 +201,10 @@ void CPhonePort::OnStateChanged(const CByteArray& packet, CTspLine* line, int sl
     case kOffered:
     case kOfferedWaiting: {
       m_dwLastCause = 0;
-      if (m_CallData.empty() || m_CallData[0] != 'A') {
-        QelTrace("\r\n        Sometimes stupid! Call state 0x%02X , but \"A ...\" missing\r\n", value);
-        break;
-      }
+      // Offered without its caller data (the packet lost on the line) all the
+      // same: only the numbers are missing, and the phone rings.
+      const bool withData = !m_CallData.empty() && m_CallData[0] == 'A';
+      if (!withData) QelTrace("\r\n        Sometimes stupid! Call state 0x%02X , but \"A ...\" missing\r\n", value);
       CTspCall* call = line->NewCall(LINECALLORIGIN_INBOUND, phoneCallId);
       if (call == nullptr) {
         QelTrace("    Error! Can't allocate new call\r\n");
@@ -179,12 +213,14 @@ void CPhonePort::OnStateChanged(const CByteArray& packet, CTspLine* line, int sl
       }
       call->SetCallState(LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE);
       call->m_dwMediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;
-      // "A", calling number, ":", called number.
+      // "A", calling number, ":", called number; a caller who withholds the
+      // number leaves the called one ("A:10").
       DWORD flags = 0;
-      const auto colon = std::find(m_CallData.begin() + 1, m_CallData.end(), ':');
-      if (colon != m_CallData.end() && colon - m_CallData.begin() >= 2) {
+      const auto colon = withData ? std::find(m_CallData.begin() + 1, m_CallData.end(), ':') : m_CallData.end();
+      if (colon != m_CallData.end()) {
         const DWORD callerLength = static_cast<DWORD>(colon - m_CallData.begin() - 1);
-        if (call->SetCallInfo(m_CallData.data() + 1, callerLength, LINECALLINFOSTATE_CALLERID) == 0) {
+        if (callerLength > 0 &&
+            call->SetCallInfo(m_CallData.data() + 1, callerLength, LINECALLINFOSTATE_CALLERID) == 0) {
           flags |= LINECALLINFOSTATE_CALLERID;
         }
         const DWORD calledLength = static_cast<DWORD>(m_CallData.end() - colon - 1);
@@ -285,4 +321,38 @@ void CPhonePort::ForgetConnectedNumber() {
   // Only a connected number is used up here: an incoming call's "A" packet in
   // the same report belongs to the slot that offers it, a call waiting.
   if (!m_CallData.empty() && m_CallData[0] == 'V') m_CallData.clear();
+}
+
+void CPhonePort::ReconcileWithLine(CTspLine* line) {
+  if (!m_bReconcile || line == nullptr || !line->IsOpen()) return;
+  // The report that came before the line was open, once more.
+  OnCallStateReport(CByteArray{'C', m_CallStates[1], m_CallStates[2], m_CallStates[3]}, line);
+}
+
+void CPhonePort::Reconcile(const CByteArray& packet, CTspLine* line) {
+  m_bReconcile = false;
+  QelTrace("        First report since connecting: compared with the calls\r\n");
+  for (int slot = 1; slot <= 3; ++slot) {
+    const std::size_t n = static_cast<std::size_t>(slot);
+    const std::uint8_t value = packet[n];
+    if (CTspCall* call = LiveCallIn(line, slot)) {
+      // Gone from the phone: anything but free, so the slot is freed as a change.
+      m_CallStates[n] = value == kSlotFree ? kDisconnected : AgreedState(call, value);
+      continue;
+    }
+    m_CallStates[n] = kSlotFree;
+    if (value != kDialing && value != kConnected && value != kHeldForTransfer) continue;
+    // The phone kept a call TAPI has no call for (dropped while the link was
+    // down, or from before a restart): TAPI learns of it, and a new call's
+    // digits never reach it as tones.
+    QelTrace("        Taking up the call in slot 0x%02X\r\n", slot);
+    line->m_ActiveCalls.ForEach([slot](CTspCall& call) {
+      if (call.m_dwPhoneCallId == static_cast<DWORD>(slot)) call.m_dwPhoneCallId = kNoPhoneCallId;
+    });
+    const DWORD state = value == kDialing     ? LINECALLSTATE_DIALING
+                        : value == kConnected ? LINECALLSTATE_CONNECTED
+                                              : LINECALLSTATE_ONHOLDPENDTRANSFER;
+    const DWORD mode = value == kConnected ? LINECONNECTEDMODE_ACTIVE : 0;
+    if (AnnouncePhoneCall(line, slot, state, mode) != nullptr) m_CallStates[n] = value;
+  }
 }

@@ -14,6 +14,16 @@ constexpr std::uint8_t kConnectCommand[] = {'A', 'T', 'B', '\r'};
 
 bool IsLineEnd(std::uint8_t byte) { return byte == '\r' || byte == '\n'; }
 
+bool StartsWith(const std::uint8_t* packet, std::size_t size, const char* text) {
+  const std::size_t length = std::strlen(text);
+  return size >= length && std::memcmp(packet, text, length) == 0;
+}
+
+// An echo of a command line, "OK" or "ERROR".
+bool IsTextReply(const std::uint8_t* packet, std::size_t size) {
+  return StartsWith(packet, size, "AT") || StartsWith(packet, size, "OK") || StartsWith(packet, size, "ERROR");
+}
+
 std::string PortName(std::uint32_t portNr) {
   char name[16];
   std::snprintf(name, sizeof name, "COM%u", portNr);
@@ -131,27 +141,72 @@ int CSlurpPort::Connect() {
     return -1;
   }
   m_LinkState.store(kLinkStateConnecting);
-  const int result = WritePort(kConnectCommand, sizeof kConnectCommand);
+  const int result = Ask(Clock::now());
   if (result < 0) {
     m_LinkState.store(kLinkStateOpen);
     QelTrace("**** WARNING CSlurpPort::Connect(*) failed\r\n");
     return result;
   }
-  // Connected once the command is out; the phone's reply is not awaited.
-  m_LinkState.store(kLinkStateConnected);
-  NotifyConnected();
+  // A write succeeds whether or not a phone listens: connected once it answers.
   return result;
+}
+
+int CSlurpPort::Ask(Clock::time_point now) {
+  m_AskedAt.store(now.time_since_epoch().count());
+  return WritePort(kConnectCommand, sizeof kConnectCommand);
+}
+
+bool CSlurpPort::TakeAnswer() {
+  std::int32_t waiting = kLinkStateConnecting;
+  if (!m_LinkState.compare_exchange_strong(waiting, kLinkStateConnected)) return false;
+  m_UnansweredSince.store(kNever);
+  NotifyConnected();
+  return true;
+}
+
+bool CSlurpPort::LinkCheckDue(Clock::time_point now) const {
+  const auto passed = [now](Clock::rep since, std::int64_t milliseconds) {
+    return since != kNever && now - Clock::time_point(Clock::duration(since)) >= std::chrono::milliseconds(milliseconds);
+  };
+  switch (m_LinkState.load()) {
+    case kLinkStateConnected:
+      return passed(m_UnansweredSince.load(), m_AnswerTimeoutMs.load());
+    case kLinkStateConnecting:
+      return passed(m_AskedAt.load(), m_AskAgainMs.load());
+    default:
+      return false;
+  }
+}
+
+std::int32_t CSlurpPort::CheckLink(Clock::time_point now) {
+  if (!LinkCheckDue(now)) return m_LinkState.load();
+  std::int32_t connected = kLinkStateConnected;
+  if (m_LinkState.compare_exchange_strong(connected, kLinkStateConnecting)) {
+    QelTrace("**** WARNING: Phone answers nothing, waiting for it to connect again\r\n");
+    m_UnansweredSince.store(kNever);
+  }
+  Ask(now);
+  return m_LinkState.load();
+}
+
+void CSlurpPort::SetAnswerTimes(std::chrono::milliseconds answerTimeout, std::chrono::milliseconds askAgain) {
+  m_AnswerTimeoutMs.store(answerTimeout.count());
+  m_AskAgainMs.store(askAgain.count());
 }
 
 int CSlurpPort::Disconnect() {
   QelTrace("        CSlurpPort::Disconnect(.) LinkState=%d\r\n", m_LinkState.load());
   if (m_LinkState.load() != kLinkStateClosed) m_LinkState.store(kLinkStateOpen);
+  m_UnansweredSince.store(kNever);
   m_Queue.RemoveAll();
   return 0;
 }
 
 int CSlurpPort::Write(const std::uint8_t* bytes, int length) {
   if (m_LinkState.load() != kLinkStateConnected) return -1;
+  // The phone's answer is awaited from the first byte on: it may come before the last.
+  Clock::rep none = kNever;
+  m_UnansweredSince.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
   return WritePort(bytes, length);
 }
 
@@ -218,6 +273,8 @@ void CSlurpPort::OnReceived(Receiver& receiver, const std::uint8_t* bytes, int l
   }
   receiver.assembler.Feed(bytes, static_cast<std::size_t>(length), receivedAt,
                           [this](const std::uint8_t* packet, std::size_t size) {
+                            // Any text reply shows the phone hears the commands.
+                            if (IsTextReply(packet, size)) m_UnansweredSince.store(kNever);
                             m_Queue.AddBytes(packet, static_cast<int>(size));
                             NotifyCanRead();
                           });
@@ -241,6 +298,7 @@ void CPhonePort::NotifyConnected() {
   m_CallStates.fill(0xFF);
   m_dwLastCause = 0;
   m_CallData.clear();
+  m_bReconcile = true;
   if (m_pOwner != nullptr) m_pOwner->Post(WM_TSP_CONNECT, 0, reinterpret_cast<std::intptr_t>(this));
 }
 

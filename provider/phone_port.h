@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,8 +22,8 @@ class CTspLine;
 // LinkState values.
 inline constexpr std::int32_t kLinkStateClosed = 0;      // no port
 inline constexpr std::int32_t kLinkStateOpen = 1;        // port open, phone not connected
-inline constexpr std::int32_t kLinkStateConnecting = 2;  // the connect command is being written
-inline constexpr std::int32_t kLinkStateConnected = 3;
+inline constexpr std::int32_t kLinkStateConnecting = 2;  // the connect command written, the phone not heard yet
+inline constexpr std::int32_t kLinkStateConnected = 3;   // the phone answered
 
 class CSlurpPort {
  public:
@@ -37,6 +38,16 @@ class CSlurpPort {
 
   using Pause = std::function<void(std::uint32_t milliseconds)>;
   using ReceiveHook = std::function<void()>;
+  using Clock = std::chrono::steady_clock;
+
+  // The phone answers every command line at once (its echo, then "OK" or
+  // "ERROR"). One that answers nothing for this long after a command is gone:
+  // switched off, or the cable pulled. Its answer is on the line within a few
+  // milliseconds; the rest is room for a machine under load.
+  static constexpr std::chrono::milliseconds kAnswerTimeout{3000};
+  // While the phone has not answered, the connect command goes out again this
+  // often: a phone sends nothing by itself when it is switched on or plugged in.
+  static constexpr std::chrono::milliseconds kAskAgainInterval{2000};
 
   CSlurpPort();
   // Empties the queue; the owner disconnects and closes first.
@@ -45,6 +56,7 @@ class CSlurpPort {
   CSlurpPort& operator=(const CSlurpPort&) = delete;
 
   virtual int Close();
+  // Writes the connect command; the link is connected once the phone answers.
   virtual int Connect();
   virtual int Disconnect();
   // Sends only while connected: -1, silently, otherwise.
@@ -53,6 +65,16 @@ class CSlurpPort {
   int WritePortDelayed(const std::uint8_t* bytes, int length);
 
   std::int32_t GetLinkState() const { return m_LinkState.load(); }
+  // A packet taken from the queue while the link waits for the phone is its
+  // answer: the link is connected now. True when this one connected it.
+  bool TakeAnswer();
+  // Whether CheckLink has something to do at now; reads only atomics, so any
+  // thread may ask.
+  bool LinkCheckDue(Clock::time_point now) const;
+  // Gives up a connected phone that has answered nothing for kAnswerTimeout
+  // (the link waits for it again) and repeats the connect command to a phone
+  // not heard for kAskAgainInterval. Returns the link state after.
+  std::int32_t CheckLink(Clock::time_point now);
   std::uint32_t GetPortNr() const { return m_dwPortNr.load(); }
   CByteQueue& GetQueue() { return m_Queue; }
   // Bytes received while the link was not connecting or connected, ignored.
@@ -64,6 +86,8 @@ class CSlurpPort {
   // may still touch. Both apply from the next open.
   void SetReceiveHook(ReceiveHook hook) { m_ReceiveHook = std::move(hook); }
   void SetRxThreadJoinMs(std::uint32_t milliseconds) { m_dwRxThreadJoinMs = milliseconds; }
+  // Tests whose far end answers nothing lengthen the waits of CheckLink.
+  void SetAnswerTimes(std::chrono::milliseconds answerTimeout, std::chrono::milliseconds askAgain);
 
  protected:
   virtual int Open(std::uint32_t portNr, int portType, std::uint32_t baudRate);
@@ -86,6 +110,8 @@ class CSlurpPort {
   // The open device, or null; safe beside an open or close on another thread.
   std::shared_ptr<platform::SerialPort> Device() const;
   bool IsPortOpen() const;
+  // Writes the connect command, remembering when.
+  int Ask(Clock::time_point now);
 
   std::atomic<std::uint32_t> m_dwPortNr{0};
   std::atomic<std::int32_t> m_LinkState{kLinkStateClosed};
@@ -94,6 +120,13 @@ class CSlurpPort {
   std::shared_ptr<platform::SerialPort> m_pDevice;  // null while no port is open
   std::shared_ptr<Receiver> m_pReceiver;            // null while no receive thread is meant to run
   std::atomic<std::uint64_t> m_IgnoredBytes{0};
+  // When the oldest command the phone has not answered yet went out, and when
+  // the connect command last did; kNever for none. Steady clock ticks.
+  static constexpr Clock::rep kNever = 0;
+  std::atomic<Clock::rep> m_UnansweredSince{kNever};
+  std::atomic<Clock::rep> m_AskedAt{kNever};
+  std::atomic<std::int64_t> m_AnswerTimeoutMs{kAnswerTimeout.count()};
+  std::atomic<std::int64_t> m_AskAgainMs{kAskAgainInterval.count()};
   platform::Thread m_RxThread;
   Pause m_Pause;
   ReceiveHook m_ReceiveHook;
@@ -131,6 +164,12 @@ class CPhonePort : public CSlurpPort {
   void OnCallStateReport(const CByteArray& packet, CTspLine* line);
   void TranslateChargeInfo(const CByteArray& packet, CTspLine* line);
 
+  // The first report after a connect is compared with the line's calls, not
+  // with the reports before: calls the phone kept while the link was down are
+  // taken up, calls it ended meanwhile go. A report that comes before the line
+  // is open waits for ReconcileWithLine.
+  void ReconcileWithLine(CTspLine* line);
+
   const std::array<std::uint8_t, 4>& GetCallStates() const { return m_CallStates; }
   const CByteArray& GetCallData() const { return m_CallData; }
   std::uint32_t GetLastCause() const { return m_dwLastCause; }
@@ -145,6 +184,9 @@ class CPhonePort : public CSlurpPort {
   void OnStateChanged(const CByteArray& packet, CTspLine* line, int slot);
   void OnStateUnchanged(const CByteArray& packet, CTspLine* line, int slot);
   void ForgetConnectedNumber();
+  // Sets the stored states from the line's calls against the report, taking up
+  // the calls the phone has and the line does not.
+  void Reconcile(const CByteArray& packet, CTspLine* line);
 
   platform::MessageLoopThread* m_pOwner;
   std::uint32_t m_dwValue;
@@ -155,6 +197,8 @@ class CPhonePort : public CSlurpPort {
   CByteArray m_CallData;
   // Disconnect mode from the last cause packet, for the next disconnected call.
   std::uint32_t m_dwLastCause = 0;
+  // Set at a connect until a report has been reconciled with an open line.
+  bool m_bReconcile = false;
 };
 
 // TAPI's disconnect mode for an ISDN cause: 0 unless callState is LINECALLSTATE_DISCONNECTED.

@@ -327,6 +327,12 @@ void CTspLineMap::OnTargetMsg(const CByteArray& packet, DWORD targetId) {
   port->ProcessMsg(packet, FindByTarget(targetId));
 }
 
+void CTspLineMap::ReconcileWithPhone(DWORD targetId) {
+  MapLock lock(this, kShortLockMs);
+  if (!lock) return;
+  if (CTspPort* port = QelGetCtiPort()) port->ReconcileWithLine(FindByTarget(targetId));
+}
+
 void CTspLineMap::RemoveAllLines() {
   MapLock lock(this, kLongLockMs);
   if (!lock) return;

@@ -70,6 +70,9 @@ class CTspLineMap {
   void NotifyCapsChange();
   // One packet read from the phone, for the line that serves the target.
   void OnTargetMsg(const CByteArray& packet, DWORD targetId);
+  // A line has opened: the phone's first report since connecting, if it came
+  // before, is compared with its calls now (the line that serves the target).
+  void ReconcileWithPhone(DWORD targetId);
   void RemoveAllLines();
 
   // A call's text for a phone command, read under the map lock: false when the

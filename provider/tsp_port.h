@@ -28,6 +28,8 @@ inline constexpr std::uint32_t WM_TSP_DIAL = platform::kMsgUser + 28;
 inline constexpr std::uint32_t WM_TSP_BLINDTRANSFER = platform::kMsgUser + 29;
 inline constexpr std::uint32_t WM_TSP_CONFERENCE = platform::kMsgUser + 30;
 inline constexpr std::uint32_t WM_TSP_UPDATECONFIG = platform::kMsgUser + 40;
+// The link watch: a phone to give up or to ask again (CSlurpPort::CheckLink).
+inline constexpr std::uint32_t WM_TSP_LINKCHECK = platform::kMsgUser + 41;
 
 // The worker's view of the link.
 inline constexpr std::int32_t kLinkClosed = 0;
@@ -39,6 +41,8 @@ class CTspPort : public platform::MessageLoopThread {
   // Waits for the port lock before each use of the link.
   static constexpr std::uint32_t kLockTimeoutMs = 3000;
   static constexpr std::uint32_t kDestructorLockTimeoutMs = 6000;
+  // How often the link watch looks whether the link needs the worker.
+  static constexpr std::uint32_t kLinkWatchTickMs = 250;
 
   CTspPort();
   ~CTspPort() override;
@@ -60,6 +64,11 @@ class CTspPort : public platform::MessageLoopThread {
   // Hands one received packet to the phone port, under the port lock.
   void ProcessMsg(const CByteArray& packet, CTspLine* line);
   void PostUpdateConfig();
+  // A report that came before the line was open is compared with its calls now.
+  void ReconcileWithLine(CTspLine* line);
+  // Tests that hand the phone's packets straight to the line map have no phone
+  // to answer on a link: they say whether it counts as connected.
+  void SetConnectedForTesting(bool connected) { m_nLinkState.store(connected ? kLinkConnected : kLinkClosed); }
   // The link itself, for inspection (null once released).
   CPhonePort* GetPhonePort() const { return m_pPort.get(); }
 
@@ -88,6 +97,10 @@ class CTspPort : public platform::MessageLoopThread {
   void OnBlindTransfer(std::uintptr_t wParam, std::intptr_t lParam);
   void OnConference(std::uintptr_t wParam, std::intptr_t lParam);
   void OnUpdateConfig(std::uintptr_t wParam, std::intptr_t lParam);
+  void OnLinkCheck(std::uintptr_t wParam, std::intptr_t lParam);
+  // The watch runs while the port is open; both under the port lock.
+  void StartLinkWatch();
+  void StopLinkWatch();
   // One phone command under the port lock, with the handler's trace texts.
   template <typename Command>
   void RunCommand(const char* handler, const char* firstText, bool warnWhenSkipped, std::intptr_t call,
@@ -98,4 +111,8 @@ class CTspPort : public platform::MessageLoopThread {
   // Written under the lock, read by the diagnostics of a thread that failed to get it.
   std::atomic<std::uint32_t> m_dwLockOwner{0};
   std::unique_ptr<CPhonePort> m_pPort;
+  // A thread that only looks at the link's times and posts WM_TSP_LINKCHECK.
+  struct LinkWatch;
+  std::shared_ptr<LinkWatch> m_pLinkWatch;
+  platform::Thread m_LinkWatchThread;
 };

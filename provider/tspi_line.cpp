@@ -408,6 +408,9 @@ LONG TAPI_CALLBACK TSPI_lineOpen(DWORD dwDeviceID, HTAPILINE htLine, LPHDRVLINE 
   // Opened all the same: calls fail until the phone connects.
   if (!port->IsConnected()) QelTrace("*** WARNING: Target port open but not connected!\r\n");
   const LONG result = g_TspLineMap.LineOpen(dwDeviceID, htLine, lphdLine, lpfnEventProc);
+  // Calls the phone kept (from before a restart) become calls of the line before
+  // any request reaches it: a new call's digits must never go to one as tones.
+  if (result == 0) g_TspLineMap.ReconcileWithPhone(0);
   // A line that did not open leaves the port as it found it: a port opened for
   // it alone is closed again; one that other lines use stays theirs.
   if (result != 0 && !portWasOpen && g_TspLineMap.CountOpenLines() == 0) port->Close();

@@ -90,7 +90,17 @@ class TestPort : public CPhonePort {
   explicit TestPort(PauseLog* pauses) : CPhonePort(nullptr, 0) { SetPause(pauses->Recorder()); }
   ~TestPort() override { Close(); }
   int OpenPort(std::uint32_t portNr) { return OpenEx(portNr, 0, 1, kBaudRate, "", "", nullptr); }
+  // What the port worker does with each packet it takes: the first one after
+  // the connect command connects the link.
+  std::string TakePacket() {
+    if (!WaitFor([&] { return GetQueue().GetCount() > 0; })) return "(none)";
+    const auto packet = GetQueue().RemoveHead();
+    TakeAnswer();
+    return std::string(packet->begin(), packet->end());
+  }
 };
+
+const Bytes kOk{'O', 'K', '\r', '\n'};
 
 TEST_F(LinkTest, OpenConnectAndCloseMoveTheLinkState) {
   PauseLog pauses;
@@ -103,9 +113,14 @@ TEST_F(LinkTest, OpenConnectAndCloseMoveTheLinkState) {
   EXPECT_EQ(port.OpenPort(number), 0) << "the same port stays open";
   EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>("ATA\r"), 4), -1) << "not connected";
   ASSERT_EQ(port.Connect(), 0);
-  EXPECT_EQ(port.GetLinkState(), kLinkStateConnected);
+  EXPECT_EQ(port.GetLinkState(), kLinkStateConnecting) << "written, but nobody may listen";
+  EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>("ATA\r"), 4), -1) << "not connected yet";
   EXPECT_EQ(port.Connect(), 0);
   EXPECT_EQ(Heard(4), "ATB\r") << "connect writes once";
+  peer->Send(kOk);
+  EXPECT_EQ(port.TakePacket(), "OK");
+  EXPECT_EQ(port.GetLinkState(), kLinkStateConnected) << "the phone answered";
+  EXPECT_FALSE(port.TakeAnswer()) << "connected once";
   EXPECT_EQ(pauses.Take(), (std::vector<std::uint32_t>{20, 20, 20, 50}));
   EXPECT_EQ(port.Disconnect(), 0);
   EXPECT_EQ(port.GetLinkState(), kLinkStateOpen);
@@ -154,6 +169,8 @@ TEST_F(LinkTest, EachCommandIsItsLineWithPauses) {
   TestPort port(&pauses);
   ASSERT_EQ(port.OpenPort(PortNumber(peer->PortName())), 0);
   ASSERT_EQ(port.Connect(), 0);
+  peer->Send(kOk);
+  ASSERT_EQ(port.TakePacket(), "OK");
   const std::string empty;
   const std::string number = "0301234";
   const std::string digits = "12";
@@ -284,6 +301,58 @@ TEST_F(LinkTest, DialingClearsTheLastCause) {
   EXPECT_TRUE(pauses.Take().empty()) << "an unconnected link writes nothing";
 }
 
+// A phone that answers nothing for a while after a command is gone (switched
+// off, its cable pulled): the link waits for it again and asks it now and then;
+// a phone that answers is taken back. Only text replies answer a command: a
+// report comes whether or not the phone heard anything. Times are handed in.
+TEST_F(LinkTest, APhoneThatAnswersNothingIsAskedAgainUntilItDoes) {
+  using Clock = CSlurpPort::Clock;
+  using std::chrono::milliseconds;
+  const auto answer = CSlurpPort::kAnswerTimeout;
+  const auto askAgain = CSlurpPort::kAskAgainInterval;
+  PauseLog pauses;
+  TestPort port(&pauses);
+  ASSERT_EQ(port.OpenPort(PortNumber(peer->PortName())), 0);
+  ASSERT_EQ(port.Connect(), 0);
+  peer->Send(kOk);
+  ASSERT_EQ(port.TakePacket(), "OK");
+
+  // Answered: nothing to do however long after.
+  Clock::time_point sent = Clock::now();
+  ASSERT_EQ(port.Answer(1), 0);
+  peer->Send(Bytes{'A', 'T', 'A', '\r', 'O', 'K', '\r', '\n'});
+  EXPECT_EQ(port.TakePacket(), "ATA");
+  EXPECT_EQ(port.TakePacket(), "OK");
+  EXPECT_FALSE(port.LinkCheckDue(sent + 10 * answer));
+
+  // Not answered, with a report in between.
+  sent = Clock::now();
+  ASSERT_EQ(port.Drop(1), 0);
+  const Clock::time_point written = Clock::now();
+  peer->Send(Frame("C\x06\xFF\xFF"));
+  EXPECT_EQ(port.TakePacket(), "C\x06\xFF\xFF");
+  EXPECT_FALSE(port.LinkCheckDue(sent + answer - milliseconds(1)));
+  EXPECT_EQ(port.CheckLink(sent + answer - milliseconds(1)), kLinkStateConnected);
+  ASSERT_TRUE(port.LinkCheckDue(written + answer));
+  EXPECT_EQ(port.CheckLink(written + answer), kLinkStateConnecting);
+  EXPECT_EQ(Heard(4 + 4 + 4 + 4), "ATB\rATA\rATT\rATB\r") << "asked at once";
+  EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>("ATA\r"), 4), -1) << "commands wait for the phone";
+  EXPECT_NE(Log().find("**** WARNING: Phone answers nothing, waiting for it to connect again\r\n"), std::string::npos);
+
+  // Asked again while it stays silent.
+  const Clock::time_point asked = written + answer;
+  EXPECT_EQ(port.CheckLink(asked + askAgain - milliseconds(1)), kLinkStateConnecting);
+  EXPECT_EQ(port.CheckLink(asked + askAgain), kLinkStateConnecting);
+  EXPECT_EQ(Heard(20), "ATB\rATA\rATT\rATB\rATB\r");
+  EXPECT_EQ(Text(peer->Received()).size(), 20u) << "once per interval";
+
+  // Back: whatever it sends first connects the link.
+  peer->Send(Frame("C\x06\xFF\xFF"));
+  EXPECT_EQ(port.TakePacket(), "C\x06\xFF\xFF");
+  EXPECT_EQ(port.GetLinkState(), kLinkStateConnected);
+  EXPECT_FALSE(port.LinkCheckDue(asked + 100 * askAgain));
+}
+
 // The provider's own port worker on the configured port.
 class WorkerTest : public LinkTest {
  protected:
@@ -296,6 +365,8 @@ class WorkerTest : public LinkTest {
     ASSERT_EQ(TSPI_providerInit(0x00020002, 5, 0, 0, 1, 0, FakeTapi::CompletionProc, &options), 0);
     worker = QelGetCtiPort();
     worker->GetPhonePort()->SetPause(pauses.Recorder());
+    // This phone answers only what a test tells it to: it is not given up meanwhile.
+    worker->GetPhonePort()->SetAnswerTimes(std::chrono::hours(1), std::chrono::hours(1));
   }
   void TearDown() override {
     if (peer != nullptr) TSPI_providerShutdown(0x00020002, 5);
@@ -303,6 +374,19 @@ class WorkerTest : public LinkTest {
   }
   bool Shows(const std::string& text) {
     return WaitFor([&] { return Log().find(text) != std::string::npos; });
+  }
+  std::size_t ConnectsHeard() { return testing_support::ConnectsHeard(*peer); }
+  // Opens the link as lineOpen does and answers its connect command.
+  void Connect() {
+    testing_support::ConnectAnswerer phone(*peer);
+    ASSERT_EQ(worker->OpenFromConfig(), 0);
+    ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 1; }));
+  }
+  // A line opened through the export, the phone answering the connect command.
+  LONG OpenLine(DWORD device, HDRVLINE* hd, const Bytes& answer = kOk) {
+    testing_support::ConnectAnswerer phone(*peer, answer);
+    return TSPI_lineOpen(device, reinterpret_cast<HTAPILINE>(0x5100 + (device & 0xFF)), hd, 0x00020002,
+                         FakeTapi::EventProc);
   }
 
   testing_support::SettingsSandbox settings;
@@ -313,9 +397,10 @@ class WorkerTest : public LinkTest {
 
 TEST_F(WorkerTest, OpensTheConfiguredPortConnectsAndReadsThePhone) {
   ASSERT_EQ(worker->OpenFromConfig(), 0);
-  ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 1; }));
   EXPECT_EQ(Heard(4), "ATB\r");
+  EXPECT_EQ(worker->IsConnected(), 0) << "not before the phone answers";
   peer->Send(Frame("C\xFF\x03\xFF"));
+  ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 1; })) << "its report is an answer";
   EXPECT_TRUE(Shows("        Reading call state  0xFF, 0x03, 0xFF\r\n"));
   EXPECT_TRUE(InOrder(Log(), {"\r\n    TspPort::OnCanRead(.)\r\n", "            reading 4 Bytes:  43 FF 03 FF\r\n",
                               "\r\n**** WARNING: ProcessMsg(*), no line\r\n",
@@ -372,8 +457,7 @@ TEST_F(WorkerTest, OneSignalTakesEveryPacketQueued) {
 TEST_F(WorkerTest, ALineThatFailsToOpenDoesNotKeepThePort) {
   const auto htLine = reinterpret_cast<HTAPILINE>(0x5100);
   HDRVLINE hd = nullptr;
-  EXPECT_EQ(TSPI_lineOpen(0xFFFFFFFF, htLine, &hd, 0x00020002, FakeTapi::EventProc),
-            static_cast<LONG>(LINEERR_LINEMAPPERFAILED));
+  EXPECT_EQ(OpenLine(0xFFFFFFFF, &hd), static_cast<LONG>(LINEERR_LINEMAPPERFAILED));
   EXPECT_FALSE(worker->IsOpen());
   EXPECT_EQ(worker->GetPhonePort()->GetLinkState(), kLinkStateClosed);
   {
@@ -382,7 +466,7 @@ TEST_F(WorkerTest, ALineThatFailsToOpenDoesNotKeepThePort) {
   }
 
   HDRVLINE open = nullptr;
-  ASSERT_EQ(TSPI_lineOpen(0, htLine, &open, 0x00020002, FakeTapi::EventProc), 0);
+  ASSERT_EQ(OpenLine(0, &open), 0);
   for (const DWORD device : {DWORD{0}, DWORD{0xFFFFFFFF}}) {
     EXPECT_NE(TSPI_lineOpen(device, htLine, &hd, 0x00020002, FakeTapi::EventProc), 0) << device;
     EXPECT_EQ(worker->IsConnected(), 1) << device << ": the open line keeps its link";
@@ -396,8 +480,7 @@ TEST_F(WorkerTest, ConfigurationChangeReopensOnlyWithALineOpen) {
   ASSERT_TRUE(Shows("            TspPort::OnUpdateConfig down.\r\n"));
   EXPECT_EQ(Log().find("Opening Port"), std::string::npos);
 
-  ASSERT_EQ(worker->OpenFromConfig(), 0);
-  ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 1; }));
+  Connect();
   HDRVLINE hdLine = nullptr;
   ASSERT_EQ(g_TspLineMap.LineOpen(0, FakeTapi::LineHandle(), &hdLine, FakeTapi::EventProc), 0);
   ClearLog();
@@ -411,8 +494,7 @@ TEST_F(WorkerTest, ConfigurationChangeReopensOnlyWithALineOpen) {
 
 // A call made through TAPI, played by hand on the phone's side.
 TEST_F(WorkerTest, AnOutgoingCallWithPostDialDigits) {
-  ASSERT_EQ(worker->OpenFromConfig(), 0);
-  ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 1; }));
+  Connect();
   HDRVLINE hdLine = nullptr;
   ASSERT_EQ(g_TspLineMap.LineOpen(0, FakeTapi::LineHandle(), &hdLine, FakeTapi::EventProc), 0);
   HDRVCALL hdCall = nullptr;
@@ -451,7 +533,7 @@ TEST_F(WorkerTest, AnOutgoingCallWithPostDialDigits) {
 TEST_F(WorkerTest, TheLinkOpensWithTheFirstLineAndClosesWithTheLast) {
   HDRVLINE first = nullptr;
   HDRVLINE second = nullptr;
-  ASSERT_EQ(TSPI_lineOpen(0, reinterpret_cast<HTAPILINE>(0x5100), &first, 0x00020002, FakeTapi::EventProc), 0);
+  ASSERT_EQ(OpenLine(0, &first), 0);
   EXPECT_EQ(worker->IsConnected(), 1) << "connected before lineOpen returns";
   EXPECT_EQ(Log().find("Target port open but not connected"), std::string::npos);
   ASSERT_EQ(TSPI_lineOpen(1, reinterpret_cast<HTAPILINE>(0x5101), &second, 0x00020002, FakeTapi::EventProc), 0);
@@ -475,6 +557,87 @@ TEST_F(WorkerTest, TheLinkOpensWithTheFirstLineAndClosesWithTheLast) {
   ASSERT_EQ(g_TspLineMap.LineOpen(2, FakeTapi::LineHandle(), &first, FakeTapi::EventProc), 0);
   ASSERT_EQ(TSPI_lineGetLineDevStatus(first, status), 0);
   EXPECT_EQ(status->dwDevStatusFlags & 5u, 0u);
+}
+
+LINEDEVSTATUS* DevStatus(HDRVLINE line, unsigned char (&buffer)[128]) {
+  auto* status = reinterpret_cast<LINEDEVSTATUS*>(buffer);
+  status->dwTotalSize = sizeof buffer;
+  EXPECT_EQ(TSPI_lineGetLineDevStatus(line, status), 0);
+  return status;
+}
+
+// A phone switched off when the line opens: the line opens, out of service,
+// and calls are refused until the phone, switched on, answers the connect
+// command the provider keeps repeating.
+TEST_F(WorkerTest, APhoneSwitchedOnLaterIsTakenUpAtItsFirstAnswer) {
+  HDRVLINE hdLine = nullptr;
+  ASSERT_EQ(TSPI_lineOpen(0, FakeTapi::LineHandle(), &hdLine, 0x00020002, FakeTapi::EventProc), 0);
+  EXPECT_NE(Log().find("*** WARNING: Target port open but not connected!\r\n"), std::string::npos);
+  alignas(8) unsigned char buffer[128] = {};
+  EXPECT_EQ(DevStatus(hdLine, buffer)->dwDevStatusFlags & 5u, 0u) << "not in service";
+  HDRVCALL hdCall = nullptr;
+  const auto htCall = reinterpret_cast<HTAPICALL>(0x7400);
+  EXPECT_EQ(TSPI_lineMakeCall(0x21, hdLine, htCall, &hdCall, u"0301234", 0, nullptr),
+            static_cast<LONG>(LINEERR_OPERATIONFAILED));
+  EXPECT_EQ(hdCall, nullptr);
+
+  worker->GetPhonePort()->SetAnswerTimes(std::chrono::hours(1), std::chrono::milliseconds(100));
+  ASSERT_TRUE(WaitFor([&] { return ConnectsHeard() >= 3; })) << "asked again and again";
+  EXPECT_EQ(Text(peer->Received()).find("ATD"), std::string::npos) << "no command meanwhile";
+  peer->Send(Bytes{'A', 'T', 'B', '\r'});
+  ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 1; })) << "its echo is an answer";
+  EXPECT_EQ(DevStatus(hdLine, buffer)->dwDevStatusFlags & 5u, 5u) << "in service";
+  EXPECT_EQ(TSPI_lineMakeCall(0x22, hdLine, htCall, &hdCall, u"0301234", 0, nullptr), 0x22);
+  EXPECT_TRUE(WaitFor([&] { return Text(peer->Received()).find("ATD0301234\r") != std::string::npos; }));
+  TSPI_lineClose(hdLine);
+}
+
+// Calls the phone kept while the provider did not listen (it was restarted, or
+// the phone answered nothing while the application dropped them) become calls
+// of the line again, started at the phone: the application sees them and can
+// end them, and no new call's digits go to one as tones.
+TEST_F(WorkerTest, CallsThePhoneKeptAreTakenUpWhenItAnswers) {
+  const std::string newCall = "NEWCALL\nCALLSTATE 7001 0x100 0x1 0x4\nCALLINFO 7001 0x100 0x0 0x0\n";
+  HDRVLINE hdLine = nullptr;
+  // Its answer to the connect command may come before the line is open.
+  ASSERT_EQ(OpenLine(0, &hdLine, Frame("C\x06\xFF\xFF")), 0);
+  ASSERT_TRUE(WaitFor([&] { return tapi.Events().size() >= 3; }));
+  EXPECT_EQ(tapi.Describe(), newCall);
+  CTspLine* line = reinterpret_cast<CTspLine*>(hdLine);
+  ASSERT_TRUE(g_TspLineMap.Lock(1000));
+  CTspCall* kept = line->m_ActiveCalls.FindById(1, LINECALLORIGIN_OUTBOUND);
+  g_TspLineMap.Unlock();
+  ASSERT_NE(kept, nullptr);
+  HDRVCALL hdCall = nullptr;
+  EXPECT_EQ(TSPI_lineMakeCall(0x21, hdLine, reinterpret_cast<HTAPICALL>(0x7400), &hdCall, u"0301234", 0, nullptr),
+            static_cast<LONG>(LINEERR_CALLUNAVAIL));
+
+  // Dropped while the phone answers nothing: the drop never reached it.
+  worker->GetPhonePort()->SetAnswerTimes(std::chrono::milliseconds(100), std::chrono::milliseconds(100));
+  tapi.Clear();
+  ASSERT_EQ(TSPI_lineDrop(0x22, reinterpret_cast<HDRVCALL>(kept), nullptr, 0), 0x22);
+  ASSERT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(kept)), 0);
+  ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 0; })) << "given up";
+  EXPECT_NE(Log().find("**** WARNING: Phone answers nothing, waiting for it to connect again\r\n"), std::string::npos);
+  EXPECT_EQ(TSPI_lineMakeCall(0x23, hdLine, reinterpret_cast<HTAPICALL>(0x7400), &hdCall, u"0301234", 0, nullptr),
+            static_cast<LONG>(LINEERR_OPERATIONFAILED));
+  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x1 0x0 0x0\n");
+
+  // Back, still talking: its call is the line's again.
+  tapi.Clear();
+  const Bytes answer = Frame("C\x06\xFF\xFF");
+  peer->Send(answer);
+  ASSERT_TRUE(WaitFor([&] { return tapi.Events().size() >= 3; }));
+  EXPECT_EQ(tapi.Describe(), "NEWCALL\nCALLSTATE 7002 0x100 0x1 0x4\nCALLINFO 7002 0x100 0x0 0x0\n");
+  EXPECT_EQ(worker->IsConnected(), 1);
+  EXPECT_EQ(TSPI_lineMakeCall(0x24, hdLine, reinterpret_cast<HTAPICALL>(0x7400), &hdCall, u"0301234", 0, nullptr),
+            static_cast<LONG>(LINEERR_CALLUNAVAIL));
+  // A report that agrees with the calls changes nothing.
+  tapi.Clear();
+  peer->Send(answer);
+  ASSERT_TRUE(Shows("Reading call state  0x06, 0xFF, 0xFF\r\n        NumCalls Aktiv: 1"));
+  EXPECT_TRUE(tapi.Events().empty());
+  TSPI_lineClose(hdLine);
 }
 
 }  // namespace

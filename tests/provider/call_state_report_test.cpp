@@ -2,6 +2,8 @@
 // TAPI events and states they must produce.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "provider/tsp_line_map.h"
@@ -114,23 +116,51 @@ TEST_F(CallStateReports, AnIncomingCallIsAnnouncedWithItsNumbersAndRings) {
   EXPECT_EQ(connected, u"");
 }
 
-TEST_F(CallStateReports, AnIncomingCallWithoutCallerShowsNoNumbers) {
-  Phone("A:34");
-  Report(10, kFree, kFree);
-  CTspCall* call = Slot(1);
-  ASSERT_NE(call, nullptr);
-  EXPECT_EQ(tapi.EventsOf(LINE_CALLINFO).size(), 0u);
-  std::u16string caller, called, connected;
-  Numbers(call, &caller, &called, &connected);
-  EXPECT_EQ(caller, u"");
-  EXPECT_EQ(called, u"");
-}
-
-TEST_F(CallStateReports, AnOfferWithoutItsIncomingCallPacketMakesNoCall) {
-  Report(4, kFree, kFree);
-  EXPECT_EQ(Slot(1), nullptr);
-  EXPECT_TRUE(tapi.Events().empty());
-  EXPECT_NE(trace.Log().find("\r\n        Sometimes stupid! Call state 0x04 , but \"A ...\" missing\r\n"),
+// What the phone knows of a caller, and what the application is shown.
+TEST_F(CallStateReports, AnOfferShowsWhatItsIncomingCallPacketHolds) {
+  const struct {
+    const char* name;
+    const char* packet;  // none: lost on the line
+    const char* events;
+    std::u16string caller, called;
+  } cases[] = {
+      {"a caller withholding the number", "A:34",
+       "NEWCALL\nCALLSTATE 7001 0x2 0x1 0x4\nLINEDEVSTATE 0 0x2 0x0 0x0\nCALLINFO 7001 0x10100 0x0 0x0\n"
+       "LINEDEVSTATE 0 0x2 0x0 0x1\n",
+       u"", u"34"},
+      {"no called number", "A12:",
+       "NEWCALL\nCALLSTATE 7001 0x2 0x1 0x4\nLINEDEVSTATE 0 0x2 0x0 0x0\nCALLINFO 7001 0x8100 0x0 0x0\n"
+       "LINEDEVSTATE 0 0x2 0x0 0x1\n",
+       u"12", u""},
+      {"no colon", "A12", "NEWCALL\nCALLSTATE 7001 0x2 0x1 0x4\nLINEDEVSTATE 0 0x2 0x0 0x0\nLINEDEVSTATE 0 0x2 0x0 0x1\n",
+       u"", u""},
+      {"the packet lost", nullptr,
+       "NEWCALL\nCALLSTATE 7001 0x2 0x1 0x4\nLINEDEVSTATE 0 0x2 0x0 0x0\nLINEDEVSTATE 0 0x2 0x0 0x1\n", u"", u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tapi.Clear();
+    if (c.packet != nullptr) Phone(c.packet);
+    Report(10, kFree, kFree);
+    CTspCall* call = Slot(1);
+    ASSERT_NE(call, nullptr);
+    EXPECT_EQ(call->m_dwCallState, LINECALLSTATE_OFFERING);
+    // Each case's call has a handle of its own; the table names it 7001.
+    std::string events = tapi.Describe();
+    char handle[32];
+    std::snprintf(handle, sizeof handle, "%llx", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(call->m_htCall)));
+    for (std::size_t at = events.find(handle); at != std::string::npos; at = events.find(handle, at + 4)) {
+      events.replace(at, std::strlen(handle), "7001");
+    }
+    EXPECT_EQ(events, c.events);
+    std::u16string caller, called, connected;
+    Numbers(call, &caller, &called, &connected);
+    EXPECT_EQ(caller, c.caller);
+    EXPECT_EQ(called, c.called);
+    Report(kFree, kFree, kFree);
+    ASSERT_EQ(g_TspLineMap.LineCloseCall(Handle(call)), 0);
+  }
+  EXPECT_NE(trace.Log().find("\r\n        Sometimes stupid! Call state 0x0A , but \"A ...\" missing\r\n"),
             std::string::npos);
 }
 

@@ -146,16 +146,20 @@ class LineOpenWait : public WorkerWaits {
     port->GetPhonePort()->SetPause([](std::uint32_t) {});
   }
   LONG OpenLine() { return TSPI_lineOpen(0, kTapiLine, &hdLine, kVersion, FakeTapi::EventProc); }
+  LONG OpenLineAnswered() {
+    testing_support::ConnectAnswerer phone(*peer);
+    return OpenLine();
+  }
 
   std::unique_ptr<testing_support::PhonePeer> peer;
   CTspPort* port = nullptr;
 };
 
-TEST_F(LineOpenWait, ReturnsOnceTheWorkerHasConnectedTheLink) {
-  ASSERT_EQ(OpenLine(), 0);
+TEST_F(LineOpenWait, ReturnsOnceThePhoneHasAnsweredTheConnectCommand) {
+  ASSERT_EQ(OpenLineAnswered(), 0);
   EXPECT_EQ(port->IsConnected(), 1);
   EXPECT_EQ(Log().find("Target port open but not connected"), std::string::npos);
-  EXPECT_TRUE(InOrder(Log(), {"            sending 4 Bytes:  41 54 42 0D\r\n", "\r\nTspPort::OnConnect(.)\r\n",
+  EXPECT_TRUE(InOrder(Log(), {"            sending 4 Bytes:  41 54 42 0D\r\n", "            reading 2 Bytes:  4F 4B\r\n",
                               "TSPI_lineOpen() returning 0x0 "}))
       << Log();
 }
@@ -181,6 +185,7 @@ TEST_F(LineOpenWait, AWorkerThatCannotConnectInTimeLeavesTheLineOpenAfterTheBoun
   EXPECT_LT(waited, 3s);
   EXPECT_EQ(result, 0) << "opened all the same";
   EXPECT_NE(hdLine, nullptr);
+  peer->Send({'O', 'K', '\r', '\n'});
   EXPECT_TRUE(WaitFor([&] { return port->IsConnected() == 1; })) << "connected once the worker got there";
 }
 

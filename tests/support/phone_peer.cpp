@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "tests/support/test_support.h"
 
@@ -181,5 +182,26 @@ std::unique_ptr<PhonePeer> MakePhonePeer(std::string* whyNot) {
   return peer;
 #endif
 }
+
+std::size_t ConnectsHeard(PhonePeer& peer) {
+  const Bytes received = peer.Received();
+  const std::string text(received.begin(), received.end());
+  std::size_t count = 0;
+  for (std::size_t at = text.find("ATB\r"); at != std::string::npos; at = text.find("ATB\r", at + 1)) ++count;
+  return count;
+}
+
+struct ConnectAnswerer::Impl {
+  std::thread thread;
+};
+
+ConnectAnswerer::ConnectAnswerer(PhonePeer& peer, Bytes answer) : impl_(std::make_unique<Impl>()) {
+  const std::size_t asked = ConnectsHeard(peer);
+  impl_->thread = std::thread([&peer, asked, answer = std::move(answer)] {
+    if (WaitFor([&] { return ConnectsHeard(peer) > asked; })) peer.Send(answer);
+  });
+}
+
+ConnectAnswerer::~ConnectAnswerer() { impl_->thread.join(); }
 
 }  // namespace testing_support
