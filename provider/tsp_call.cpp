@@ -90,9 +90,19 @@ void CTspCall::ParseDialString(const char* text, std::string* number, std::strin
   }
 }
 
-bool CTspCall::Post(std::uint32_t message, std::uintptr_t wParam) {
+LONG CTspCall::Send(std::uint32_t message, std::uintptr_t wParam, const char* what) {
   CTspPort* port = QelGetCtiPort();
-  return port != nullptr && port->Post(message, wParam, reinterpret_cast<std::intptr_t>(this));
+  if (port == nullptr) return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
+  // A request the phone cannot hear is refused, not reported done.
+  if (!port->IsConnected()) {
+    QelTrace("*** Unable to %s: target port not connected!\r\n", what);
+    return static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  }
+  if (!port->Post(message, wParam, reinterpret_cast<std::intptr_t>(this))) {
+    QelTrace("*** Unable to %s: port thread takes no requests!\r\n", what);
+    return static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  }
+  return 0;
 }
 
 LONG CTspCall::Refuse(const char* what) const {
@@ -117,14 +127,8 @@ LONG CTspCall::MakeCall(DRV_REQUESTID requestId, LPCWSTR destAddress, DWORD coun
   m_dwCountryCode = countryCode;
   m_dwOrigin = LINECALLORIGIN_OUTBOUND;
   m_dwReason = LINECALLREASON_DIRECT;
-  CTspPort* port = QelGetCtiPort();
-  if (port == nullptr) return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
-  if (!port->IsConnected()) {
-    QelTrace("*** Unable to make call: target port not connected!\r\n");
-    return static_cast<LONG>(LINEERR_OPERATIONFAILED);
-  }
+  if (const LONG error = Send(WM_TSP_MAKECALL, requestId, "make call")) return error;
   m_bControlled = 1;
-  Post(WM_TSP_MAKECALL, requestId);
   return static_cast<LONG>(requestId);
 }
 
@@ -138,17 +142,31 @@ LONG CTspCall::Dial(DRV_REQUESTID requestId, LPCWSTR destAddress, DWORD) {
   std::string text;
   if (destAddress != nullptr && destAddress[0] != 0 && QelWideCharToString(destAddress, &text) > 0) {
     std::string digits;
-    ParseDialString(text.c_str(), &digits, &m_strPostDial);
+    std::string postDial;
+    ParseDialString(text.c_str(), &digits, &postDial);
     if (!digits.empty()) {
       QelTrace("      Dialing <%s>\r\n", digits.c_str());
-      if (!m_strPostDial.empty()) QelTrace("      using post-dial <%s>\r\n", m_strPostDial.c_str());
-      m_strDialDigits += digits;
-      m_strCalledNumber += digits;
+      if (!postDial.empty()) QelTrace("      using post-dial <%s>\r\n", postDial.c_str());
+      if (const LONG error = SendDigits(digits, WM_TSP_DIAL, requestId, "dial")) return error;
       m_bControlled = 1;
-      Post(WM_TSP_DIAL, requestId);
     }
+    m_strPostDial = std::move(postDial);
   }
   return static_cast<LONG>(requestId);
+}
+
+LONG CTspCall::SendDigits(const std::string& digits, std::uint32_t message, std::uintptr_t wParam, const char* what) {
+  // Recorded before the post: the port worker reads them when it takes the request.
+  const std::size_t dialLength = m_strDialDigits.size();
+  const std::size_t calledLength = m_strCalledNumber.size();
+  m_strDialDigits += digits;
+  m_strCalledNumber += digits;
+  const LONG error = Send(message, wParam, what);
+  if (error != 0) {
+    m_strDialDigits.resize(dialLength);
+    m_strCalledNumber.resize(calledLength);
+  }
+  return error;
 }
 
 LONG CTspCall::GenerateDigits(DWORD endToEndId, DWORD, LPCWSTR digits, DWORD) {
@@ -158,9 +176,7 @@ LONG CTspCall::GenerateDigits(DWORD endToEndId, DWORD, LPCWSTR digits, DWORD) {
   char dialable[kDialableSize];
   if (QelWideCharToDialableString(digits, dialable, sizeof dialable) > 0) {
     // Digits the port worker has not sent yet go out first, these after them.
-    m_strDialDigits += dialable;
-    m_strCalledNumber += dialable;
-    Post(WM_TSP_DIAL, endToEndId);
+    return SendDigits(dialable, WM_TSP_DIAL, endToEndId, "generate digits");
   }
   return 0;
 }
@@ -174,8 +190,7 @@ LONG CTspCall::BlindTransfer(DRV_REQUESTID requestId, LPCWSTR destAddress, DWORD
     return static_cast<LONG>(LINEERR_INVALADDRESS);
   }
   m_strTransferTo = dialable;
-  Post(WM_TSP_BLINDTRANSFER, requestId);
-  return 0;
+  return Send(WM_TSP_BLINDTRANSFER, requestId, "blind transfer call");
 }
 
 LONG CTspCall::Accept(DRV_REQUESTID requestId, LPCSTR, DWORD) {
@@ -185,9 +200,8 @@ LONG CTspCall::Accept(DRV_REQUESTID requestId, LPCSTR, DWORD) {
 
 LONG CTspCall::Answer(DRV_REQUESTID requestId, LPCSTR, DWORD) {
   if (!IsOfferedOrAccepted(m_dwCallState)) return Refuse("answer call");
-  if (QelGetCtiPort() == nullptr) return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
+  if (const LONG error = Send(WM_TSP_ANSWER, requestId, "answer call")) return error;
   m_bControlled = 1;
-  Post(WM_TSP_ANSWER, requestId);
   return static_cast<LONG>(requestId);
 }
 
@@ -215,13 +229,19 @@ LONG CTspCall::Drop(DRV_REQUESTID requestId, LPCSTR, DWORD) {
   std::uint32_t request = WM_TSP_DROP;
   if (IsOfferedOrAccepted(m_dwCallState) && m_pLine->m_dwNumActiveCalls > 1) {
     // A call waiting while another is in progress is turned away, not hung up.
+    // The phone's reject names no call: with another one waiting it could
+    // turn away that caller instead.
+    if (OtherCallWaiting()) {
+      QelTrace("*** Unable to drop call: another call is waiting, the reject could reach it\r\n");
+      return static_cast<LONG>(LINEERR_OPERATIONUNAVAIL);
+    }
     request = WM_TSP_REJECT;
   } else if (m_dwCallState == LINECALLSTATE_DISCONNECTED &&
              (m_pLine->m_dwNumOnHoldCalls > 0 || m_pLine->m_dwNumOnHoldPendCalls > 0)) {
     // The far end left; going back to the held call clears this one on the phone.
     request = WM_TSP_UNHOLD;
   }
-  Post(request, requestId);
+  if (const LONG error = Send(request, requestId, "drop call")) return error;
   QelSettle(kDropSettleMs);
   SetCallState(LINECALLSTATE_IDLE, m_dwCallStateMode);
   if (m_htCall != nullptr) {
@@ -238,16 +258,22 @@ LONG CTspCall::Hold(DRV_REQUESTID requestId) {
   }
   // The phone's hold command toggles: sent for a held call it would take it back.
   if (IsHeld(m_dwCallState)) return Refuse("hold call");
-  if (QelGetCtiPort() == nullptr) return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
-  Post(WM_TSP_HOLD, requestId);
+  if (const LONG error = Send(WM_TSP_HOLD, requestId, "hold call")) return error;
   return static_cast<LONG>(requestId);
 }
 
 LONG CTspCall::Unhold(DRV_REQUESTID requestId) {
   if (!IsHeld(m_dwCallState)) return static_cast<LONG>(requestId);
-  if (QelGetCtiPort() == nullptr) return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
-  Post(WM_TSP_UNHOLD, requestId);
+  if (const LONG error = Send(WM_TSP_UNHOLD, requestId, "unhold call")) return error;
   return static_cast<LONG>(requestId);
+}
+
+bool CTspCall::OtherCallWaiting() const {
+  bool found = false;
+  m_pLine->m_ActiveCalls.ForEach([&](CTspCall& call) {
+    if (&call != this && IsOfferedOrAccepted(call.m_dwCallState)) found = true;
+  });
+  return found;
 }
 
 void CTspCall::SetConnected(DWORD connectedMode) { SetCallState(LINECALLSTATE_CONNECTED, connectedMode); }

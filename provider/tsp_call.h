@@ -95,7 +95,13 @@ class CTspCall {
  private:
   // The charging record, rendered in the call's charging format, as a variable part.
   void AppendChargingInfo(LINECALLINFO* callInfo);
-  bool Post(std::uint32_t message, std::uintptr_t wParam);
+  // Hands a request to the port worker: 0, or the error for a request the
+  // phone cannot hear (no worker, the link down, a worker taking no requests).
+  LONG Send(std::uint32_t message, std::uintptr_t wParam, const char* what);
+  // Sends digits the port worker takes from the call; kept only when sent.
+  LONG SendDigits(const std::string& digits, std::uint32_t message, std::uintptr_t wParam, const char* what);
+  // Another call of the line is offered or accepted.
+  bool OtherCallWaiting() const;
   LONG Refuse(const char* what) const;
   void SendIdle(DRV_REQUESTID requestId);
 

@@ -166,7 +166,10 @@ LONG CTspLine::SetupTransfer(DRV_REQUESTID requestId, CTspCall* call, HTAPICALL 
   if (CountedCalls() >= kMaxCalls) return static_cast<LONG>(LINEERR_CALLUNAVAIL);
   // The consultation call waits, without a slot, for the phone's next call set-up.
   CTspCall* consult = m_ActiveCalls.CreateCall(LINECALLORIGIN_OUTBOUND, kNoPhoneCallId, this);
-  if (consult == nullptr) return static_cast<LONG>(requestId);
+  if (consult == nullptr) {
+    QelTrace("**** ERROR: Can't create consultation call\r\n");
+    return static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  }
   consult->m_htCall = htConsultCall;
   // The application made it: closing it clears it on the phone.
   consult->m_bControlled = 1;

@@ -118,16 +118,34 @@ TEST_F(CallRequests, DroppingAWaitingCallRejectsItAtThePhone) {
   Report(3, kFree, kFree);
   Report(6, kFree, kFree);
   Phone("A0301:10");
-  Report(6, 4, kFree);
-  CTspCall* waiting = Slot(2);
-  ASSERT_NE(waiting, nullptr);
-  ASSERT_EQ(line->m_dwNumActiveCalls, 2u);
+  Report(6, 10, kFree);
+  Phone("A0302:10");
+  Report(6, 10, 10);
+  CTspCall* first = Slot(2);
+  CTspCall* second = Slot(3);
+  ASSERT_NE(second, nullptr);
+  ASSERT_EQ(line->m_dwNumActiveCalls, 3u);
+  // The phone's reject names no call: with two waiting it may turn away either.
   tapi.Clear();
-  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(waiting), nullptr, 0), static_cast<LONG>(kRequest));
+  for (CTspCall* waiting : {second, first}) {
+    EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(waiting), nullptr, 0), static_cast<LONG>(LINEERR_OPERATIONUNAVAIL));
+    EXPECT_EQ(waiting->m_dwCallState, LINECALLSTATE_OFFERING);
+  }
+  EXPECT_TRUE(tapi.Events().empty());
+  EXPECT_TRUE(tapi.Completions().empty());
+  EXPECT_EQ(line->m_dwNumActiveCalls, 3u);
+  EXPECT_NE(trace.Log().find("*** Unable to drop call: another call is waiting"), std::string::npos);
+
+  // The first caller gives up: the reject can only reach the second.
+  Report(6, kFree, 10);
+  ASSERT_EQ(g_TspLineMap.LineCloseCall(Handle(first)), 0);
+  tapi.Clear();
+  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(second), nullptr, 0), static_cast<LONG>(kRequest));
   EXPECT_TRUE(TraceShows("        TspPort::OnReject reject call 0x0"));
-  EXPECT_EQ(waiting->m_dwCallState, LINECALLSTATE_IDLE);
+  EXPECT_EQ(trace.Log().find("OnReject reject call"), trace.Log().rfind("OnReject reject call")) << "one reject";
+  EXPECT_EQ(second->m_dwCallState, LINECALLSTATE_IDLE);
   EXPECT_EQ(line->m_dwNumActiveCalls, 1u);
-  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7002 0x1 0x0 0x0\n");
+  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7003 0x1 0x0 0x0\n");
   ASSERT_EQ(tapi.Completions().size(), 1u);
   EXPECT_EQ(tapi.Completions()[0].requestId, kRequest);
 }
@@ -187,12 +205,6 @@ TEST_F(CallRequests, MakeCallRefusedLeavesNoCallBehind) {
   EXPECT_TRUE(line->m_ActiveCalls.IsEmpty());
   EXPECT_EQ(line->m_dwNumActiveCalls, 0u);
 
-  // The link is not connected in this suite: calls cannot be made yet.
-  EXPECT_EQ(g_TspLineMap.LineMakeCall(kRequest, hdLine, htCall, &hdCall, nullptr, 0, nullptr),
-            static_cast<LONG>(LINEERR_OPERATIONFAILED));
-  EXPECT_NE(trace.Log().find("      MakeCall to <?>\r\n*** Unable to make call: target port not connected!\r\n"),
-            std::string::npos);
-  EXPECT_TRUE(line->m_ActiveCalls.IsEmpty());
   EXPECT_EQ(g_TspLineMap.LineMakeCall(kRequest, reinterpret_cast<HDRVLINE>(0x99), htCall, &hdCall, nullptr, 0,
                                       nullptr),
             static_cast<LONG>(LINEERR_INVALLINEHANDLE));

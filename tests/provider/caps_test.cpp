@@ -5,6 +5,8 @@
 #include <string>
 
 #include "provider/tsp_line_map.h"
+#include "provider/tsp_port.h"
+#include "provider/tsp_provider.h"
 #include "tests/support/call_model_fixture.h"
 
 namespace {
@@ -177,6 +179,7 @@ TEST_F(Capabilities, AddressStatusTakesNewCallsOnlyBelowThree) {
 TEST_F(Capabilities, DevStatusShowsTheLinkDown) {
   Buffer<256> buffer(88);
   auto* status = buffer.as<LINEDEVSTATUS>();
+  QelGetCtiPort()->SetConnectedForTesting(false);
   ASSERT_EQ(g_TspLineMap.LineGetLineDevStatus(hdLine, status), 0);
   EXPECT_EQ(status->dwDevStatusFlags & (LINEDEVSTATUSFLAGS_CONNECTED | LINEDEVSTATUSFLAGS_INSERVICE), 0u);
   EXPECT_EQ(status->dwSignalLevel, 0xFFFFu);

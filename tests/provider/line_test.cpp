@@ -58,9 +58,9 @@ TEST_F(Lines, AFourthCallIsRefused) {
 TEST_F(Lines, NoSecondCallWhileOneIsConnectedOrBeingSetUp) {
   // The phone would put the new call's digits into a call being set up; the
   // call it set up by itself after a hold is the one exception: a new call goes
-  // out on it (and then fails here only because no phone is connected).
+  // out on it, taking its slot.
   const LONG unavailable = static_cast<LONG>(LINEERR_CALLUNAVAIL);
-  const LONG noPhone = static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  const LONG accepted = static_cast<LONG>(kRequest);
   const struct {
     const char* name;
     std::uint8_t slot1;
@@ -70,19 +70,21 @@ TEST_F(Lines, NoSecondCallWhileOneIsConnectedOrBeingSetUp) {
       {"connected", 6, false, unavailable},
       {"dialling", 5, false, unavailable},
       {"dial tone the application asked for", 3, true, unavailable},
-      {"dial tone the phone gave by itself", 3, false, noPhone},
+      {"dial tone the phone gave by itself", 3, false, accepted},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     Report(3, kFree, kFree);
     if (c.slot1 != 3) Report(c.slot1, kFree, kFree);
+    CTspCall* first = Slot(1);
     ASSERT_TRUE(g_TspLineMap.Lock(1000));
-    Slot(1)->m_bControlled = c.controlled ? 1 : 0;
+    first->m_bControlled = c.controlled ? 1 : 0;
     g_TspLineMap.Unlock();
     HDRVCALL hd = nullptr;
     EXPECT_EQ(g_TspLineMap.LineMakeCall(kRequest, hdLine, reinterpret_cast<HTAPICALL>(0x7200), &hd, u"1", 0, nullptr),
               c.result);
-    EXPECT_EQ(hd, nullptr);
+    EXPECT_EQ(hd != nullptr, c.result == accepted);
+    EXPECT_EQ(Slot(1), c.result == accepted ? reinterpret_cast<CTspCall*>(hd) : first);
     EXPECT_EQ(line->m_dwNumActiveCalls, 1u);
     Report(kFree, kFree, kFree);
   }

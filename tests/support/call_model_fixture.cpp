@@ -1,6 +1,7 @@
 #include "tests/support/call_model_fixture.h"
 
 #include "provider/tsp_line_map.h"
+#include "provider/tsp_port.h"
 #include "provider/tsp_provider.h"
 #include "tests/support/test_support.h"
 
@@ -10,6 +11,8 @@ void CallModelTest::SetUp() {
   settings.PutDword("Trace", 1);
   DWORD options = 0;
   ASSERT_EQ(TSPI_providerInit(0x00020002, 5, 0, 0, 1, 0, FakeTapi::CompletionProc, &options), 0);
+  // The packets come straight from the tests, not over a link: the phone counts as heard.
+  QelGetCtiPort()->SetConnectedForTesting(true);
   ASSERT_EQ(g_TspLineMap.LineOpen(0, FakeTapi::LineHandle(), &hdLine, FakeTapi::EventProc), 0);
   line = reinterpret_cast<CTspLine*>(hdLine);
 }
