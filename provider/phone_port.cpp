@@ -1,5 +1,6 @@
 #include "provider/phone_port.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -43,6 +44,18 @@ struct CSlurpPort::Receiver {
   CFrameAssembler assembler;  // the thread's alone
 };
 
+struct CSlurpPort::Watch {
+  CSlurpPort* owner;
+  // Held while the watch looks at its owner; stopping takes it, so once stop
+  // is set the owner is never touched again.
+  std::mutex lock;
+  std::condition_variable changed;
+  bool stop = false;
+  bool woken = false;
+  // When NotifyLinkCheck was last called with no CheckLink run since.
+  std::optional<Clock::time_point> notifiedAt;
+};
+
 CSlurpPort::CSlurpPort() : m_Pause(platform::SleepMs) { m_Queue.SetLock(true, kReceiveQueueLockMs); }
 
 CSlurpPort::~CSlurpPort() {
@@ -83,10 +96,79 @@ int CSlurpPort::Open(std::uint32_t portNr, int portType, std::uint32_t baudRate)
     return -1;
   }
   m_LinkState.store(kLinkStateOpen);
+  StartWatch();
   return 0;
 }
 
+void CSlurpPort::StartWatch() {
+  if (Watcher() != nullptr) return;
+  auto watch = std::make_shared<Watch>();
+  watch->owner = this;
+  if (const std::uint32_t error = m_WatchThread.Start([watch] { WatchThread(watch); })) {
+    QelTrace("*** ERROR Create link watch fault : 0x0%X\r\n", error);
+    return;
+  }
+  std::lock_guard<std::mutex> hold(m_WatchLock);
+  m_pWatch = std::move(watch);
+}
+
+void CSlurpPort::StopWatch() {
+  std::shared_ptr<Watch> watch;
+  {
+    std::lock_guard<std::mutex> hold(m_WatchLock);
+    watch = std::move(m_pWatch);
+  }
+  if (watch == nullptr) return;
+  {
+    std::lock_guard<std::mutex> hold(watch->lock);
+    watch->stop = true;
+  }
+  watch->changed.notify_all();
+  m_WatchThread.Join(m_dwRxThreadJoinMs);
+}
+
+std::shared_ptr<CSlurpPort::Watch> CSlurpPort::Watcher() const {
+  std::lock_guard<std::mutex> hold(m_WatchLock);
+  return m_pWatch;
+}
+
+void CSlurpPort::WakeWatch(bool checked) {
+  const std::shared_ptr<Watch> watch = Watcher();
+  if (watch == nullptr) return;
+  {
+    std::lock_guard<std::mutex> hold(watch->lock);
+    watch->woken = true;
+    if (checked) watch->notifiedAt.reset();
+  }
+  watch->changed.notify_all();
+}
+
+void CSlurpPort::WatchThread(const std::shared_ptr<Watch>& watch) {
+  std::unique_lock<std::mutex> hold(watch->lock);
+  while (!watch->stop) {
+    const std::optional<Clock::time_point> due = watch->owner->NextLinkCheck();
+    // A check the worker has not run (a refused post, a lock it did not get)
+    // is asked for again after a while; nothing due means no wake-up at all.
+    const std::optional<Clock::time_point> again =
+        watch->notifiedAt ? std::optional(*watch->notifiedAt + kLinkCheckRepeat) : std::nullopt;
+    const Clock::time_point now = Clock::now();
+    if (due && *due <= now && (!again || *again <= now)) {
+      watch->notifiedAt = now;
+      watch->owner->NotifyLinkCheck();
+      continue;
+    }
+    watch->woken = false;
+    const auto awake = [&watch] { return watch->stop || watch->woken; };
+    if (!due) {
+      watch->changed.wait(hold, awake);
+    } else {
+      watch->changed.wait_until(hold, *due <= now ? *again : *due, awake);
+    }
+  }
+}
+
 std::uint32_t CSlurpPort::StopReceiver() {
+  StopWatch();
   if (m_pReceiver != nullptr) {
     // Waits out bytes on their way to this object; after it the thread leaves.
     std::lock_guard<std::mutex> hold(m_pReceiver->lock);
@@ -153,6 +235,7 @@ int CSlurpPort::Connect() {
 
 int CSlurpPort::Ask(Clock::time_point now) {
   m_AskedAt.store(now.time_since_epoch().count());
+  WakeWatch(false);
   return WritePort(kConnectCommand, sizeof kConnectCommand);
 }
 
@@ -160,25 +243,33 @@ bool CSlurpPort::TakeAnswer() {
   std::int32_t waiting = kLinkStateConnecting;
   if (!m_LinkState.compare_exchange_strong(waiting, kLinkStateConnected)) return false;
   m_UnansweredSince.store(kNever);
+  WakeWatch(false);  // nothing is due now: it need not wake when the phone would have been asked again
   NotifyConnected();
   return true;
 }
 
-bool CSlurpPort::LinkCheckDue(Clock::time_point now) const {
-  const auto passed = [now](Clock::rep since, std::int64_t milliseconds) {
-    return since != kNever && now - Clock::time_point(Clock::duration(since)) >= std::chrono::milliseconds(milliseconds);
+std::optional<CSlurpPort::Clock::time_point> CSlurpPort::NextLinkCheck() const {
+  const auto after = [](Clock::rep since, std::int64_t milliseconds) -> std::optional<Clock::time_point> {
+    if (since == kNever) return std::nullopt;
+    return Clock::time_point(Clock::duration(since)) + std::chrono::milliseconds(milliseconds);
   };
   switch (m_LinkState.load()) {
     case kLinkStateConnected:
-      return passed(m_UnansweredSince.load(), m_AnswerTimeoutMs.load());
+      return after(m_UnansweredSince.load(), m_AnswerTimeoutMs.load());
     case kLinkStateConnecting:
-      return passed(m_AskedAt.load(), m_AskAgainMs.load());
+      return after(m_AskedAt.load(), m_AskAgainMs.load());
     default:
-      return false;
+      return std::nullopt;
   }
 }
 
+bool CSlurpPort::LinkCheckDue(Clock::time_point now) const {
+  const std::optional<Clock::time_point> due = NextLinkCheck();
+  return due && *due <= now;
+}
+
 std::int32_t CSlurpPort::CheckLink(Clock::time_point now) {
+  WakeWatch(true);
   if (!LinkCheckDue(now)) return m_LinkState.load();
   std::int32_t connected = kLinkStateConnected;
   if (m_LinkState.compare_exchange_strong(connected, kLinkStateConnecting)) {
@@ -192,6 +283,7 @@ std::int32_t CSlurpPort::CheckLink(Clock::time_point now) {
 void CSlurpPort::SetAnswerTimes(std::chrono::milliseconds answerTimeout, std::chrono::milliseconds askAgain) {
   m_AnswerTimeoutMs.store(answerTimeout.count());
   m_AskAgainMs.store(askAgain.count());
+  WakeWatch(false);
 }
 
 int CSlurpPort::Disconnect() {
@@ -206,7 +298,7 @@ int CSlurpPort::Write(const std::uint8_t* bytes, int length) {
   if (m_LinkState.load() != kLinkStateConnected) return -1;
   // The phone's answer is awaited from the first byte on: it may come before the last.
   Clock::rep none = kNever;
-  m_UnansweredSince.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
+  if (m_UnansweredSince.compare_exchange_strong(none, Clock::now().time_since_epoch().count())) WakeWatch(false);
   return WritePort(bytes, length);
 }
 
@@ -274,7 +366,9 @@ void CSlurpPort::OnReceived(Receiver& receiver, const std::uint8_t* bytes, int l
   receiver.assembler.Feed(bytes, static_cast<std::size_t>(length), receivedAt,
                           [this](const std::uint8_t* packet, std::size_t size) {
                             // Any text reply shows the phone hears the commands.
-                            if (IsTextReply(packet, size)) m_UnansweredSince.store(kNever);
+                            if (IsTextReply(packet, size) && m_UnansweredSince.exchange(kNever) != kNever) {
+                              WakeWatch(false);
+                            }
                             m_Queue.AddBytes(packet, static_cast<int>(size));
                             NotifyCanRead();
                           });
@@ -304,6 +398,10 @@ void CPhonePort::NotifyConnected() {
 
 void CPhonePort::NotifyCanRead() {
   if (m_pOwner != nullptr) m_pOwner->Post(WM_TSP_CANREAD, 0, reinterpret_cast<std::intptr_t>(this));
+}
+
+void CPhonePort::NotifyLinkCheck() {
+  if (m_pOwner != nullptr) m_pOwner->Post(WM_TSP_LINKCHECK, 0, reinterpret_cast<std::intptr_t>(this));
 }
 
 int CPhonePort::SendFixed(const char* command) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/serial.h"
@@ -48,6 +49,8 @@ class CSlurpPort {
   // While the phone has not answered, the connect command goes out again this
   // often: a phone sends nothing by itself when it is switched on or plugged in.
   static constexpr std::chrono::milliseconds kAskAgainInterval{2000};
+  // A link check the port worker has not run by then is posted again.
+  static constexpr std::chrono::milliseconds kLinkCheckRepeat{1000};
 
   CSlurpPort();
   // Empties the queue; the owner disconnects and closes first.
@@ -68,8 +71,9 @@ class CSlurpPort {
   // A packet taken from the queue while the link waits for the phone is its
   // answer: the link is connected now. True when this one connected it.
   bool TakeAnswer();
-  // Whether CheckLink has something to do at now; reads only atomics, so any
-  // thread may ask.
+  // When CheckLink has something to do next: nothing while the phone has
+  // answered every command. Reads only atomics, so any thread may ask.
+  std::optional<Clock::time_point> NextLinkCheck() const;
   bool LinkCheckDue(Clock::time_point now) const;
   // Gives up a connected phone that has answered nothing for kAnswerTimeout
   // (the link waits for it again) and repeats the connect command to a phone
@@ -93,9 +97,12 @@ class CSlurpPort {
   virtual int Open(std::uint32_t portNr, int portType, std::uint32_t baudRate);
   virtual void NotifyConnected() {}
   virtual void NotifyCanRead() {}
-  // Cuts the receive thread off from this object and its device, then waits
-  // for it within the join bound: the wait's result, kWaitEnded when none ran.
-  // A derived class calls it first in its destructor, before its part is gone.
+  // From the link watch's thread: CheckLink is due. Must not block.
+  virtual void NotifyLinkCheck() {}
+  // Cuts the receive thread and the link watch off from this object and its
+  // device, then waits for them within the join bound: the receive thread's
+  // wait's result, kWaitEnded when none ran. A derived class calls it first in
+  // its destructor, before its part is gone.
   std::uint32_t StopReceiver();
 
  private:
@@ -112,6 +119,16 @@ class CSlurpPort {
   bool IsPortOpen() const;
   // Writes the connect command, remembering when.
   int Ask(Clock::time_point now);
+  // The link watch: a thread that sleeps until the next link check is due
+  // (for ever while there is none), then calls NotifyLinkCheck, again every
+  // kLinkCheckRepeat until CheckLink has run. Woken whenever the times change.
+  struct Watch;
+  static void WatchThread(const std::shared_ptr<Watch>& watch);
+  void StartWatch();
+  void StopWatch();
+  std::shared_ptr<Watch> Watcher() const;
+  // The times changed; checked: CheckLink has run.
+  void WakeWatch(bool checked);
 
   std::atomic<std::uint32_t> m_dwPortNr{0};
   std::atomic<std::int32_t> m_LinkState{kLinkStateClosed};
@@ -127,6 +144,9 @@ class CSlurpPort {
   std::atomic<Clock::rep> m_AskedAt{kNever};
   std::atomic<std::int64_t> m_AnswerTimeoutMs{kAnswerTimeout.count()};
   std::atomic<std::int64_t> m_AskAgainMs{kAskAgainInterval.count()};
+  mutable std::mutex m_WatchLock;  // guards the pointer
+  std::shared_ptr<Watch> m_pWatch;  // null while no watch runs; set and cleared by open and close
+  platform::Thread m_WatchThread;
   platform::Thread m_RxThread;
   Pause m_Pause;
   ReceiveHook m_ReceiveHook;
@@ -177,6 +197,7 @@ class CPhonePort : public CSlurpPort {
  protected:
   void NotifyConnected() override;
   void NotifyCanRead() override;
+  void NotifyLinkCheck() override;
 
  private:
   int SendFixed(const char* command);

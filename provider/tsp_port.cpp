@@ -1,10 +1,8 @@
 #include "provider/tsp_port.h"
 
-#include <mutex>
 #include <string>
 
 #include "common/tsp_config.h"
-#include "platform/event.h"
 #include "platform/thread.h"
 #include "provider/live_objects.h"
 #include "provider/phone_port.h"
@@ -22,64 +20,14 @@ platform::ThreadSlot g_portLocksHeld;
 constexpr std::uint32_t kExitLockBackoffMs = 1000;
 constexpr int kPortTypeSerial = 0;
 constexpr std::uint32_t kModeDefault = 1;
-constexpr std::uint32_t kLinkWatchJoinMs = 5000;
 
 }  // namespace
-
-struct CTspPort::LinkWatch {
-  // Held while the watch looks at the link; stopping takes it, so once link is
-  // null the watch never touches it again.
-  std::mutex lock;
-  const CSlurpPort* link = nullptr;
-  std::uint32_t worker = 0;
-  platform::Event stop;
-  // A check posted and not yet handled: one is enough.
-  std::atomic<bool> posted{false};
-};
-
-void CTspPort::StartLinkWatch() {
-  if (m_pLinkWatch != nullptr || m_pPort == nullptr) return;
-  auto watch = std::make_shared<LinkWatch>();
-  watch->link = m_pPort.get();
-  watch->worker = ThreadId();
-  const std::uint32_t error = m_LinkWatchThread.Start([watch] {
-    for (;;) {
-      if (watch->stop.NativeHandle() == nullptr) {
-        platform::SleepMs(kLinkWatchTickMs);
-      } else if (watch->stop.Wait(kLinkWatchTickMs)) {
-        return;
-      }
-      std::lock_guard<std::mutex> hold(watch->lock);
-      if (watch->link == nullptr) return;
-      if (watch->posted.load() || !watch->link->LinkCheckDue(CSlurpPort::Clock::now())) continue;
-      watch->posted.store(true);
-      if (!platform::PostToThread(watch->worker, WM_TSP_LINKCHECK, 0, 0)) watch->posted.store(false);
-    }
-  });
-  if (error != 0) {
-    QelTrace("*** ERROR Create link watch fault : 0x0%X\r\n", error);
-    return;
-  }
-  m_pLinkWatch = std::move(watch);
-}
-
-void CTspPort::StopLinkWatch() {
-  const std::shared_ptr<LinkWatch> watch = std::move(m_pLinkWatch);
-  if (watch == nullptr) return;
-  {
-    std::lock_guard<std::mutex> hold(watch->lock);
-    watch->link = nullptr;
-  }
-  platform::SignalEvent(watch->stop.NativeHandle());
-  m_LinkWatchThread.Join(kLinkWatchJoinMs);
-}
 
 CTspPort::CTspPort() : m_pPort(std::make_unique<CPhonePort>(this, 0)) { g_LivePorts.Add(this); }
 
 CTspPort::~CTspPort() {
   g_LivePorts.Remove(this);
   const int locked = Lock(kDestructorLockTimeoutMs);
-  StopLinkWatch();
   if (m_pPort != nullptr) {
     if (m_nLinkState.exchange(kLinkClosed) != kLinkClosed) m_pPort->Close();
     m_pPort.reset();
@@ -148,11 +96,6 @@ int CTspPort::Open(std::uint32_t portNr, int portType, std::uint32_t mode, std::
       m_nLinkState.store(kLinkClosed);
     }
   }
-  if (result >= 0) {
-    StartLinkWatch();
-  } else {
-    StopLinkWatch();
-  }
   Unlock();
   QelTrace("      \r\nTspPort::Open(.) return result 0x%X\r\n", static_cast<unsigned>(result));
   return result;
@@ -167,7 +110,6 @@ int CTspPort::Close() {
   QelTrace("      CTspPort::Close(*)\r\n");
   if (!Lock(kLockTimeoutMs)) return -1;
   m_nLinkState.store(kLinkClosed);
-  StopLinkWatch();
   if (m_pPort != nullptr) {
     m_pPort->Disconnect();
     m_pPort->Close();
@@ -371,7 +313,6 @@ void CTspPort::OnUpdateConfig(std::uintptr_t, std::intptr_t) {
 
 void CTspPort::OnLinkCheck(std::uintptr_t, std::intptr_t) {
   if (!Lock(kLockTimeoutMs)) return;
-  if (m_pLinkWatch != nullptr) m_pLinkWatch->posted.store(false);
   if (m_pPort != nullptr && m_pPort->CheckLink(CSlurpPort::Clock::now()) == kLinkStateConnecting) {
     // Calls are refused until the phone answers again.
     std::int32_t connected = kLinkConnected;
@@ -383,7 +324,6 @@ void CTspPort::OnLinkCheck(std::uintptr_t, std::intptr_t) {
 int CTspPort::ExitInstance() {
   QelTrace("      CTspPort::ExitInstance(*)\r\n");
   if (Lock(kLockTimeoutMs)) {
-    StopLinkWatch();
     if (m_pPort != nullptr) {
       if (m_nLinkState.exchange(kLinkClosed) != kLinkClosed) m_pPort->Close();
       m_pPort.reset();

@@ -41,8 +41,6 @@ class CTspPort : public platform::MessageLoopThread {
   // Waits for the port lock before each use of the link.
   static constexpr std::uint32_t kLockTimeoutMs = 3000;
   static constexpr std::uint32_t kDestructorLockTimeoutMs = 6000;
-  // How often the link watch looks whether the link needs the worker.
-  static constexpr std::uint32_t kLinkWatchTickMs = 250;
 
   CTspPort();
   ~CTspPort() override;
@@ -98,9 +96,6 @@ class CTspPort : public platform::MessageLoopThread {
   void OnConference(std::uintptr_t wParam, std::intptr_t lParam);
   void OnUpdateConfig(std::uintptr_t wParam, std::intptr_t lParam);
   void OnLinkCheck(std::uintptr_t wParam, std::intptr_t lParam);
-  // The watch runs while the port is open; both under the port lock.
-  void StartLinkWatch();
-  void StopLinkWatch();
   // One phone command under the port lock, with the handler's trace texts.
   template <typename Command>
   void RunCommand(const char* handler, const char* firstText, bool warnWhenSkipped, std::intptr_t call,
@@ -111,8 +106,4 @@ class CTspPort : public platform::MessageLoopThread {
   // Written under the lock, read by the diagnostics of a thread that failed to get it.
   std::atomic<std::uint32_t> m_dwLockOwner{0};
   std::unique_ptr<CPhonePort> m_pPort;
-  // A thread that only looks at the link's times and posts WM_TSP_LINKCHECK.
-  struct LinkWatch;
-  std::shared_ptr<LinkWatch> m_pLinkWatch;
-  platform::Thread m_LinkWatchThread;
 };
