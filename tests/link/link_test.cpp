@@ -3,6 +3,7 @@
 // bytes and their pacing, the port worker, and calls made through TAPI.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <initializer_list>
@@ -353,6 +354,29 @@ TEST_F(LinkTest, APhoneThatAnswersNothingIsAskedAgainUntilItDoes) {
   EXPECT_FALSE(port.LinkCheckDue(asked + 100 * askAgain));
 }
 
+// The link's own watch asks for the check once it is due, and again when the
+// port worker did not run it (its post refused, the port lock not had).
+TEST_F(LinkTest, ALinkCheckNobodyRanIsAskedForAgain) {
+  class WatchedPort : public TestPort {
+   public:
+    using TestPort::TestPort;
+    ~WatchedPort() override { Close(); }
+    std::atomic<int> asked{0};
+
+   protected:
+    void NotifyLinkCheck() override { ++asked; }
+  };
+  PauseLog pauses;
+  WatchedPort port(&pauses);
+  ASSERT_EQ(port.OpenPort(PortNumber(peer->PortName())), 0);
+  ASSERT_EQ(port.Connect(), 0);
+  port.SetAnswerTimes(std::chrono::hours(1), std::chrono::milliseconds(10));
+  ASSERT_TRUE(WaitFor([&] { return port.asked.load() >= 1; })) << "due";
+  ASSERT_TRUE(WaitFor([&] { return port.asked.load() >= 2; })) << "not run, asked for again";
+  EXPECT_EQ(Heard(4), "ATB\r") << "the watch itself writes nothing";
+  EXPECT_EQ(port.CheckLink(CSlurpPort::Clock::now()), kLinkStateConnecting);
+  EXPECT_EQ(Heard(8), "ATB\rATB\r");
+}
 // The provider's own port worker on the configured port.
 class WorkerTest : public LinkTest {
  protected:
