@@ -109,6 +109,7 @@ void CPhonePort::OnCallStateReport(const CByteArray& packet, CTspLine* line) {
   // The first report after a connect waits for a line open to TAPI, to be compared with its calls.
   if (line == nullptr || (m_bReconcile && !line->IsOpen())) {
     for (int slot = 1; slot <= 3; ++slot) m_CallStates[static_cast<std::size_t>(slot)] = packet[static_cast<std::size_t>(slot)];
+    m_bReportWaiting = m_bReconcile;
     return;
   }
   if (m_bReconcile) Reconcile(packet, line);
@@ -324,13 +325,15 @@ void CPhonePort::ForgetConnectedNumber() {
 }
 
 void CPhonePort::ReconcileWithLine(CTspLine* line) {
-  if (!m_bReconcile || line == nullptr || !line->IsOpen()) return;
+  // Without a report yet the stored slots say nothing: the first one to come is compared.
+  if (!m_bReconcile || !m_bReportWaiting || line == nullptr || !line->IsOpen()) return;
   // The report that came before the line was open, once more.
   OnCallStateReport(CByteArray{'C', m_CallStates[1], m_CallStates[2], m_CallStates[3]}, line);
 }
 
 void CPhonePort::Reconcile(const CByteArray& packet, CTspLine* line) {
   m_bReconcile = false;
+  m_bReportWaiting = false;
   QelTrace("        First report since connecting: compared with the calls\r\n");
   for (int slot = 1; slot <= 3; ++slot) {
     const std::size_t n = static_cast<std::size_t>(slot);

@@ -393,6 +393,7 @@ void CPhonePort::NotifyConnected() {
   m_dwLastCause = 0;
   m_CallData.clear();
   m_bReconcile = true;
+  m_bReportWaiting = false;
   if (m_pOwner != nullptr) m_pOwner->Post(WM_TSP_CONNECT, 0, reinterpret_cast<std::intptr_t>(this));
 }
 

@@ -220,6 +220,8 @@ class CPhonePort : public CSlurpPort {
   std::uint32_t m_dwLastCause = 0;
   // Set at a connect until a report has been reconciled with an open line.
   bool m_bReconcile = false;
+  // A report to be reconciled came before the line was open: its slots are stored.
+  bool m_bReportWaiting = false;
 };
 
 // TAPI's disconnect mode for an ISDN cause: 0 unless callState is LINECALLSTATE_DISCONNECTED.

@@ -664,4 +664,16 @@ TEST_F(WorkerTest, CallsThePhoneKeptAreTakenUpWhenItAnswers) {
   TSPI_lineClose(hdLine);
 }
 
+// A phone that answers the connect command before its report: the line opens
+// in between, and the report that comes after is the one compared.
+TEST_F(WorkerTest, AReportAfterTheLineOpenedIsComparedWithTheCalls) {
+  HDRVLINE hdLine = nullptr;
+  ASSERT_EQ(OpenLine(0, &hdLine), 0);
+  ASSERT_EQ(worker->IsConnected(), 1);
+  peer->Send(Frame("C\x06\xFF\xFF"));
+  ASSERT_TRUE(WaitFor([&] { return tapi.Events().size() >= 3; }));
+  EXPECT_EQ(tapi.Describe(), "NEWCALL\nCALLSTATE 7001 0x100 0x1 0x4\nCALLINFO 7001 0x100 0x0 0x0\n");
+  TSPI_lineClose(hdLine);
+}
+
 }  // namespace
