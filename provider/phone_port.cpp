@@ -268,13 +268,16 @@ bool CSlurpPort::LinkCheckDue(Clock::time_point now) const {
   return due && *due <= now;
 }
 
-std::int32_t CSlurpPort::CheckLink(Clock::time_point now) {
+std::int32_t CSlurpPort::CheckLink(Clock::time_point now, const std::function<void()>& givenUp) {
   WakeWatch(true);
   if (!LinkCheckDue(now)) return m_LinkState.load();
   std::int32_t connected = kLinkStateConnected;
   if (m_LinkState.compare_exchange_strong(connected, kLinkStateConnecting)) {
     QelTrace("**** WARNING: Phone answers nothing, waiting for it to connect again\r\n");
     m_UnansweredSince.store(kNever);
+    // Before the connect command's 110 ms on the wire: a request taken
+    // meanwhile would be reported done and never reach the phone.
+    if (givenUp) givenUp();
   }
   Ask(now);
   return m_LinkState.load();

@@ -78,7 +78,7 @@ class CSlurpPort {
   // Gives up a connected phone that has answered nothing for kAnswerTimeout
   // (the link waits for it again) and repeats the connect command to a phone
   // not heard for kAskAgainInterval. Returns the link state after.
-  std::int32_t CheckLink(Clock::time_point now);
+  std::int32_t CheckLink(Clock::time_point now, const std::function<void()>& givenUp = {});
   std::uint32_t GetPortNr() const { return m_dwPortNr.load(); }
   CByteQueue& GetQueue() { return m_Queue; }
   // Bytes received while the link was not connecting or connected, ignored.

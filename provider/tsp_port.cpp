@@ -313,10 +313,12 @@ void CTspPort::OnUpdateConfig(std::uintptr_t, std::intptr_t) {
 
 void CTspPort::OnLinkCheck(std::uintptr_t, std::intptr_t) {
   if (!Lock(kLockTimeoutMs)) return;
-  if (m_pPort != nullptr && m_pPort->CheckLink(CSlurpPort::Clock::now()) == kLinkStateConnecting) {
+  if (m_pPort != nullptr) {
     // Calls are refused until the phone answers again.
-    std::int32_t connected = kLinkConnected;
-    m_nLinkState.compare_exchange_strong(connected, kLinkOpen);
+    m_pPort->CheckLink(CSlurpPort::Clock::now(), [this] {
+      std::int32_t connected = kLinkConnected;
+      m_nLinkState.compare_exchange_strong(connected, kLinkOpen);
+    });
   }
   Unlock();
 }

@@ -636,12 +636,31 @@ TEST_F(WorkerTest, CallsThePhoneKeptAreTakenUpWhenItAnswers) {
   EXPECT_EQ(TSPI_lineMakeCall(0x21, hdLine, reinterpret_cast<HTAPICALL>(0x7400), &hdCall, u"0301234", 0, nullptr),
             static_cast<LONG>(LINEERR_CALLUNAVAIL));
 
-  // Dropped while the phone answers nothing: the drop never reached it.
-  worker->GetPhonePort()->SetAnswerTimes(std::chrono::milliseconds(100), std::chrono::milliseconds(100));
+  // Dropped while the phone answers nothing: the drop never reached it. The
+  // link is given up before the connect command goes on the wire, not after
+  // it: a request taken while it is written would never reach the phone.
+  struct Seen {
+    std::mutex guard;
+    std::vector<int> connected;  // at each pause: "ATT\r", then "ATB\r", a pause after each byte
+  };
+  const auto seen = std::make_shared<Seen>();  // the port keeps the pause until the worker ends
+  worker->GetPhonePort()->SetPause([seen, port = worker](std::uint32_t) {
+    std::lock_guard<std::mutex> lock(seen->guard);
+    seen->connected.push_back(port->IsConnected());
+  });
+  worker->GetPhonePort()->SetAnswerTimes(std::chrono::milliseconds(100), std::chrono::hours(1));
   tapi.Clear();
   ASSERT_EQ(TSPI_lineDrop(0x22, reinterpret_cast<HDRVCALL>(kept), nullptr, 0), 0x22);
   ASSERT_EQ(TSPI_lineCloseCall(reinterpret_cast<HDRVCALL>(kept)), 0);
-  ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 0; })) << "given up";
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> lock(seen->guard);
+    return seen->connected.size() >= 8;
+  }));
+  {
+    std::lock_guard<std::mutex> lock(seen->guard);
+    EXPECT_EQ(seen->connected, (std::vector<int>{1, 1, 1, 1, 0, 0, 0, 0}));
+  }
+  EXPECT_EQ(worker->IsConnected(), 0) << "given up";
   EXPECT_NE(Log().find("**** WARNING: Phone answers nothing, waiting for it to connect again\r\n"), std::string::npos);
   EXPECT_EQ(TSPI_lineMakeCall(0x23, hdLine, reinterpret_cast<HTAPICALL>(0x7400), &hdCall, u"0301234", 0, nullptr),
             static_cast<LONG>(LINEERR_OPERATIONFAILED));
