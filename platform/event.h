@@ -7,6 +7,8 @@
 
 namespace platform {
 
+inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFF;
+
 bool SignalEvent(void* nativeHandle);
 
 // A manual-reset event, not signalled at creation.
@@ -19,8 +21,9 @@ class Event {
 
   // What SignalEvent takes; null when the system could not create the event.
   void* NativeHandle() const;
-  // True when the event is signalled within timeoutMs.
+  // True when the event is signalled within timeoutMs (kWaitForever: no limit).
   bool Wait(std::uint32_t timeoutMs);
+  void Reset();
 
  private:
   friend bool SignalEvent(void* nativeHandle);

@@ -1,10 +1,12 @@
 #include "provider/phone_port.h"
 
-#include <condition_variable>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
+#include "platform/event.h"
 #include "platform/system.h"
 #include "provider/trace.h"
 #include "provider/tsp_port.h"
@@ -49,9 +51,10 @@ struct CSlurpPort::Watch {
   // Held while the watch looks at its owner; stopping takes it, so once stop
   // is set the owner is never touched again.
   std::mutex lock;
-  std::condition_variable changed;
+  // Not a std::condition_variable: under mingw-w64 a wait on one leaves a
+  // block behind for every thread the module did not create with pthreads.
+  platform::Event changed;
   bool stop = false;
-  bool woken = false;
   // When NotifyLinkCheck was last called with no CheckLink run since.
   std::optional<Clock::time_point> notifiedAt;
 };
@@ -123,7 +126,7 @@ void CSlurpPort::StopWatch() {
     std::lock_guard<std::mutex> hold(watch->lock);
     watch->stop = true;
   }
-  watch->changed.notify_all();
+  platform::SignalEvent(watch->changed.NativeHandle());
   m_WatchThread.Join(m_dwRxThreadJoinMs);
 }
 
@@ -137,33 +140,37 @@ void CSlurpPort::WakeWatch(bool checked) {
   if (watch == nullptr) return;
   {
     std::lock_guard<std::mutex> hold(watch->lock);
-    watch->woken = true;
     if (checked) watch->notifiedAt.reset();
   }
-  watch->changed.notify_all();
+  platform::SignalEvent(watch->changed.NativeHandle());
 }
 
 void CSlurpPort::WatchThread(const std::shared_ptr<Watch>& watch) {
-  std::unique_lock<std::mutex> hold(watch->lock);
-  while (!watch->stop) {
-    const std::optional<Clock::time_point> due = watch->owner->NextLinkCheck();
-    // A check the worker has not run (a refused post, a lock it did not get)
-    // is asked for again after a while; nothing due means no wake-up at all.
-    const std::optional<Clock::time_point> again =
-        watch->notifiedAt ? std::optional(*watch->notifiedAt + kLinkCheckRepeat) : std::nullopt;
-    const Clock::time_point now = Clock::now();
-    if (due && *due <= now && (!again || *again <= now)) {
-      watch->notifiedAt = now;
-      watch->owner->NotifyLinkCheck();
-      continue;
+  for (;;) {
+    // Reset before looking: whatever changes from here on signals it again.
+    watch->changed.Reset();
+    std::uint32_t waitMs = platform::kWaitForever;
+    {
+      std::lock_guard<std::mutex> hold(watch->lock);
+      if (watch->stop) return;
+      const std::optional<Clock::time_point> due = watch->owner->NextLinkCheck();
+      // A check the worker has not run (a refused post, a lock it did not get)
+      // is asked for again after a while; nothing due means no wake-up at all.
+      const std::optional<Clock::time_point> again =
+          watch->notifiedAt ? std::optional(*watch->notifiedAt + kLinkCheckRepeat) : std::nullopt;
+      const Clock::time_point now = Clock::now();
+      if (due && *due <= now && (!again || *again <= now)) {
+        watch->notifiedAt = now;
+        watch->owner->NotifyLinkCheck();
+        continue;
+      }
+      if (due) {
+        const Clock::time_point until = *due <= now ? *again : *due;
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+        waitMs = static_cast<std::uint32_t>(std::clamp<std::int64_t>(ms, 0, platform::kWaitForever - 1));
+      }
     }
-    watch->woken = false;
-    const auto awake = [&watch] { return watch->stop || watch->woken; };
-    if (!due) {
-      watch->changed.wait(hold, awake);
-    } else {
-      watch->changed.wait_until(hold, *due <= now ? *again : *due, awake);
-    }
+    watch->changed.Wait(waitMs);
   }
 }
 

@@ -20,7 +20,16 @@ void* Event::NativeHandle() const { return impl_.get(); }
 
 bool Event::Wait(std::uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(impl_->mutex);
+  if (timeoutMs == kWaitForever) {
+    impl_->signalled.wait(lock, [this] { return impl_->set; });
+    return true;
+  }
   return impl_->signalled.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return impl_->set; });
+}
+
+void Event::Reset() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->set = false;
 }
 
 bool SignalEvent(void* nativeHandle) {

@@ -17,7 +17,12 @@ Event::~Event() {
 void* Event::NativeHandle() const { return impl_->handle; }
 
 bool Event::Wait(std::uint32_t timeoutMs) {
+  static_assert(kWaitForever == INFINITE);
   return impl_->handle != nullptr && WaitForSingleObject(impl_->handle, timeoutMs) == WAIT_OBJECT_0;
+}
+
+void Event::Reset() {
+  if (impl_->handle != nullptr) ResetEvent(impl_->handle);
 }
 
 bool SignalEvent(void* nativeHandle) { return nativeHandle != nullptr && SetEvent(nativeHandle) != 0; }
