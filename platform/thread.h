@@ -96,6 +96,15 @@ class MessageLoopThread {
   std::uint32_t threadId_ = 0;
 };
 
+// For fuzzers, which need every execution whole and repeatable: loops started
+// while this is on get no thread; what is posted to them waits for RunPosted.
+// POSIX only (a no-op on Windows). Shipped code never turns it on.
+void RunLoopsOnCaller(bool onCaller);
+// Handles, on the calling thread, every message posted so far to such a loop,
+// as its thread would: false when threadId names none (a loop with a thread of
+// its own included), or when its messages are being handled already.
+bool RunPosted(std::uint32_t threadId);
+
 // Waits, at most timeoutMs, until no MessageLoopThread or Thread of this module runs.
 // A module calls it last before it is unmapped (see the halves for why).
 void WaitForThreadsBeforeUnload(std::uint32_t timeoutMs);

@@ -25,7 +25,9 @@ bool QelAwaitWorker(std::uint32_t workerThreadId, std::uint32_t milliseconds) {
     platform::SleepMs(milliseconds);
     return false;
   }
-  return platform::PostSignal(workerThreadId, reached) && reached->Wait(milliseconds);
+  if (!platform::PostSignal(workerThreadId, reached)) return false;
+  platform::RunPosted(workerThreadId);  // a fuzzer's worker, which has no thread of its own
+  return reached->Wait(milliseconds);
 }
 
 bool QelQuitWorker(std::uint32_t workerThreadId, std::uint32_t milliseconds) {
@@ -35,5 +37,7 @@ bool QelQuitWorker(std::uint32_t workerThreadId, std::uint32_t milliseconds) {
     platform::SleepMs(milliseconds);
     return false;
   }
-  return platform::PostQuitAndSignal(workerThreadId, ended) && ended->Wait(milliseconds);
+  if (!platform::PostQuitAndSignal(workerThreadId, ended)) return false;
+  platform::RunPosted(workerThreadId);
+  return ended->Wait(milliseconds);
 }

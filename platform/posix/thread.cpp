@@ -62,16 +62,19 @@ constexpr std::size_t kMaxLoopThreads = 64;
 struct QueueEntry {
   std::uint32_t threadId;
   MessageQueue* queue;
+  // A loop run on its callers' threads (RunLoopsOnCaller), else null.
+  MessageLoopThread* onCaller;
+  bool running;  // RunPosted is handling its messages
 };
 
 std::mutex g_queuesGuard;
 std::array<QueueEntry, kMaxLoopThreads> g_queues{};
 
-bool RegisterQueue(std::uint32_t threadId, MessageQueue* queue) {
+bool RegisterQueue(std::uint32_t threadId, MessageQueue* queue, MessageLoopThread* onCaller = nullptr) {
   std::lock_guard<std::mutex> lock(g_queuesGuard);
   for (QueueEntry& entry : g_queues) {
     if (entry.queue == nullptr) {
-      entry = QueueEntry{threadId, queue};
+      entry = QueueEntry{threadId, queue, onCaller, false};
       return true;
     }
   }
@@ -81,9 +84,13 @@ bool RegisterQueue(std::uint32_t threadId, MessageQueue* queue) {
 void UnregisterQueue(const MessageQueue* queue) {
   std::lock_guard<std::mutex> lock(g_queuesGuard);
   for (QueueEntry& entry : g_queues) {
-    if (entry.queue == queue) entry = QueueEntry{0, nullptr};
+    if (entry.queue == queue) entry = QueueEntry{0, nullptr, nullptr, false};
   }
 }
+
+std::atomic<bool> g_loopsOnCaller{false};
+// Ids of loops without a thread lie above every thread id Linux hands out (2^22).
+std::atomic<std::uint32_t> g_nextCallerLoopId{0x40000000};
 
 static_assert(std::is_trivially_destructible_v<std::mutex> && std::is_trivially_destructible_v<QueueEntry>);
 
@@ -256,25 +263,88 @@ struct MessageLoopRunner {
           message = queue.messages.front();
           queue.messages.pop_front();
         }
-        if (message.msg == kMsgQuit) break;
-        const loop_signal::Handled handled =
-            loop_signal::Handle(message.msg, message.wParam, message.lParam, &atEnd);
-        if (handled == loop_signal::Handled::kQuit) break;
-        if (handled == loop_signal::Handled::kSignalled) continue;
-        self->OnMessage(message.msg, message.wParam, message.lParam);
+        if (!Handle(self, message, &atEnd)) break;
       }
     }
-    UnregisterQueue(&queue);
+    End(self, &queue, &atEnd);
+  }
+
+  // One message as the loop takes it: false when the loop is to end.
+  static bool Handle(MessageLoopThread* self, const Message& message, std::vector<std::shared_ptr<Event>>* atEnd) {
+    if (message.msg == kMsgQuit) return false;
+    const loop_signal::Handled handled = loop_signal::Handle(message.msg, message.wParam, message.lParam, atEnd);
+    if (handled == loop_signal::Handled::kQuit) return false;
+    if (handled == loop_signal::Handled::kNotASignal) self->OnMessage(message.msg, message.wParam, message.lParam);
+    return true;
+  }
+
+  static void End(MessageLoopThread* self, MessageQueue* queue, std::vector<std::shared_ptr<Event>>* atEnd) {
+    UnregisterQueue(queue);
     // Nobody can post any more. Signals still queued would never be reached:
     // their waiters learn at the end that nothing more will be handled.
-    for (const Message& message : queue.messages) {
-      if (message.msg == loop_signal::kMsg) atEnd.push_back(loop_signal::Take(message.lParam));
+    for (const Message& message : queue->messages) {
+      if (message.msg == loop_signal::kMsg) atEnd->push_back(loop_signal::Take(message.lParam));
     }
     self->ExitInstance();
     delete self;
-    for (const std::shared_ptr<Event>& event : atEnd) loop_signal::Fire(event);
+    for (const std::shared_ptr<Event>& event : *atEnd) loop_signal::Fire(event);
+  }
+
+  static bool StartOnCaller(MessageLoopThread* self) {
+    auto* queue = new MessageQueue;
+    const std::uint32_t id = g_nextCallerLoopId++;
+    if (!RegisterQueue(id, queue, self)) {
+      delete queue;
+      return false;
+    }
+    self->threadId_ = id;
+    // A loop that would not start ends at the first run.
+    if (!self->InitInstance()) PostToThread(id, kMsgQuit, 0, 0);
+    return true;
+  }
+
+  static bool RunPosted(std::uint32_t threadId) {
+    MessageLoopThread* self = nullptr;
+    MessageQueue* queue = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(g_queuesGuard);
+      for (QueueEntry& entry : g_queues) {
+        if (entry.queue != nullptr && entry.threadId == threadId) {
+          if (entry.onCaller == nullptr || entry.running) return false;
+          entry.running = true;
+          self = entry.onCaller;
+          queue = entry.queue;
+          break;
+        }
+      }
+    }
+    if (self == nullptr) return false;
+    std::vector<std::shared_ptr<Event>> atEnd;
+    for (;;) {
+      Message message{};
+      {
+        std::lock_guard<std::mutex> lock(queue->guard);
+        if (queue->messages.empty()) break;
+        message = queue->messages.front();
+        queue->messages.pop_front();
+      }
+      if (!Handle(self, message, &atEnd)) {
+        End(self, queue, &atEnd);
+        delete queue;
+        return true;
+      }
+    }
+    std::lock_guard<std::mutex> lock(g_queuesGuard);
+    for (QueueEntry& entry : g_queues) {
+      if (entry.queue == queue) entry.running = false;
+    }
+    return true;
   }
 };
+
+void RunLoopsOnCaller(bool onCaller) { g_loopsOnCaller.store(onCaller); }
+
+bool RunPosted(std::uint32_t threadId) { return MessageLoopRunner::RunPosted(threadId); }
 
 namespace {
 
@@ -298,6 +368,7 @@ MessageLoopThread::MessageLoopThread() = default;
 MessageLoopThread::~MessageLoopThread() = default;
 
 bool MessageLoopThread::StartThread(ThreadPriority priority) {
+  if (g_loopsOnCaller.load()) return MessageLoopRunner::StartOnCaller(this);
   StartSignal signal;
   auto* launch = new LoopLaunch{this, priority, &signal};
   pthread_attr_t attributes;

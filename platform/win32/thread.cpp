@@ -191,6 +191,11 @@ bool MessageLoopThread::StartThread(ThreadPriority priority) {
   return true;
 }
 
+// The fuzzers run on POSIX only.
+void RunLoopsOnCaller(bool) {}
+
+bool RunPosted(std::uint32_t) { return false; }
+
 void WaitForThreadsBeforeUnload(std::uint32_t) {
   // Nothing to wait for: each thread keeps the module loaded until it has left.
 }
