@@ -67,4 +67,12 @@ class Key {
 #endif
 };
 
+#if !defined(_WIN32)
+// For fuzzers: the store is *text, read and replaced as the file would be but
+// without touching a file, under a lock of this process; its text is read again
+// only when it changed. Null goes back to the file and frees what the store in
+// memory held. Shipped code never calls it.
+void UseMemoryStore(std::string* text);
+#endif
+
 }  // namespace platform::registry

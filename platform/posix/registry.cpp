@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -108,14 +111,45 @@ class Fd {
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
   int release() { return std::exchange(fd_, -1); }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
 
  private:
   int fd_;
 };
 
+// What one read of the store found; shared, never changed.
+using Snapshot = std::shared_ptr<const r4::Document>;
+
+// The fuzzers' store in memory (UseMemoryStore): its text, and that text read.
+// Made on first use and kept, so that the module's state stays trivially
+// destructible; shipped code never makes one.
+struct MemoryStore {
+  std::mutex update;  // writers, one at a time; taken before guard
+  std::mutex guard;
+  std::string* text = nullptr;
+  std::string readText;
+  Snapshot read;
+};
+MemoryStore* g_memory = nullptr;
+std::atomic<bool> g_inMemory{false};
+
 // Reads take no lock: writers only ever rename a whole new file into place.
-long Load(const std::string& file, r4::Document* document) {
-  *document = {};
+long Load(Snapshot* document) {
+  if (g_inMemory.load()) {
+    std::lock_guard<std::mutex> lock(g_memory->guard);
+    // Read once after each change: the same text reads the same.
+    if (g_memory->read == nullptr || g_memory->readText != *g_memory->text) {
+      g_memory->read = std::make_shared<const r4::Document>(r4::Parse(*g_memory->text));
+      g_memory->readText = *g_memory->text;
+    }
+    *document = g_memory->read;
+    return kSuccess;
+  }
+  *document = std::make_shared<const r4::Document>();
+  const std::string file = StorePath();
   if (file.empty()) return kSuccess;
   Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return (errno == ENOENT || errno == ENOTDIR) ? kSuccess : kAccessDenied;
@@ -128,7 +162,7 @@ long Load(const std::string& file, r4::Document* document) {
     if (got == 0) break;
     content.append(buffer, static_cast<std::size_t>(got));
   }
-  *document = r4::Parse(content);
+  *document = std::make_shared<const r4::Document>(r4::Parse(content));
   return kSuccess;
 }
 
@@ -144,6 +178,11 @@ bool WriteAll(int fd, std::string_view data) {
 
 // A crash leaves the old file or the new one, never a part of either.
 long Replace(const std::string& file, std::string_view content) {
+  if (g_inMemory.load()) {
+    std::lock_guard<std::mutex> lock(g_memory->guard);
+    g_memory->text->assign(content);
+    return kSuccess;
+  }
   const std::string temporary = file + ".tmp";
   Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (fd.get() < 0) return kAccessDenied;
@@ -168,19 +207,27 @@ long Replace(const std::string& file, std::string_view content) {
 // own (the data file is replaced, so it cannot carry the lock itself).
 long Update(const std::function<long(r4::Document*, bool*)>& change) {
   const std::string file = StorePath();
-  if (file.empty()) return kAccessDenied;
-  const std::filesystem::path parent = std::filesystem::path(file).parent_path();
-  if (!parent.empty()) {
-    std::error_code ignored;  // a failure shows when the lock file cannot be made
-    std::filesystem::create_directories(parent, ignored);
+  // The store in memory has no other process to fear, only other threads.
+  std::unique_lock<std::mutex> inMemory;
+  Fd lock(-1);
+  if (g_inMemory.load()) {
+    inMemory = std::unique_lock<std::mutex>(g_memory->update);
+  } else {
+    if (file.empty()) return kAccessDenied;
+    const std::filesystem::path parent = std::filesystem::path(file).parent_path();
+    if (!parent.empty()) {
+      std::error_code ignored;  // a failure shows when the lock file cannot be made
+      std::filesystem::create_directories(parent, ignored);
+    }
+    lock.reset(::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (lock.get() < 0) return kAccessDenied;
+    while (::flock(lock.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) return kAccessDenied;
+    }
   }
-  Fd lock(::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-  if (lock.get() < 0) return kAccessDenied;
-  while (::flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return kAccessDenied;
-  }
-  r4::Document document;
-  long result = Load(file, &document);
+  Snapshot current;
+  long result = Load(&current);
+  r4::Document document = *current;
   bool changed = false;
   if (result == kSuccess) result = change(&document, &changed);
   if (result == kSuccess && changed) result = Replace(file, r4::Write(document));
@@ -188,6 +235,22 @@ long Update(const std::function<long(r4::Document*, bool*)>& change) {
 }
 
 }  // namespace
+
+void UseMemoryStore(std::string* text) {
+  g_inMemory.store(false);
+  if (g_memory == nullptr) {
+    if (text == nullptr) return;
+    g_memory = new MemoryStore;
+  }
+  g_memory->text = text;
+  if (text != nullptr) {
+    g_inMemory.store(true);
+    return;
+  }
+  // Back to the file: what was read goes, so that nothing stays allocated.
+  g_memory->read.reset();
+  std::string().swap(g_memory->readText);
+}
 
 Key::~Key() { Close(); }
 
@@ -209,8 +272,9 @@ Key& Key::operator=(Key&& other) noexcept {
 long Key::Open(const std::string& path, Access access) {
   Close();
   const std::string key = SectionKey(path);
-  r4::Document document;
-  if (const long result = Load(StorePath(), &document); result != kSuccess) return result;
+  Snapshot read;
+  if (const long result = Load(&read); result != kSuccess) return result;
+  const r4::Document& document = *read;
   if (!KeyExists(document, key)) return kFileNotFound;
   path_ = key;
   open_ = true;
@@ -222,8 +286,9 @@ long Key::Create(const std::string& path) {
   Close();
   if (HasLineBreakOrNul(path)) return kInvalidParameter;
   const std::string key = SectionKey(path);
-  r4::Document document;
-  if (const long result = Load(StorePath(), &document); result != kSuccess) return result;
+  Snapshot read;
+  if (const long result = Load(&read); result != kSuccess) return result;
+  const r4::Document& document = *read;
   if (!KeyExists(document, key)) {
     const long result = Update([&](r4::Document* current, bool* changed) {
       if (!KeyExists(*current, key)) EnsureKeyChain(current, key, changed);
@@ -247,8 +312,9 @@ bool Key::IsOpen() const { return open_; }
 
 long Key::QueryValue(const std::string& name, std::uint32_t* type, void* data, std::uint32_t* size) const {
   if (!open_ || (data != nullptr && size == nullptr)) return kInvalidParameter;
-  r4::Document document;
-  if (const long result = Load(StorePath(), &document); result != kSuccess) return result;
+  Snapshot read;
+  if (const long result = Load(&read); result != kSuccess) return result;
+  const r4::Document& document = *read;
   if (!KeyExists(document, path_)) return kKeyDeleted;
   const r4::Section* section = r4::FindSection(document, path_);
   const r4::Value* value = section == nullptr ? nullptr : r4::FindValue(*section, name);
@@ -293,8 +359,9 @@ long Key::SetValue(const std::string& name, std::uint32_t type, const void* data
 
 long Key::EnumValue(std::uint32_t index, std::string* name) const {
   if (!open_ || name == nullptr) return kInvalidParameter;
-  r4::Document document;
-  if (const long result = Load(StorePath(), &document); result != kSuccess) return result;
+  Snapshot read;
+  if (const long result = Load(&read); result != kSuccess) return result;
+  const r4::Document& document = *read;
   if (!KeyExists(document, path_)) return kKeyDeleted;
   const r4::Section* section = r4::FindSection(document, path_);
   if (section == nullptr || index >= section->values.size()) return kNoMoreItems;
@@ -304,8 +371,9 @@ long Key::EnumValue(std::uint32_t index, std::string* name) const {
 
 long Key::EnumSubKey(std::uint32_t index, std::string* name) const {
   if (!open_ || name == nullptr) return kInvalidParameter;
-  r4::Document document;
-  if (const long result = Load(StorePath(), &document); result != kSuccess) return result;
+  Snapshot read;
+  if (const long result = Load(&read); result != kSuccess) return result;
+  const r4::Document& document = *read;
   if (!KeyExists(document, path_)) return kKeyDeleted;
   std::vector<std::string> children;
   for (const auto& section : document.sections) {
