@@ -23,14 +23,6 @@ HDRVLINE PickLine(FuzzInput& in) {
   return g_lines[pick % g_lines.size()];
 }
 
-HDRVCALL PickCall(FuzzInput& in) {
-  const auto calls = fuzzing::Tapi::KnownCalls();
-  const std::uint8_t pick = in.Byte();
-  if (pick == 0xFF) return reinterpret_cast<HDRVCALL>(static_cast<std::uintptr_t>(in.Word()));
-  if (calls.empty() || pick == 0xFE) return nullptr;
-  return calls[pick % calls.size()];
-}
-
 DWORD Device(FuzzInput& in) {
   const std::uint8_t pick = in.Byte();
   return pick == 0xFF ? 0xFFFFFFFF : pick % 4;
@@ -47,6 +39,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzing::Tapi::Reset();
+  const fuzzing::SettingsStore store(data, size);
   FuzzInput in(data, size);
   DWORD options = 0;
   TSPI_providerInit(kVersion, 1, 0, 0, 2, 0, fuzzing::Tapi::Completion, &options);
@@ -66,25 +59,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 1:
-        TSPI_lineAccept(request++, PickCall(in), nullptr, 0);
+        TSPI_lineAccept(request++, fuzzing::Tapi::PickCall(in), nullptr, 0);
         break;
       case 2:
-        TSPI_lineAnswer(request++, PickCall(in), nullptr, 0);
+        TSPI_lineAnswer(request++, fuzzing::Tapi::PickCall(in), nullptr, 0);
         break;
       case 3:
-        TSPI_lineBlindTransfer(request++, PickCall(in), in.Wide(30).c_str(), 0);
+        TSPI_lineBlindTransfer(request++, fuzzing::Tapi::PickCall(in), in.Wide(30).c_str(), 0);
         break;
       case 4:
-        TSPI_lineCloseCall(PickCall(in));
+        TSPI_lineCloseCall(fuzzing::Tapi::PickCall(in));
         break;
       case 5:
-        TSPI_lineDial(request++, PickCall(in), in.Wide(30).c_str(), 0);
+        TSPI_lineDial(request++, fuzzing::Tapi::PickCall(in), in.Wide(30).c_str(), 0);
         break;
       case 6:
-        TSPI_lineDrop(request++, PickCall(in), nullptr, 0);
+        TSPI_lineDrop(request++, fuzzing::Tapi::PickCall(in), nullptr, 0);
         break;
       case 7:
-        TSPI_lineGenerateDigits(PickCall(in), in.Word(), in.Word(), in.Byte() ? in.Wide(30).c_str() : nullptr, 0);
+        TSPI_lineGenerateDigits(fuzzing::Tapi::PickCall(in), in.Word(), in.Word(), in.Byte() ? in.Wide(30).c_str() : nullptr, 0);
         break;
       case 8: {
         fuzzing::GuardedStructure caps(in.Word() % 600 + 12);
@@ -103,17 +96,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       case 11: {
         DWORD address = 0;
-        TSPI_lineGetCallAddressID(PickCall(in), in.Byte() ? &address : nullptr);
+        TSPI_lineGetCallAddressID(fuzzing::Tapi::PickCall(in), in.Byte() ? &address : nullptr);
         break;
       }
       case 12: {
         fuzzing::GuardedStructure info(kLineCallInfoSize20 + in.Word() % 600);
-        TSPI_lineGetCallInfo(PickCall(in), info.As<LINECALLINFO>());
+        TSPI_lineGetCallInfo(fuzzing::Tapi::PickCall(in), info.As<LINECALLINFO>());
         break;
       }
       case 13: {
         fuzzing::GuardedStructure status(56 + in.Byte() % 64);
-        TSPI_lineGetCallStatus(PickCall(in), status.As<LINECALLSTATUS>());
+        TSPI_lineGetCallStatus(fuzzing::Tapi::PickCall(in), status.As<LINECALLSTATUS>());
         break;
       }
       case 14: {
@@ -127,10 +120,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
       case 16:
-        TSPI_lineHold(request++, PickCall(in));
+        TSPI_lineHold(request++, fuzzing::Tapi::PickCall(in));
         break;
       case 17:
-        TSPI_lineUnhold(request++, PickCall(in));
+        TSPI_lineUnhold(request++, fuzzing::Tapi::PickCall(in));
         break;
       case 18: {
         HDRVCALL made = nullptr;
@@ -141,12 +134,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       case 19: {
         HDRVCALL consult = nullptr;
-        TSPI_lineSetupTransfer(request++, PickCall(in), in.Byte() ? reinterpret_cast<HTAPICALL>(0x9900) : nullptr,
+        TSPI_lineSetupTransfer(request++, fuzzing::Tapi::PickCall(in), in.Byte() ? reinterpret_cast<HTAPICALL>(0x9900) : nullptr,
                                &consult, nullptr);
         break;
       }
       case 20:
-        TSPI_lineSwapHold(request++, PickCall(in), PickCall(in));
+        TSPI_lineSwapHold(request++, fuzzing::Tapi::PickCall(in), fuzzing::Tapi::PickCall(in));
         break;
       case 21: {
         DWORD version = 0;
@@ -182,7 +175,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       }
     }
+    fuzzing::RunWorker();
   }
   TSPI_providerShutdown(kVersion, 1);
+  fuzzing::Tapi::Reset();
   return 0;
 }

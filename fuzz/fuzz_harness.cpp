@@ -10,6 +10,11 @@
 #include <random>
 #include <string>
 
+#include "platform/registry.h"
+#include "platform/thread.h"
+#include "provider/tsp_port.h"
+#include "provider/tsp_provider.h"
+
 namespace fuzzing {
 
 namespace {
@@ -20,16 +25,45 @@ std::set<HTAPICALL> g_tapiCalls;
 std::vector<HDRVCALL> g_knownCalls;
 std::map<DRV_REQUESTID, int> g_completions;
 
+std::string g_settingsInMemory;
+bool g_settingsInFile = false;
+
 }  // namespace
 
 void UseOwnSettings(const char* values) {
   const auto dir = std::filesystem::temp_directory_path() / ("k482-fuzz-" + std::to_string(std::random_device()()));
   std::filesystem::create_directories(dir / "dosdevices");
-  std::ofstream(dir / "registry.reg") << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRAMLO\\482_TSP]\r\n"
-                                      << values << "\r\n";
   setenv("K482_REGISTRY", (dir / "registry.reg").c_str(), 1);
   setenv("K482_DOSDEVICES", (dir / "dosdevices").c_str(), 1);
   setenv("TMPDIR", dir.c_str(), 1);
+  g_settingsInMemory =
+      std::string("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRAMLO\\482_TSP]\r\n") + values + "\r\n";
+  std::ofstream(dir / "registry.reg", std::ios::binary) << g_settingsInMemory;
+  platform::RunLoopsOnCaller(true);
+}
+
+SettingsStore::SettingsStore(const std::uint8_t* data, std::size_t size) {
+  std::uint32_t hash = 2166136261u;  // FNV-1a
+  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 16777619u;
+  g_settingsInFile = hash % kFileStoreShare == 0;
+  platform::registry::UseMemoryStore(g_settingsInFile ? nullptr : &g_settingsInMemory);
+}
+
+SettingsStore::~SettingsStore() {
+  if (written_) platform::registry::UseMemoryStore(nullptr);
+}
+
+void SettingsStore::Write(const std::string& text) {
+  written_ = true;
+  if (g_settingsInFile) {
+    std::ofstream(std::getenv("K482_REGISTRY"), std::ios::binary | std::ios::trunc) << text;
+  } else {
+    g_settingsInMemory = text;
+  }
+}
+
+void RunWorker() {
+  if (CTspPort* port = QelGetCtiPort()) platform::RunPosted(port->ThreadId());
 }
 
 void TAPI_CALLBACK Tapi::Event(HTAPILINE, HTAPICALL htCall, DWORD message, DWORD_PTR param1, DWORD_PTR param2,
@@ -64,19 +98,23 @@ void Tapi::Reset() {
   if (g_knownCalls.size() > 64) g_knownCalls.erase(g_knownCalls.begin(), g_knownCalls.end() - 64);
 }
 
-std::vector<HDRVCALL> Tapi::KnownCalls() {
+HDRVCALL Tapi::PickCall(FuzzInput& in) {
+  const std::uint8_t pick = in.Byte();
+  if (pick == 0xFF) return reinterpret_cast<HDRVCALL>(static_cast<std::uintptr_t>(in.Word()));
   std::lock_guard<std::mutex> lock(g_guard);
-  return g_knownCalls;
+  if (g_knownCalls.empty() || pick == 0xFE) return nullptr;
+  return g_knownCalls[pick % g_knownCalls.size()];
 }
 
 GuardedStructure::GuardedStructure(DWORD totalSize)
-    : size_(std::min<DWORD>(totalSize, kCapacity - 64)), bytes_(kCapacity, kGuard) {
+    : size_(std::min<DWORD>(totalSize, kCapacity - kGuardBytes)),
+      bytes_(std::max<std::size_t>(size_, sizeof(DWORD) * 3) + kGuardBytes, kGuard) {
   std::memset(bytes_.data(), 0, size_);
   if (size_ >= sizeof(DWORD)) std::memcpy(bytes_.data(), &size_, sizeof size_);
 }
 
 void GuardedStructure::Check() const {
-  for (std::size_t at = std::max<std::size_t>(size_, sizeof(DWORD) * 3); at < kCapacity; ++at) {
+  for (std::size_t at = std::max<std::size_t>(size_, sizeof(DWORD) * 3); at < bytes_.size(); ++at) {
     if (bytes_[at] != kGuard) {
       std::fprintf(stderr, "written at %zu past a structure of %u bytes\n", at, size_);
       std::abort();

@@ -15,14 +15,6 @@ namespace {
 constexpr DWORD kVersion = 0x00020002;
 const auto kLine = reinterpret_cast<HTAPILINE>(0x5100);
 
-HDRVCALL PickCall(FuzzInput& in) {
-  const auto calls = fuzzing::Tapi::KnownCalls();
-  const std::uint8_t pick = in.Byte();
-  if (pick == 0xFF) return reinterpret_cast<HDRVCALL>(static_cast<std::uintptr_t>(in.Word()));  // forged
-  if (calls.empty() || pick == 0xFE) return nullptr;
-  return calls[pick % calls.size()];  // live, or freed since
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -35,6 +27,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzing::Tapi::Reset();
+  const fuzzing::SettingsStore store(data, size);
   HDRVLINE line = nullptr;
   if (g_TspLineMap.LineOpen(0, kLine, &line, fuzzing::Tapi::Event) != 0) std::abort();
   FuzzInput in(data, size);
@@ -52,9 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      [](const std::uint8_t* packet, std::size_t length) {
                        g_TspLineMap.OnTargetMsg(CByteArray(packet, packet + length), 0);
                      });
+      fuzzing::RunWorker();
       continue;
     }
-    const HDRVCALL call = PickCall(in);
+    const HDRVCALL call = fuzzing::Tapi::PickCall(in);
     switch (op % 12) {
       case 0: {
         const std::u16string number = in.Wide(40);
@@ -107,8 +101,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         g_TspLineMap.LineGenerateDigits(call, request++, 0, in.Wide(20).c_str(), 0);
         break;
     }
+    fuzzing::RunWorker();
   }
   // Every call goes with its line.
   g_TspLineMap.LineClose(line);
+  fuzzing::RunWorker();
+  fuzzing::Tapi::Reset();
   return 0;
 }

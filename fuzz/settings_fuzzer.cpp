@@ -1,7 +1,6 @@
 // Any file content as the settings store, read through the REGEDIT4 reader,
 // the registry functions and the settings readers on top of them.
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "common/tsp_config.h"
@@ -21,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string written = platform::regedit4::Write(document);
   if (platform::regedit4::Write(platform::regedit4::Parse(written)) != written) std::abort();
 
-  std::ofstream(std::getenv("K482_REGISTRY"), std::ios::binary | std::ios::trunc) << text;
+  fuzzing::SettingsStore store(data, size);
+  store.Write(text);
   namespace reg = platform::registry;
   reg::Key key;
   if (key.Open("SOFTWARE\\BRAMLO\\482_TSP", reg::Access::kRead) == reg::kSuccess) {
