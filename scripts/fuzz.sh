@@ -3,6 +3,7 @@
 # on any crash, leak or sanitizer report.
 #   bash scripts/fuzz.sh                 about a minute per target
 #   bash scripts/fuzz.sh --time 14400    four hours per target
+#   --jobs N                             N targets at a time (each uses one core)
 # Each target starts from its seed corpus in fuzz/corpus/<target> and grows a
 # working corpus outside the tree. A failing input is kept under the run's
 # directory; copy it into fuzz/corpus/<target> once the fault is fixed, so it
@@ -12,11 +13,13 @@ cd "$(dirname "$0")/.."
 
 seconds=60
 work=""
+parallel=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --time) seconds=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
-    *) echo "usage: $0 [--time SECONDS] [--work DIRECTORY]" >&2; exit 2 ;;
+    --jobs) parallel=$2; shift 2 ;;
+    *) echo "usage: $0 [--time SECONDS] [--work DIRECTORY] [--jobs N]" >&2; exit 2 ;;
   esac
 done
 
@@ -36,32 +39,43 @@ scratch_parent=$work
 scratch=$(mktemp -d "$scratch_parent/k482-fuzz-tmp.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-status=0
-rows=()
-for target in "${targets[@]}"; do
-  corpus=$work/$target
-  mkdir -p "$corpus" "$work/failures"
-  log=$work/$target.log
-  echo "== fuzz $target"
-  if TMPDIR=$scratch build/linux-fuzz/fuzz/${target}_fuzzer -max_total_time="$seconds" -print_final_stats=1 \
+# One target: its log in $work/<target>.log, its summary row in $work/<target>.row.
+fuzz_one() {
+  local target=$1 corpus=$work/$1 log=$work/$1.log tmp=$scratch/$1 result runs rate cov ft
+  mkdir -p "$corpus" "$work/failures" "$tmp"
+  if TMPDIR=$tmp build/linux-fuzz/fuzz/${target}_fuzzer -max_total_time="$seconds" -print_final_stats=1 \
        -artifact_prefix="$work/failures/$target-" -timeout=25 -rss_limit_mb=4096 \
        "$corpus" "fuzz/corpus/$target" >"$log" 2>&1; then
     result=clean
   else
     result=FAILED
-    status=1
-    grep -E "ERROR|SUMMARY|Test unit written" "$log" | head -20 || true
   fi
-  rm -rf "${scratch:?}"/*
+  rm -rf "$tmp"
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   # Coverage as libFuzzer counts it at the end: edges (cov) and features (ft).
   read -r cov ft < <(sed -n 's/.*DONE *cov: \([0-9]*\) ft: \([0-9]*\).*/\1 \2/p' "$log" | tail -1) || true
-  rows+=("$(printf '%-14s %12s %8s %6s %7s  %s' "$target" "${runs:-?}" "${rate:-?}" "${cov:-?}" "${ft:-?}" "$result")")
+  printf '%-14s %12s %8s %6s %7s  %s\n' "$target" "${runs:-?}" "${rate:-?}" "${cov:-?}" "${ft:-?}" "$result" \
+    >"$work/$target.row"
+}
+
+for target in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || true; done
+  echo "== fuzz $target"
+  fuzz_one "$target" &
+done
+wait
+status=0
+for target in "${targets[@]}"; do
+  if ! grep -q ' clean$' "$work/$target.row"; then
+    status=1
+    echo "== $target failed:"
+    grep -E "ERROR|SUMMARY|Test unit written" "$work/$target.log" | head -20 || true
+  fi
 done
 
 echo
 echo "== fuzz summary (${seconds}s per target)"
 printf '  %-14s %12s %8s %6s %7s  %s\n' target executions exec/s cov ft result
-printf '  %s\n' "${rows[@]}"
+for target in "${targets[@]}"; do printf '  %s' "$(cat "$work/$target.row")"; echo; done
 exit $status
