@@ -29,7 +29,7 @@ void UseOwnSettings(const char* values);
 // look for.
 class SettingsStore {
  public:
-  static constexpr std::uint32_t kFileStoreShare = 64;
+  static constexpr std::uint32_t kFileStoreShare = 1024;
   SettingsStore(const std::uint8_t* data, std::size_t size);
   ~SettingsStore();
   SettingsStore(const SettingsStore&) = delete;
