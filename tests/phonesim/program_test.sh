@@ -39,12 +39,19 @@ report_all_free="02 04 14 43 ff ff ff 40 03"
 start() {
   "$phonesim" --link "$dir/com3" "$@" >"$dir/out" 2>&1 &
   pid=$!
-  wait_for '[[ -L $dir/com3 ]]' || fail "no link after start"
+  # The link comes during the start, the device's line once it is done.
+  wait_for '[[ -L $dir/com3 && $(wc -l <"$dir/out") -ge 1 ]]' || fail "no link and device line after start"
+}
+
+# One command line through the FIFO, which phonesim must open within the wait.
+send() {
+  timeout 5 bash -c 'echo "$1" >"$2"' _ "$1" "$dir/in" || fail "phonesim took no command \"$1\""
 }
 
 # Stops waiting for phonesim and checks that it ended well.
 finish() {
   local code=0
+  wait_for '! kill -0 "$pid" 2>/dev/null' || fail "still running"
   wait "$pid" || code=$?
   pid=""
   [[ $code == 0 ]] || fail "exit code $code"
@@ -65,15 +72,15 @@ for round in 1 2 3; do
 done
 
 exec 3<>"$dir/com3"
-echo "ring 0301234 10" >"$dir/in"
+send "ring 0301234 10"
 got=$(read_port 25)
 [[ $got == "02 0b 14 41 30 33 30 31 32 33 34 3a 31 30 "*" 02 04 14 43 04 ff ff "* ]] || fail "ring gave $got"
-echo "hangup 1 16" >"$dir/in"
+send "hangup 1 16"
 got=$(read_port 8)
 [[ $got == "02 03 14 53 31 30 "* ]] || fail "hangup gave $got"
 exec 3>&-
 
-echo quit >"$dir/in"
+send quit
 finish
 
 # No input at all: SIGTERM ends it.
