@@ -135,17 +135,6 @@ TEST_F(PhoneTest, AnOutgoingCallWithNumberDisplayAndPostDialDigits) {
   EXPECT_TRUE(sim->WaitForCommand("ATH", 5s)) << "the last call closed hangs the phone up";
 }
 
-TEST_F(PhoneTest, ABusyNumberDisconnectsWithBusy) {
-  OpenLine();
-  phonesim::FarEndPlan plan;
-  plan.mode = phonesim::FarEndPlan::Mode::kBusy;
-  plan.delay = 100ms;
-  sim->SetFarEnd(plan);
-  HDRVCALL hdCall = nullptr;
-  ASSERT_EQ(TSPI_lineMakeCall(0x32, hdLine, kCall, &hdCall, u"0301234", 0, nullptr), 0x32);
-  ASSERT_TRUE(StatesReach(kCall, "DIALTONE/32 DIALING DISCONNECTED/32 IDLE")) << States(kCall);
-}
-
 TEST_F(PhoneTest, AnIncomingCallRingsWithItsNumbersAndIsAnswered) {
   OpenLine();
   ASSERT_TRUE(sim->Ring("0301234", "10"));

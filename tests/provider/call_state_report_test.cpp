@@ -96,26 +96,6 @@ TEST_F(CallStateReports, ACallDialledAtThePhoneFollowsItsSlotToIdle) {
   EXPECT_FALSE(CTspCall::IsLive(call));
 }
 
-TEST_F(CallStateReports, AnIncomingCallIsAnnouncedWithItsNumbersAndRings) {
-  Phone("A12:34");
-  Report(4, kFree, kFree);
-  CTspCall* call = Slot(1);
-  ASSERT_NE(call, nullptr);
-  EXPECT_EQ(call->m_dwCallState, LINECALLSTATE_OFFERING);
-  EXPECT_EQ(call->m_dwOrigin, LINECALLORIGIN_INBOUND);
-  EXPECT_EQ(tapi.Describe(),
-            "NEWCALL\n"
-            "CALLSTATE 7001 0x2 0x1 0x4\n"
-            "LINEDEVSTATE 0 0x2 0x0 0x0\n"
-            "CALLINFO 7001 0x18100 0x0 0x0\n"
-            "LINEDEVSTATE 0 0x2 0x0 0x1\n");
-  std::u16string caller, called, connected;
-  Numbers(call, &caller, &called, &connected);
-  EXPECT_EQ(caller, u"12");
-  EXPECT_EQ(called, u"34");
-  EXPECT_EQ(connected, u"");
-}
-
 // What the phone knows of a caller, and what the application is shown.
 TEST_F(CallStateReports, AnOfferShowsWhatItsIncomingCallPacketHolds) {
   const struct {
@@ -124,6 +104,10 @@ TEST_F(CallStateReports, AnOfferShowsWhatItsIncomingCallPacketHolds) {
     const char* events;
     std::u16string caller, called;
   } cases[] = {
+      {"both numbers", "A12:34",
+       "NEWCALL\nCALLSTATE 7001 0x2 0x1 0x4\nLINEDEVSTATE 0 0x2 0x0 0x0\nCALLINFO 7001 0x18100 0x0 0x0\n"
+       "LINEDEVSTATE 0 0x2 0x0 0x1\n",
+       u"12", u"34"},
       {"a caller withholding the number", "A:34",
        "NEWCALL\nCALLSTATE 7001 0x2 0x1 0x4\nLINEDEVSTATE 0 0x2 0x0 0x0\nCALLINFO 7001 0x10100 0x0 0x0\n"
        "LINEDEVSTATE 0 0x2 0x0 0x1\n",
