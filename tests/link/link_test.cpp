@@ -516,43 +516,6 @@ TEST_F(WorkerTest, ConfigurationChangeReopensOnlyWithALineOpen) {
   EXPECT_EQ(tapi.Describe(), "LINEDEVSTATE 0 0x100000 0x0 0x0\n");
 }
 
-// A call made through TAPI, played by hand on the phone's side.
-TEST_F(WorkerTest, AnOutgoingCallWithPostDialDigits) {
-  Connect();
-  HDRVLINE hdLine = nullptr;
-  ASSERT_EQ(g_TspLineMap.LineOpen(0, FakeTapi::LineHandle(), &hdLine, FakeTapi::EventProc), 0);
-  HDRVCALL hdCall = nullptr;
-  const auto htCall = reinterpret_cast<HTAPICALL>(0x7400);
-  ASSERT_EQ(g_TspLineMap.LineMakeCall(0x21, hdLine, htCall, &hdCall, u"030 1234,,,567", 0, nullptr), 0x21);
-  EXPECT_EQ(Heard(4 + 11), "ATB\rATD0301234\r");
-  peer->Send(Frame("C\x03\xFF\xFF"));
-  peer->Send(Frame("C\x05\xFF\xFF"));
-  peer->Send(Frame("V0301234"));
-  peer->Send(Frame("C\x06\xFF\xFF"));
-  EXPECT_EQ(Heard(4 + 11 + 7), "ATB\rATD0301234\rATD567\r") << "post-dial digits once connected";
-  ASSERT_TRUE(WaitFor([&] { return tapi.EventsOf(LINE_CALLINFO).size() == 1; }));
-  EXPECT_EQ(tapi.Describe(),
-            "CALLSTATE 7400 0x8 0x20 0x4\n"
-            "CALLSTATE 7400 0x10 0x0 0x4\n"
-            "CALLSTATE 7400 0x100 0x1 0x4\n"
-            "CALLINFO 7400 0x20000 0x0 0x0\n");
-  ASSERT_TRUE(g_TspLineMap.Lock(1000));
-  auto* call = reinterpret_cast<CTspCall*>(hdCall);
-  EXPECT_EQ(call->m_strCalledNumber, "0301234567");
-  g_TspLineMap.Unlock();
-
-  ASSERT_EQ(g_TspLineMap.LineDrop(0x22, hdCall, nullptr, 0), 0x22);
-  EXPECT_EQ(Heard(4 + 11 + 7 + 4).substr(22), "ATT\r");
-  peer->Send(Frame("S10"));
-  peer->Send(Frame("C\x01\xFF\xFF"));
-  peer->Send(Frame("C\xFF\xFF\xFF"));
-  ASSERT_TRUE(WaitFor([&] { return Log().find("New NumCalls Aktiv: 0") != std::string::npos &&
-                                   Log().rfind("Reading call state  0xFF, 0xFF, 0xFF") != std::string::npos; }));
-  ASSERT_EQ(g_TspLineMap.LineCloseCall(hdCall), 0);
-  EXPECT_EQ(Heard(4 + 11 + 7 + 4 + 4).substr(26), "ATH\r") << "the last call closed hangs up";
-  ASSERT_EQ(tapi.Completions().size(), 1u) << "the drop; makecall is completed by its export";
-}
-
 // Lines opened and closed through the exports open and close the link.
 TEST_F(WorkerTest, TheLinkOpensWithTheFirstLineAndClosesWithTheLast) {
   HDRVLINE first = nullptr;

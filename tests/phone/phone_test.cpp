@@ -156,32 +156,6 @@ TEST_F(PhoneTest, AnIncomingCallRingsWithItsNumbersAndIsAnswered) {
   ASSERT_TRUE(StatesReach(htCall, "OFFERING/1 CONNECTED/1 DISCONNECTED/1 IDLE")) << States(htCall);
 }
 
-TEST_F(PhoneTest, TheChargeOfACallStaysReadableUntilItIsClosed) {
-  settings.PutDword("ChargeFormat", 4);
-  settings.PutString("ChargePerUnit", "0.06");
-  settings.PutString("Currency", "EUR");
-  OpenLine();
-  HDRVCALL hdCall = nullptr;
-  ASSERT_EQ(TSPI_lineMakeCall(0x34, hdLine, kCall, &hdCall, u"0301234", 0, nullptr), 0x34);
-  ASSERT_TRUE(StatesReach(kCall, "DIALTONE/32 DIALING CONNECTED/1"));
-  ASSERT_TRUE(sim->Charge(1, "12"));
-  ASSERT_TRUE(WaitFor([&] {
-    for (const RecordedEvent& event : tapi.EventsOf(LINE_CALLINFO)) {
-      if (event.param1 == LINECALLINFOSTATE_CHARGINGINFO) return true;
-    }
-    return false;
-  }));
-  ASSERT_TRUE(sim->FarEndClear(1, 16));
-  ASSERT_TRUE(StatesReach(kCall, "DIALTONE/32 DIALING CONNECTED/1 DISCONNECTED/1 IDLE"));
-  const std::string aocd = CallInfoText(hdCall, &LINECALLINFO::dwChargingInfoSize, &LINECALLINFO::dwChargingInfoOffset);
-  EXPECT_EQ(aocd, std::string("\x02\x01\x21\x30\x13\xA1\x0E\x81\x03" "EUR\xA2\x07\x81\x02\x02\xD0\x82\x01\x00\x82\x01\x00", 24))
-      << "720 thousandths of a euro, after the call went idle";
-  ASSERT_EQ(TSPI_lineCloseCall(hdCall), 0);
-  LINECALLINFO info{};
-  info.dwTotalSize = sizeof info;
-  EXPECT_EQ(TSPI_lineGetCallInfo(hdCall, &info), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
-}
-
 TEST_F(PhoneTest, EveryCauseOfTheNetworkBecomesItsDisconnectMode) {
   const struct {
     int cause;
