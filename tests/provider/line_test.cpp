@@ -208,22 +208,6 @@ TEST_F(Lines, AFreedSlotMakesTheCallIdleOnceAndKeepsItForTapi) {
   EXPECT_TRUE(tapi.EventsOf(LINE_CALLSTATE).empty());
 }
 
-TEST_F(Lines, RequestsForHandlesNobodyOwnsAreRefused) {
-  const auto bogus = reinterpret_cast<HDRVCALL>(0x4242);
-  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, bogus, nullptr, 0), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
-  EXPECT_EQ(g_TspLineMap.LineHold(kRequest, bogus), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
-  EXPECT_EQ(g_TspLineMap.LineAnswer(kRequest, bogus, nullptr, 0), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
-  EXPECT_EQ(g_TspLineMap.LineDial(kRequest, bogus, u"1", 0), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
-  LINECALLSTATUS status{};
-  EXPECT_EQ(g_TspLineMap.LineGetCallStatus(bogus, &status), static_cast<LONG>(LINEERR_INVALCALLHANDLE));
-  EXPECT_EQ(g_TspLineMap.LineCloseCall(bogus), 0);
-  EXPECT_TRUE(tapi.Completions().empty());
-  DWORD address = 7;
-  Report(3, kFree, kFree);
-  EXPECT_EQ(g_TspLineMap.LineGetCallAddressID(Handle(Slot(1)), &address), 0);
-  EXPECT_EQ(address, 0u);
-}
-
 TEST_F(Lines, ConsultationCallWaitsForThePhonesNextSetup) {
   Report(3, kFree, kFree);
   Report(6, kFree, kFree);
