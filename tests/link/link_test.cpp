@@ -28,6 +28,7 @@ namespace {
 
 using testing_support::Bytes;
 using testing_support::FakeTapi;
+using testing_support::InOrder;
 using testing_support::WaitFor;
 
 std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -38,17 +39,6 @@ Bytes Frame(const std::string& payload) {
 }
 
 std::uint32_t PortNumber(const std::string& name) { return static_cast<std::uint32_t>(std::stoul(name.substr(3))); }
-
-// Whether the texts appear in this order. The receive thread traces too, so
-// lines of other threads may stand between them.
-bool InOrder(const std::string& log, std::initializer_list<const char*> texts) {
-  std::size_t at = 0;
-  for (const char* text : texts) {
-    at = log.find(text, at);
-    if (at == std::string::npos) return false;
-  }
-  return true;
-}
 
 // Records the pauses instead of waiting them out.
 class PauseLog {

@@ -27,20 +27,11 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using testing_support::FakeTapi;
+using testing_support::InOrder;
 using testing_support::WaitFor;
 
 constexpr DWORD kVersion = 0x00020002;
 const auto kTapiLine = reinterpret_cast<HTAPILINE>(0x5100);
-
-// Whether the texts appear in this order in the log.
-bool InOrder(const std::string& log, std::initializer_list<const char*> texts) {
-  std::size_t at = 0;
-  for (const char* text : texts) {
-    at = log.find(text, at);
-    if (at == std::string::npos) return false;
-  }
-  return true;
-}
 
 // A worker stand-in that stays in its first message until released. Its thread
 // deletes it on quitting, possibly while Release is still notifying: the gate

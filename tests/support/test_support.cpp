@@ -80,4 +80,13 @@ std::string StableTimes(const std::string& text) {
   return std::regex_replace(text, stamp, "<TIME>");
 }
 
+bool InOrder(const std::string& log, std::initializer_list<const char*> texts) {
+  std::size_t at = 0;
+  for (const char* text : texts) {
+    at = log.find(text, at);
+    if (at == std::string::npos) return false;
+  }
+  return true;
+}
+
 }  // namespace testing_support

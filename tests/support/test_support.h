@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -49,6 +50,9 @@ std::optional<std::string> GetEnv(const std::string& name);
 // The whole file, or nullopt when it cannot be read.
 std::optional<std::string> ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
+
+// Whether the texts appear in the log in this order; lines of other threads may stand between them.
+bool InOrder(const std::string& log, std::initializer_list<const char*> texts);
 
 // Replaces every trace time stamp ("dd.mm.yyyy hh:mm:ss mmm") with "<TIME>".
 std::string StableTimes(const std::string& text);
