@@ -98,16 +98,6 @@ TEST(TransmitterTest, RepeatSendsEveryPacketTwiceAndLostPacketsNotAtAll) {
   EXPECT_EQ(Joined(Encode(Message::Text("ATA\r"), losing)), "ATA\r") << "echoes starting with A are not packets";
 }
 
-TEST(TransmitterTest, OneShotFaultsSpoilOnlyTheNextPacket) {
-  WireFaults faults;
-  faults.badMarkerNext = true;
-  faults.badLengthNext = 2;
-  EXPECT_EQ(Joined(Encode(Message::Text("OK\r\n"), faults)), "OK\r\n") << "text lines are not packets";
-  const std::string broken = Joined(Encode(Message::Packet("S11"), faults));
-  EXPECT_EQ(broken.substr(0, 3), std::string("\x02\x05\x15", 3));
-  EXPECT_EQ(Joined(Encode(Message::Packet("S11"), faults)), Frame("S11"));
-}
-
 TEST(TransmitterTest, GarbageStartsNothingAReaderLooksForAndPrecedesEveryPacket) {
   const std::string burst = GarbageBurst();
   EXPECT_EQ(burst.find_first_of(std::string("\x02"
