@@ -2,9 +2,12 @@
 
 #include <filesystem>
 
+#include <gtest/gtest.h>
+
 #include "platform/system.h"
 #include "platform/thread.h"
 #include "provider/trace.h"
+#include "tests/support/test_support.h"
 
 namespace testing_support {
 
@@ -17,7 +20,14 @@ TraceSandbox::TraceSandbox()
 
 TraceSandbox::~TraceSandbox() { QelTraceClose(); }
 
-void TraceSandbox::ClearLog() const { std::filesystem::remove(LogPath()); }
+// Under Windows another thread's write holds the file for a moment: removing it then fails.
+void TraceSandbox::ClearLog() const {
+  std::error_code error;
+  EXPECT_TRUE(WaitFor([&] {
+    std::filesystem::remove(LogPath(), error);
+    return !error;
+  })) << error.message();
+}
 
 std::string TraceSandbox::LogPath() const { return (dir_.path() / "kavrtsp.log").string(); }
 
