@@ -308,19 +308,6 @@ TEST_F(LineTest, ByteLogTimesShowTheWritersPauses) {
   EXPECT_GE(median(afterLineEnd) - median(afterByte), 15ms);
 }
 
-TEST_F(LineTest, OnlyALineWrittenFasterThanThePacingIsCalledUnpaced) {
-  provider_.Send("ATD0301234");
-  // Long enough that only a reader a whole second late could miss it.
-  const std::string fast = "ATD" + std::string(60, '5');
-  provider_.SendAtOnce(fast + "\r");
-  provider_.Send("ATH");
-  ASSERT_TRUE(simulator_->WaitForCommand("ATH", 5s));
-  const std::vector<phonesim::CommandLine> unpaced = simulator_->UnpacedLines();
-  ASSERT_EQ(unpaced.size(), 1u);
-  EXPECT_EQ(unpaced[0].text, fast);
-  EXPECT_LT(unpaced[0].pacing.span, phonesim::kMinPacing * static_cast<int>(unpaced[0].pacing.last - unpaced[0].pacing.first));
-}
-
 TEST_F(LineTest, ProviderClosingAndReopeningThePortIsSurvived) {
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
