@@ -648,4 +648,29 @@ TEST_F(WorkerTest, AReportAfterTheLineOpenedIsComparedWithTheCalls) {
   TSPI_lineClose(hdLine);
 }
 
+// A call the phone still has as it had it when the link went down is no
+// change when the link comes back: no second call, no events.
+TEST_F(WorkerTest, AReportThatAgreesWithTheCallsAfterALostLinkChangesNothing) {
+  HDRVLINE hdLine = nullptr;
+  ASSERT_EQ(OpenLine(0, &hdLine, Frame("C\xFF\xFF\xFF")), 0);
+  HDRVCALL hdCall = nullptr;
+  ASSERT_EQ(TSPI_lineMakeCall(0x21, hdLine, reinterpret_cast<HTAPICALL>(0x7400), &hdCall, u"", 0, nullptr), 0x21);
+  peer->Send(Frame("C\x03\xFF\xFF"));
+  peer->Send(Frame("C\x05\xFF\xFF"));
+  ASSERT_TRUE(WaitFor([&] { return tapi.EventsOf(LINE_CALLSTATE).size() == 2; }));
+  // Digits the phone never answers: the link is given up, then the phone is back, still dialling.
+  worker->GetPhonePort()->SetAnswerTimes(std::chrono::milliseconds(100), std::chrono::hours(1));
+  ASSERT_EQ(TSPI_lineGenerateDigits(hdCall, 0x22, LINEDIGITMODE_DTMF, u"1", 0), 0);
+  ASSERT_TRUE(WaitFor([&] { return ConnectsHeard() >= 2; })) << "asked to connect again";
+  ASSERT_EQ(worker->IsConnected(), 0);
+  tapi.Clear();
+  ClearLog();
+  peer->Send(Frame("C\x05\xFF\xFF"));
+  ASSERT_TRUE(Shows("First report since connecting"));
+  ASSERT_TRUE(Shows("New NumCalls Aktiv: 1"));
+  EXPECT_EQ(worker->IsConnected(), 1);
+  EXPECT_TRUE(tapi.Events().empty()) << tapi.Describe();
+  TSPI_lineClose(hdLine);
+}
+
 }  // namespace
