@@ -150,7 +150,10 @@ TEST_F(Capabilities, TheAddressIsTheConfiguredMsn) {
       {&LINEADDRESSCAPS::dwMaxCallCompletions, 0},    {&LINEADDRESSCAPS::dwAddressFeatures, 2},
       {&LINEADDRESSCAPS::dwCallFeatures2, 0xC0},      {&LINEADDRESSCAPS::dwMaxNoAnswerTimeout, 0},
       {&LINEADDRESSCAPS::dwConnectedModes, 5},        {&LINEADDRESSCAPS::dwOfferingModes, 1},
-      {&LINEADDRESSCAPS::dwAvailableMediaModes, 4},
+      {&LINEADDRESSCAPS::dwAvailableMediaModes, 4},      {&LINEADDRESSCAPS::dwMaxSpecificEntries, 0},
+      {&LINEADDRESSCAPS::dwMinFwdNumRings, 0},           {&LINEADDRESSCAPS::dwMaxFwdNumRings, 0},
+      {&LINEADDRESSCAPS::dwPredictiveAutoTransferStates, 0}, {&LINEADDRESSCAPS::dwNumCallTreatments, 0},
+      {&LINEADDRESSCAPS::dwMaxCallDataSize, 0},
   };
   for (const auto& f : fields) EXPECT_EQ(caps->*f.field, f.value) << offsetof(LINEADDRESSCAPS, dwLineDeviceID);
   EXPECT_EQ(caps->dwNumCompletionMessages, kUntouched) << "left as passed";
