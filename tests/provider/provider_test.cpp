@@ -188,6 +188,7 @@ TEST_F(ProviderTest, InterfaceInfoAnswersWithVersionsAndNameInTheCallersRecord) 
   ASSERT_EQ(TSPI_lineNegotiateTSPIVersion(INITIALIZE_NEGOTIATION, 0x00010003, 0x00030000, &version), 0);
   UiRequest request = Request(UI_REQUEST_INTERFACE_INFO);
   request.dwReserved = 0x55;
+  std::memset(request.szProviderName, '#', sizeof request.szProviderName);
   std::memset(request.szProviderName2, '#', sizeof request.szProviderName2);
   ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_PROVIDERID, &request, kUiRequestSize), 0);
   EXPECT_EQ(request.dwReserved, 0u);
@@ -198,7 +199,8 @@ TEST_F(ProviderTest, InterfaceInfoAnswersWithVersionsAndNameInTheCallersRecord) 
   const auto* bytes = reinterpret_cast<const char*>(&request);
   EXPECT_STREQ(bytes + 28, "Kavrel Phone TSP");
   EXPECT_STREQ(bytes + 284, "Kavrel Phone TSP");
-  EXPECT_EQ(bytes[284 + 17], '#') << "the rest of the second copy is left as sent";
+  EXPECT_EQ(bytes[28 + 17], '#') << "the rest of each copy is left as sent";
+  EXPECT_EQ(bytes[284 + 17], '#');
   EXPECT_EQ(bytes[795], '#');
   EXPECT_NE(trace.Log().find(" UI Request: interface info\r\n"), std::string::npos);
 }
