@@ -72,6 +72,9 @@ class LinkTest : public testing_support::TraceTest {
     return Text(peer->Received());
   }
 
+  // Opens the port and connects it, the phone answering "OK".
+  void ConnectAnswered(class TestPort& port);
+
   std::unique_ptr<testing_support::PhonePeer> peer;
 };
 
@@ -92,6 +95,13 @@ class TestPort : public CPhonePort {
 };
 
 const Bytes kOk{'O', 'K', '\r', '\n'};
+
+void LinkTest::ConnectAnswered(TestPort& port) {
+  ASSERT_EQ(port.OpenPort(PortNumber(peer->PortName())), 0);
+  ASSERT_EQ(port.Connect(), 0);
+  peer->Send(kOk);
+  ASSERT_EQ(port.TakePacket(), "OK");
+}
 
 TEST_F(LinkTest, OpenConnectAndCloseMoveTheLinkState) {
   PauseLog pauses;
@@ -158,10 +168,7 @@ TEST_F(LinkTest, WhatThePhoneSaysBeforeTheConnectIsNotListenedTo) {
 TEST_F(LinkTest, EachCommandIsItsLineWithPauses) {
   PauseLog pauses;
   TestPort port(&pauses);
-  ASSERT_EQ(port.OpenPort(PortNumber(peer->PortName())), 0);
-  ASSERT_EQ(port.Connect(), 0);
-  peer->Send(kOk);
-  ASSERT_EQ(port.TakePacket(), "OK");
+  ASSERT_NO_FATAL_FAILURE(ConnectAnswered(port));
   const std::string empty;
   const std::string number = "0301234";
   const std::string digits = "12";
@@ -303,10 +310,7 @@ TEST_F(LinkTest, APhoneThatAnswersNothingIsAskedAgainUntilItDoes) {
   const auto askAgain = CSlurpPort::kAskAgainInterval;
   PauseLog pauses;
   TestPort port(&pauses);
-  ASSERT_EQ(port.OpenPort(PortNumber(peer->PortName())), 0);
-  ASSERT_EQ(port.Connect(), 0);
-  peer->Send(kOk);
-  ASSERT_EQ(port.TakePacket(), "OK");
+  ASSERT_NO_FATAL_FAILURE(ConnectAnswered(port));
 
   // Answered: nothing to do however long after.
   Clock::time_point sent = Clock::now();
