@@ -63,6 +63,14 @@ inline std::vector<HWND> Children(HWND parent) {
   return children;
 }
 
+// Has a window, also another process's, paint itself now, and waits until its
+// thread has handled that.
+inline void Repaint(HWND window) {
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored);
+}
+
 // 24-bit bottom-up rows of the screen under rect, as a BMP holds them.
 inline std::string Capture(const RECT& rect) {
   const int width = rect.right - rect.left;
@@ -94,10 +102,12 @@ inline bool Screenshot(const std::vector<HWND>& windows, const std::string& path
     RECT own{};
     GetWindowRect(window, &own);
     UnionRect(&rect, &rect, &own);
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored);
+    Repaint(window);
   }
+  // A maximised window's frame lies beyond the screen, and Wine copies nothing
+  // at all from a screen rectangle that does not lie wholly on it.
+  const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  IntersectRect(&rect, &rect, &screen);
   std::string last = Capture(rect);
   auto changed = std::chrono::steady_clock::now();
   const bool settled = testing_support::WaitFor(

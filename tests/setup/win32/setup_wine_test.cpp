@@ -90,11 +90,12 @@ struct Box {
 
 std::string WindowText(HWND window) { return Narrow(TextOf(window)); }
 
-// Screenshots as BMP (the test script makes PNGs of them).
+// Screenshots as BMP (the test script makes PNGs of them); one that never
+// showed the windows drawn is a failure, not a black picture.
 void Screenshot(const std::string& name, std::initializer_list<HWND> shown) {
   const char* directory = std::getenv("K482_SETUP_SHOTS");
   if (directory == nullptr || *directory == '\0') return;
-  wine_windows::Screenshot(shown, std::string(directory) + "\\" + name + ".bmp");
+  EXPECT_TRUE(wine_windows::Screenshot(shown, std::string(directory) + "\\" + name + ".bmp")) << name;
 }
 
 class SetupWineTest : public ::testing::Test {
@@ -290,7 +291,7 @@ class SetupWineTest : public ::testing::Test {
     GetClientRect(main, &client);
     POINT corner{client.left + 8, client.top + 8};
     ClientToScreen(main, &corner);
-    RedrawWindow(main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    wine_windows::Repaint(main);
     HDC screen = GetDC(nullptr);
     WaitFor([&] { return GetPixel(screen, corner.x, corner.y) == RGB(0, 0, 255); }, 10s);
     EXPECT_EQ(GetPixel(screen, corner.x, corner.y), RGB(0, 0, 255));
