@@ -140,7 +140,7 @@ TEST(LoadCycles, LoadCallAndUnloadLeaveNothingBehind) {
   const testing_support::ModulePhoneSandbox sandbox(*port);
 
   ProcessFigures before;
-  ProcessFigures worst;
+  std::vector<std::uint64_t> residentKiB;  // after each measured cycle
   for (int cycle = 0; cycle < cycles; ++cycle) {
     std::string why;
     ASSERT_TRUE(OneCycle(static_cast<DRV_REQUESTID>(0x100 + 2 * cycle), &why)) << "cycle " << cycle << ": " << why;
@@ -156,9 +156,7 @@ TEST(LoadCycles, LoadCallAndUnloadLeaveNothingBehind) {
         5s))
         << "cycle " << cycle << ": threads " << before.threads << " -> " << now.threads << ", handles "
         << before.handles << " -> " << now.handles;
-    worst.threads = std::max(worst.threads, now.threads);
-    worst.handles = std::max(worst.handles, now.handles);
-    worst.residentKiB = std::max(worst.residentKiB, now.residentKiB);
+    residentKiB.push_back(now.residentKiB);
   }
   const ProcessFigures after = CurrentProcessFigures();
   std::printf(
@@ -169,8 +167,15 @@ TEST(LoadCycles, LoadCallAndUnloadLeaveNothingBehind) {
       static_cast<unsigned long long>(before.heapBytes), static_cast<unsigned long long>(after.heapBytes));
   if (!K482_SANITIZED) {
     // The allocator's slack stays well under this; a leak of a kilobyte per
-    // cycle passes it within the long run.
-    EXPECT_LE(worst.residentKiB, before.residentKiB + 1024);
+    // cycle passes it within the long run. Judged on the lowest of the last
+    // cycles: under Wine on a busy machine a cycle now and then peaks by
+    // megabytes that the next gives back, while memory that leaks stays in
+    // every later one.
+    const std::size_t last = std::min<std::size_t>(residentKiB.size(), 5);
+    ASSERT_GT(last, 0u);
+    const std::uint64_t settled =
+        *std::min_element(residentKiB.end() - static_cast<std::ptrdiff_t>(last), residentKiB.end());
+    EXPECT_LE(settled, before.residentKiB + 1024) << "resident after the last cycles, KiB";
     // Heap bytes are exact: what the system and the runtime keep for themselves
     // stays within a few KiB whatever the count, so even a small block left by
     // each unload passes the bound.
