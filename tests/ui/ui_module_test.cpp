@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/ui_request.h"
 #include "platform/event.h"
 #include "platform/module.h"
+#include "platform/registry.h"
 #include "platform/system.h"
 #include "tapi/tspi.h"
 #include "tests/common/refused_writes.h"
@@ -18,6 +22,7 @@
 
 namespace {
 
+namespace reg = platform::registry;
 using testing_support::ScopedEnv;
 
 template <typename F>
@@ -32,6 +37,10 @@ class UiModuleTest : public testing_support::SettingsTest {
     ASSERT_TRUE(ui.Load(K482_UI_MODULE_PATH, &error)) << error;
   }
   void TearDown() override { ui.Unload(); }
+  static bool Exists(const std::string& path) {
+    reg::Key key;
+    return key.Open(path, reg::Access::kRead) == reg::kSuccess;
+  }
 
   platform::LoadedModule ui;
 };
@@ -46,6 +55,9 @@ TEST_F(UiModuleTest, ExportsTheSixEntryPointsOnly) {
   EXPECT_EQ(ui.Symbol("ShowConfigSheet"), nullptr);
 }
 
+// Install writes eight values, the charge in the user's language, over all
+// but the other MSNs; remove takes the key with everything below it and
+// leaves its parent and siblings.
 TEST_F(UiModuleTest, InstallWritesTheDefaultsOfTheUserLanguageAndRemoveTakesThemAway) {
   auto* install = Bind<TUISPI_providerInstall_fn>(ui, "TUISPI_providerInstall");
   auto* remove = Bind<TUISPI_providerRemove_fn>(ui, "TUISPI_providerRemove");
@@ -56,22 +68,46 @@ TEST_F(UiModuleTest, InstallWritesTheDefaultsOfTheUserLanguageAndRemoveTakesThem
       {nullptr, DefaultChargePerUnit(platform::UserDefaultLangId())}};
 #else
   const std::pair<const char*, const char*> languages[] = {
-      {"de_DE.UTF-8", "0.06"}, {"de_CH.UTF-8", "0.06"}, {"fr_FR.UTF-8", "0.12"}, {"nl_NL.UTF-8", "0.05"},
-      {"it_IT.UTF-8", "0.1"},  {"es_ES.UTF-8", "0.1"},  {"en_US.UTF-8", "0.1"}};
+      {"de_DE.UTF-8", "0.06"}, {"de_CH.UTF-8", "0.06"}, {"fr_FR.UTF-8", "0.12"}, {"fr_BE.UTF-8", "0.12"},
+      {"nl_NL.UTF-8", "0.05"}, {"it_IT.UTF-8", "0.1"},  {"es_ES.UTF-8", "0.1"},  {"en_US.UTF-8", "0.1"}};
 #endif
+  const std::string key = testing_support::kSettingsKeyPath;
+  const std::string sibling = key.substr(0, key.rfind('\\')) + "\\Other";
   for (const auto& [locale, charge] : languages) {
+    SCOPED_TRACE(locale ? locale : "session");
     std::optional<ScopedEnv> session;
     if (locale != nullptr) session.emplace("LC_ALL", locale);
+    for (const char* number : {"NumLines", "NumPhones", "ChargeFormat", "PortNr", "Trace"}) PutDword(number, 3);
+    PutString("Currency", "CHF");
     PutString("MSN0", "4711");
-    PutDword("PortNr", 3);
+    PutString("MSN1", "4712");
     EXPECT_EQ(install(nullptr, nullptr, 1), 0);
-    EXPECT_EQ(StoredString("ChargePerUnit"), charge) << (locale ? locale : "session");
+    EXPECT_EQ(StoredString("ChargePerUnit"), charge);
+    EXPECT_EQ(StoredString("Currency"), "EUR");
     EXPECT_EQ(StoredString("MSN0"), "10");
-    EXPECT_EQ(StoredDword("PortNr"), 0u);
-    EXPECT_EQ(StoredDword("NumLines"), 1u);
-    EXPECT_EQ(StoredDword("ChargeFormat"), 4u);
+    EXPECT_EQ(StoredString("MSN1"), "4712");
+    const std::pair<const char*, std::uint32_t> numbers[] = {
+        {"NumLines", 1}, {"NumPhones", 0}, {"ChargeFormat", 4}, {"PortNr", 0}, {"Trace", 0}};
+    for (const auto& [name, value] : numbers) {
+      EXPECT_EQ(StoredDword(name), value) << name;
+      EXPECT_EQ(StoredType(name), reg::kTypeDword) << name;
+    }
+    for (const char* text : {"ChargePerUnit", "Currency", "MSN0"}) EXPECT_EQ(StoredType(text), reg::kTypeString) << text;
+
+    reg::Key nested;
+    ASSERT_EQ(nested.Create(key + "\\Lines\\0"), reg::kSuccess);
+    ASSERT_EQ(nested.SetValue("Name", reg::kTypeString, "x", 2), reg::kSuccess);
+    nested.Close();
+    reg::Key other;
+    ASSERT_EQ(other.Create(sibling), reg::kSuccess);
+    other.Close();
     EXPECT_EQ(remove(nullptr, nullptr, 1), 0);
     EXPECT_FALSE(KeyExists());
+    EXPECT_FALSE(Exists(key + "\\Lines"));
+    EXPECT_TRUE(Exists(sibling)) << "the parent and what else it holds stay";
+    reg::Key parent;
+    ASSERT_EQ(parent.Open(key.substr(0, key.rfind('\\')), reg::Access::kAllAccess), reg::kSuccess);
+    parent.DeleteSubKey("Other");
   }
   EXPECT_EQ(remove(nullptr, nullptr, 1), 0) << "nothing left to remove";
 }
@@ -80,9 +116,12 @@ TEST_F(UiModuleTest, InstallWithoutWriteAccessFailsSoThatTapiDoesNotCountTheProv
   auto* install = Bind<TUISPI_providerInstall_fn>(ui, "TUISPI_providerInstall");
   ASSERT_NE(install, nullptr);
   PutDword("NumLines", 3);
+  PutString("MSN0", "4711");
   testing_support::RefusedWrites refused;
   EXPECT_EQ(install(nullptr, nullptr, 1), static_cast<LONG>(LINEERR_OPERATIONFAILED));
   EXPECT_EQ(StoredDword("NumLines"), 3u);
+  EXPECT_EQ(StoredString("MSN0"), "4711");
+  EXPECT_EQ(StoredString("Currency"), std::nullopt);
 }
 
 TEST_F(UiModuleTest, GenericDialogSignalsItsEventAtOnceAndItsDataDoesNothing) {
@@ -171,31 +210,97 @@ class UiWithProviderTest : public UiModuleTest {
   DWORD version = 0;
 };
 
-TEST_F(UiWithProviderTest, ConfigRunsTheFormAndTheProviderTakesUpTheChanges) {
+// A run of the form: what the user types line by line, what the form shows
+// and what is stored; the provider hears of changes only when something was.
+struct FormRun {
+  const char* name;
+  const char* locale;
+  std::uint32_t trace;  // stored before
+  std::string input;
+  std::vector<std::string> shown;
+  std::vector<std::string> notShown;
+  std::vector<std::pair<const char*, std::string>> strings;  // stored after
+  std::vector<std::pair<const char*, std::uint32_t>> numbers;
+  bool notified;
+  bool refused = false;  // writes to the settings fail
+};
+
+class FormRuns : public UiWithProviderTest, public ::testing::WithParamInterface<FormRun> {};
+
+TEST_P(FormRuns, StoreWhatTheUserTypedAndTellTheProvider) {
+  const FormRun& run = GetParam();
   auto* config = Bind<TUISPI_providerConfig_fn>(ui, "TUISPI_providerConfig");
   ASSERT_NE(config, nullptr);
+  PutString("ChargePerUnit", "0.06");
+  PutString("Currency", "EUR");
+  PutDword("Trace", run.trace);
+  ScopedEnv session("LC_ALL", run.locale);
   std::string output;
   {
-    TerminalSession terminal("0815\n4\nx\n\n\n\no\n");
+    std::optional<testing_support::RefusedWrites> refused;
+    if (run.refused) refused.emplace();
+    TerminalSession terminal(run.input);
     EXPECT_EQ(config(&RouteToProvider, nullptr, 1), 0);
     output = terminal.Output();
   }
-  EXPECT_NE(output.find("Kavrel Phone TSP"), std::string::npos) << output;
-  EXPECT_NE(output.find("-- Anschluss --"), std::string::npos) << output;
-  EXPECT_NE(output.find("TSP Version : 01.01.01.00"), std::string::npos) << output;
-  EXPECT_NE(output.find("TAPI Version : 2.2"), std::string::npos) << output;
-  EXPECT_EQ(StoredString("MSN0"), "0815");
-  EXPECT_EQ(StoredDword("PortNr"), 3u);
+  for (const std::string& text : run.shown) EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
+  for (const std::string& text : run.notShown) EXPECT_EQ(output.find(text), std::string::npos) << text;
+  for (const auto& [name, value] : run.strings) EXPECT_EQ(StoredString(name), value) << name;
+  for (const auto& [name, value] : run.numbers) EXPECT_EQ(StoredDword(name), value) << name;
 
-  ASSERT_EQ(g_objects.size(), 2u);
+  ASSERT_EQ(g_objects.size(), run.notified ? 2u : 1u);
   EXPECT_EQ(g_objects[0], (std::pair<DWORD_PTR, DWORD>{1, TUISPIDLL_OBJECT_PROVIDERID}));
-  EXPECT_TRUE(testing_support::WaitFor([&] {
-    return Log().find("TspPort::OnUpdateConfig down.") != std::string::npos;
-  })) << Log();
+  if (run.notified && StoredDword("Trace") == 1u) {
+    // The port worker takes up the new settings (and logs it while the log is on).
+    EXPECT_TRUE(testing_support::WaitFor([&] {
+      return Log().find("TspPort::OnUpdateConfig down.") != std::string::npos;
+    })) << Log();
+  }
   const std::string log = Log();
   EXPECT_EQ(Count(log, " UI Request: interface info\r\n"), 1) << log;
-  EXPECT_EQ(Count(log, " UI Request: Notify changes\r\n"), 1) << log;
+  EXPECT_EQ(Count(log, " UI Request: Notify changes\r\n"), run.notified ? 1 : 0) << log;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, FormRuns,
+    ::testing::Values(
+        FormRun{"GermanUserChangesEveryFieldAndConfirms",
+                "de_DE.UTF-8",
+                0,
+                "0815\ncom5\nx\n"   // connection
+                "abc\nchf\n3\n2\n"  // charges: a word for a price, the disabled format
+                "0,075\n"           // asked again after the refusal
+                "o\n",
+                {"Kavrel Phone TSP\n================", "-- Anschluss --", "MSN : [4711]",
+                 "Bitte wählen Sie den COM Port aus : (COM1, COM2, COM3, COM4, COM5, COM6) [COM1]", "-- Gebühren --",
+                 "Preis pro Einheit : ( z.B.:   0,06 ) [0,06]", "Kavrel Phone TSP: Geben Sie bitte eine Zahl ein !",
+                 "Währungsbetrag in AOCDCurrency (ISDN, Q931)", "TSP Version : 01.01.01.00", "TAPI Version : 2.2",
+                 "Aktuelle TAPI / TSP Interfaceversion : 2.2"},
+                {},
+                {{"MSN0", "0815"}, {"ChargePerUnit", "0.075"}, {"Currency", "CHF"}},
+                {{"PortNr", 4}, {"Trace", 1}, {"ChargeFormat", 2}},
+                true},
+        FormRun{"ChargeWithACommaUnderAPointSeparatorIsAskedAgain", "en_US.UTF-8", 1, "\n\n\n1,5\n\n\n1.25\no\n",
+                {"Kavrel Phone TSP: Please enter a number !"}, {}, {{"ChargePerUnit", "1.250"}}, {}, true},
+        FormRun{"TheEndOfTheInputCancels", "en_US.UTF-8", 1, "", {}, {}, {{"MSN0", "4711"}}, {}, false},
+        FormRun{"TheEndOfTheInputInAPageCancels", "en_US.UTF-8", 1, "0815\n", {}, {}, {{"MSN0", "4711"}}, {}, false},
+        FormRun{"TheEndOfTheInputAtTheButtonsCancels", "en_US.UTF-8", 1, "0815\n\n\n\n\n\n", {}, {},
+                {{"MSN0", "4711"}}, {}, false},
+        FormRun{"ApplyThenCancelKeepsWhatWasApplied", "en_US.UTF-8", 1,
+                "1234\n\n\n\n\n\n"  // one edit
+                "a\n"               // Apply, back to the first page
+                "99\n\n\n\n\n\n"    // an edit that is cancelled
+                "c\n",
+                {"[O]K, [A]pply, [C]ancel:"}, {}, {{"MSN0", "1234"}}, {}, true},
+        FormRun{"ApplyIsOfferedOnlyAfterAnEdit", "en_US.UTF-8", 1, "\n\n\n\n\n\na\nc\n", {"[O]K, [C]ancel:"},
+                {"[A]pply"}, {}, {}, false},
+        FormRun{"ADashEmptiesAFieldAndClearsTheCheckBox", "en_US.UTF-8", 1, "\n\n-\n\n-\n\no\n", {}, {},
+                {{"Currency", ""}}, {{"Trace", 0}}, true},
+        // Nothing stored: the form says so and goes round the pages again with what the user typed.
+        FormRun{"SettingsThatCannotBeSavedAreReported", "de_DE.UTF-8", 1, "0815\n\n\n\n\n\no\n",
+                {"Kavrel Phone TSP: Die Einstellungen konnten nicht gespeichert werden.", "MSN : [0815]"}, {},
+                {{"MSN0", "4711"}}, {}, false, true}),
+    [](const ::testing::TestParamInfo<FormRun>& param) { return std::string(param.param.name); });
 
 TEST_F(UiWithProviderTest, ATraceSwitchedOnInTheFormWritesTheLogFromTheChangeNoticeOn) {
   auto* config = Bind<TUISPI_providerConfig_fn>(ui, "TUISPI_providerConfig");
@@ -216,25 +321,6 @@ TEST_F(UiWithProviderTest, ATraceSwitchedOnInTheFormWritesTheLogFromTheChangeNot
   EXPECT_TRUE(testing_support::WaitFor([&] {
     return Log().find("TspPort::OnUpdateConfig down.", before) != std::string::npos;
   })) << Log().substr(before);
-}
-
-TEST_F(UiWithProviderTest, SettingsThatCannotBeSavedAreReportedInTheFormAndTheProviderHearsNothing) {
-  auto* config = Bind<TUISPI_providerConfig_fn>(ui, "TUISPI_providerConfig");
-  ASSERT_NE(config, nullptr);
-  std::string output;
-  {
-    testing_support::RefusedWrites refused;
-    TerminalSession terminal("0815\n\n\n\n\n\no\n");
-    EXPECT_EQ(config(&RouteToProvider, nullptr, 1), 0);
-    output = terminal.Output();
-  }
-  EXPECT_NE(output.find("Kavrel Phone TSP: Die Einstellungen konnten nicht gespeichert werden."), std::string::npos)
-      << output;
-  // The form goes round the pages again with what the user typed.
-  EXPECT_NE(output.find("MSN : [0815]"), std::string::npos) << output;
-  EXPECT_EQ(StoredString("MSN0"), "4711");
-  EXPECT_EQ(g_objects.size(), 1u) << "the interface info only";
-  EXPECT_EQ(Count(Log(), " UI Request: Notify changes\r\n"), 0) << Log();
 }
 
 TEST_F(UiWithProviderTest, CancelTellsTheProviderNothing) {
