@@ -94,46 +94,23 @@ TEST_F(ProviderListTest, FirstOfTwoMatchesWins) {
   EXPECT_EQ(FindProvider(tapi, "k482tsp.tsp"), 5u);
 }
 
-// A TAPI whose answers do not add up.
-class ScriptedTapi final : public setup::TapiApi {
- public:
-  std::function<LONG(LPLINEPROVIDERLIST, DWORD total)> answer;
-  int calls = 0;
-  LONG lineAddProvider(LPCSTR, HWND, LPDWORD) override { return 0; }
-  LONG lineConfigProvider(HWND, DWORD) override { return 0; }
-  LONG lineGetProviderList(DWORD, LPLINEPROVIDERLIST list) override {
-    ++calls;
-    DWORD total = 0;
-    std::memcpy(&total, list, sizeof total);
-    return answer(list, total);
-  }
-  LONG lineInitializeEx(LPHLINEAPP, setup::HINSTANCE, setup::LineCallback, LPCSTR, LPDWORD, LPDWORD,
-                        setup::LINEINITIALIZEEXPARAMS*) override {
-    return 0;
-  }
-  LONG lineRemoveProvider(DWORD, HWND) override { return 0; }
-  LONG lineShutdown(HLINEAPP) override { return 0; }
-};
-
 void Put(LPLINEPROVIDERLIST list, std::size_t offset, const void* data, std::size_t size) {
   std::memcpy(reinterpret_cast<char*>(list) + offset, data, size);
 }
 
-TEST(ProviderListFaults, TooSmallWithoutAskingForMoreFailsInsteadOfLoopingForever) {
-  ScriptedTapi tapi;
-  tapi.answer = [](LPLINEPROVIDERLIST list, DWORD total) {
+TEST_F(ProviderListTest, TooSmallWithoutAskingForMoreFailsInsteadOfLoopingForever) {
+  tapi.listAnswer = [](LPLINEPROVIDERLIST list, DWORD total) {
     const DWORD needed = total;  // "too small", yet needs no more than it has
     Put(list, offsetof(LINEPROVIDERLIST, dwNeededSize), &needed, sizeof needed);
     return static_cast<LONG>(LINEERR_STRUCTURETOOSMALL);
   };
   std::vector<ProviderEntry> entries;
   EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_STRUCTURETOOSMALL));
-  EXPECT_EQ(tapi.calls, 1);
+  EXPECT_EQ(tapi.listCalls, 1);
 }
 
-TEST(ProviderListFaults, AbsurdNeededSizeIsOutOfMemory) {
-  ScriptedTapi tapi;
-  tapi.answer = [](LPLINEPROVIDERLIST list, DWORD) {
+TEST_F(ProviderListTest, AbsurdNeededSizeIsOutOfMemory) {
+  tapi.listAnswer = [](LPLINEPROVIDERLIST list, DWORD) {
     const DWORD needed = 0xFFFFFFF0;
     Put(list, offsetof(LINEPROVIDERLIST, dwNeededSize), &needed, sizeof needed);
     return 0;
@@ -142,9 +119,8 @@ TEST(ProviderListFaults, AbsurdNeededSizeIsOutOfMemory) {
   EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_NOMEM));
 }
 
-TEST(ProviderListFaults, EntriesPointingOutsideTheFilledPartAreLeftOut) {
-  ScriptedTapi tapi;
-  tapi.answer = [](LPLINEPROVIDERLIST list, DWORD total) {
+TEST_F(ProviderListTest, EntriesPointingOutsideTheFilledPartAreLeftOut) {
+  tapi.listAnswer = [](LPLINEPROVIDERLIST list, DWORD total) {
     constexpr DWORD kSize = 24 + 3 * 12 + 12;
     if (total < kSize) {
       const DWORD needed = kSize;

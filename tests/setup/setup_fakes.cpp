@@ -54,23 +54,8 @@ std::string Hex(std::uintptr_t value) {
   return text;
 }
 
-std::string FormName(setup::BoxForm form) {
-  switch (form) {
-    case setup::BoxForm::kQuestionYesNo:
-      return "yes/no";
-    case setup::BoxForm::kQuestionOkCancel:
-      return "ok/cancel";
-    case setup::BoxForm::kHardError:
-      return "hard error";
-    case setup::BoxForm::kTapiError:
-      return "tapi error";
-    case setup::BoxForm::kNote:
-      return "note";
-    case setup::BoxForm::kCodeNote:
-      break;
-  }
-  return "code note";
-}
+// By setup::BoxForm.
+constexpr const char* kFormNames[] = {"yes/no", "ok/cancel", "hard error", "tapi error", "note", "code note"};
 
 }  // namespace
 
@@ -98,6 +83,11 @@ LONG FakeTapi::lineGetProviderList(DWORD dwAPIVersion, LPLINEPROVIDERLIST lpProv
   ++listCalls;
   if (dwAPIVersion != 0x00020000) return static_cast<LONG>(LINEERR_INCOMPATIBLEAPIVERSION);
   if (listResult != 0) return listResult;
+  if (listAnswer) {
+    DWORD total = 0;
+    std::memcpy(&total, lpProviderList, sizeof total);
+    return listAnswer(lpProviderList, total);
+  }
   if (growDuringReads > 0) {
     --growDuringReads;
     providers.push_back({nextId++, "grown" + std::to_string(providers.size()) + ".tsp"});
@@ -182,7 +172,7 @@ std::u16string FakeHost::LoadText(int id) {
 }
 
 setup::BoxAnswer FakeHost::ShowBox(setup::BoxForm form, const std::u16string& caption, const std::u16string& text) {
-  transcript.push_back("box " + FormName(form) + " [" + Utf8(caption) + "] " + Utf8(text));
+  transcript.push_back("box " + std::string(kFormNames[static_cast<int>(form)]) + " [" + Utf8(caption) + "] " + Utf8(text));
   const bool question = form == setup::BoxForm::kQuestionYesNo || form == setup::BoxForm::kQuestionOkCancel;
   if (!question) return setup::BoxAnswer::kOk;
   if (answers.empty()) {

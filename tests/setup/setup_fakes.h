@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -47,6 +48,8 @@ class FakeTapi final : public setup::TapiApi {
   // Adds a provider before each of the first N list reads, so that the list grows under the reader.
   int growDuringReads = 0;
   LONG addResult = 0, configResult = 0, initializeResult = 0, removeResult = 0;
+  // A TAPI whose answers need not add up: writes the list itself.
+  std::function<LONG(LPLINEPROVIDERLIST, DWORD total)> listAnswer;
   int listCalls = 0;
   std::vector<DWORD> listTotalSizes;
   // Arguments of the last lineInitializeEx.

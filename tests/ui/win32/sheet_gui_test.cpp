@@ -21,6 +21,7 @@
 #include "tests/common/refused_writes.h"
 #include "tests/support/settings_fixture.h"
 #include "tests/support/wine_windows.h"
+#include "ui/ui_texts.h"
 
 namespace {
 
@@ -51,209 +52,123 @@ LONG WINAPI RouteToProvider(DWORD_PTR objectId, DWORD objectType, LPVOID params,
 }
 
 // ---------------------------------------------------------------------------
-// What the pages must show, per language.
-
-enum class Lang { kGerman, kEnglish, kFrench, kDutch, kItalian };
+// What the pages must show, per language: the words of the product's own
+// table (the terminal form prints the same), in the places of the language's
+// templates, and the refusals' texts.
 
 struct Control {
   int id;
   const wchar_t* className;
-  const wchar_t* text;  // null: the value, checked apart
+  std::wstring text;  // empty: the value, checked apart
   int x, y, cx, cy;
   DWORD styleMask;
   DWORD style;
 };
 
 struct Language {
-  Lang lang;
   const char* tag;
-  int templates[3];
-  const wchar_t* titles[3];
+  SheetLanguage sheet;
   const wchar_t* enterNumber;
   const wchar_t* range;    // 0 to 32766
   const wchar_t* length;   // five characters
   const wchar_t* unsaved;  // the first line of the could-not-save message
-  std::vector<Control> pages[3];
+  int portWidth, portY, labelWidth, valueX, valueWidth;
 };
+
+constexpr wchar_t kRangeEn[] = L"Please enter a number between 0 and 32766.";
+constexpr wchar_t kLengthEn[] = L"Please enter no more than 5 characters.";
+constexpr wchar_t kUnsavedEn[] = L"The settings could not be saved.";
+
+const Language kGerman{"de", SheetLanguage::kGerman, L"Geben Sie bitte eine Zahl ein !",
+                       L"Geben Sie bitte eine Zahl zwischen 0 und 32766 ein.",
+                       L"Geben Sie bitte nicht mehr als 5 Zeichen ein.",
+                       L"Die Einstellungen konnten nicht gespeichert werden.", 66, 45, 84, 99, 87};
+const Language kFrench{"fr", SheetLanguage::kFrench, L"Tapez un nombre !",
+                       L"Veuillez entrer un nombre compris entre 0 et 32766.",
+                       L"Veuillez ne pas entrer plus de 5 caractères.",
+                       L"Les paramètres n'ont pas pu être enregistrés.", 69, 45, 90, 105, 81};
+const Language kDutch{"nl", SheetLanguage::kDutch, L"Voer een getal in !", L"Voer een getal tussen 0 en 32766 in.",
+                      L"Voer niet meer dan 5 tekens in.", L"De instellingen konden niet worden opgeslagen.",
+                      66, 48, 84, 99, 87};
+const Language kEnglish{"en", SheetLanguage::kEnglish, L"Please enter a number !", kRangeEn, kLengthEn, kUnsavedEn,
+                        69, 45, 84, 99, 87};
+// Italian users get the English pages with an enter-a-number text of their own.
+const Language kItalian{"it", SheetLanguage::kEnglish, L"Digitare un numero.", kRangeEn, kLengthEn, kUnsavedEn,
+                        69, 45, 84, 99, 87};
 
 constexpr DWORD kKind = 0x0F;  // button and static kinds
 
-Language MakeLanguage(Lang lang) {
-  struct Words {
-    const wchar_t *connection, *charges, *info, *port, *trace, *charge, *chargeHint, *currency, *currencyHint, *units,
-        *aocdUnits, *amount, *aocdAmount, *heading, *tsp, *tapi, *interface, *enterNumber;
-  };
-  Words w{};
-  const wchar_t* range = L"Please enter a number between 0 and 32766.";
-  const wchar_t* length = L"Please enter no more than 5 characters.";
-  const wchar_t* unsaved = L"The settings could not be saved.";
-  const char* tag = "";
-  int templates[3] = {7004, 7010, 7011};
-  int portWidth = 66;
-  int portY = 45;
-  int labelWidth = 84;
-  int valueX = 99;
-  int valueWidth = 87;
-  switch (lang) {
-    case Lang::kGerman:
-      tag = "de";
-      range = L"Geben Sie bitte eine Zahl zwischen 0 und 32766 ein.";
-      length = L"Geben Sie bitte nicht mehr als 5 Zeichen ein.";
-      unsaved = L"Die Einstellungen konnten nicht gespeichert werden.";
-      templates[0] = 7001;
-      templates[1] = 7002;
-      templates[2] = 7005;
-      w = {L"Anschluss",
-           L"Gebühren",
-           L"Info",
-           L"Bitte wählen Sie\nden COM Port aus :",
-           L"TSPI Protokoll    ( kavrtsp.log )",
-           L"Preis pro Einheit :",
-           L"( z.B.:   0,06 )",
-           L"Währung :",
-           L"( z.B.:   EUR )",
-           L"Einheiten als Zeichenfolge",
-           L"Einheiten in AOCDChargingUnit (ISDN, Q931)",
-           L"Währungsbetrag als Zeichenfolge",
-           L"Währungsbetrag in AOCDCurrency (ISDN, Q931)",
-           L"Kavrel Phone Telephonie Service Provider",
-           L"TSP Version :",
-           L"TAPI Version :",
-           L"Aktuelle TAPI / TSP\nInterfaceversion :",
-           L"Geben Sie bitte eine Zahl ein !"};
-      break;
-    case Lang::kFrench:
-      tag = "fr";
-      range = L"Veuillez entrer un nombre compris entre 0 et 32766.";
-      length = L"Veuillez ne pas entrer plus de 5 caractères.";
-      unsaved = L"Les paramètres n'ont pas pu être enregistrés.";
-      templates[0] = 7006;
-      templates[1] = 7014;
-      templates[2] = 7013;
-      portWidth = 69;
-      labelWidth = 90;
-      valueX = 105;
-      valueWidth = 81;
-      w = {L"Port",
-           L"Taxes",
-           L"Info",
-           L"Sélection\ndu port COM :",
-           L"Protocole TSPI  ( kavrtsp.log )",
-           L"Coût par unité :",
-           L"(ex : 0,12)",
-           L"Monnaie :",
-           L"(ex :   EUR )",
-           L"Affichage par unités",
-           L"Unités au format AOCDChargingUnit (ISDN, Q931)",
-           L"Affichage par montant",
-           L"Montant au format AOCDCurrency (ISDN, Q931)",
-           L"Kavrel Phone Telephony Service Provider",
-           L"TSP version :",
-           L"TAPI version :",
-           L"Version actuelle\nde l'interface TAPI / TSP :",
-           L"Tapez un nombre !"};
-      break;
-    case Lang::kDutch:
-      tag = "nl";
-      range = L"Voer een getal tussen 0 en 32766 in.";
-      length = L"Voer niet meer dan 5 tekens in.";
-      unsaved = L"De instellingen konden niet worden opgeslagen.";
-      templates[0] = 7007;
-      templates[1] = 7008;
-      templates[2] = 7009;
-      portY = 48;
-      w = {L"Aansluiting",
-           L"Kosten",
-           L"Info",
-           L"COM-poort instellen :",
-           L"TSPI LOG file  ( kavrtsp.log )",
-           L"Kosten per eenheid :",
-           L"( bijv.:   0,05 )",
-           L"Valuta :",
-           L"( bijv.:   EUR )",
-           L"Eenheden als puls",
-           L"Eenheden als bedrag met valuta (ISDN, Q931)",
-           L"Totaal eenheden als puls",
-           L"Totaal eenheden als bedrag met valuta (ISDN, Q931)",
-           L"Kavrel Phone Telephony Service Provider",
-           L"TSP versie :",
-           L"TAPI versie :",
-           L"Huidige TAPI / TSP\ninterface versie",
-           L"Voer een getal in !"};
-      break;
-    case Lang::kEnglish:
-    case Lang::kItalian:
-      tag = lang == Lang::kEnglish ? "en" : "it";
-      portWidth = 69;
-      w = {L"Port",
-           L"Charges",
-           L"Info",
-           L"Please select\nthe COM port :",
-           L"TSPI log file   ( kavrtsp.log )",
-           L"Charge per unit :",
-           L"( e.g.:   0.10 )",
-           L"Currency :",
-           L"( e.g.:   EUR )",
-           L"Units as string",
-           L"Units as AOCDChargingUnit (ISDN, Q931)",
-           L"Currency amount as string",
-           L"Amount as AOCDCurrency (ISDN, Q931)",
-           L"Kavrel Phone Telephony Service Provider",
-           L"TSP version :",
-           L"TAPI version :",
-           L"Current TAPI / TSP\ninterface version :",
-           lang == Lang::kEnglish ? L"Please enter a number !" : L"Digitare un numero."};
-      break;
-  }
-  Language result{lang,          tag,   {templates[0], templates[1], templates[2]}, {w.connection, w.charges, w.info},
-                  w.enterNumber, range, length,
-                  unsaved,       {}};
-  result.pages[0] = {
-      {kNoId, L"Static", L"MSN :", 15, 9, 36, 12, kKind, SS_LEFT},
-      {7005, L"Edit", nullptr, 57, 6, 129, 15, ES_NUMBER | ES_AUTOHSCROLL, ES_NUMBER | ES_AUTOHSCROLL},
-      {kNoId, L"Static", w.port, 15, portY, portWidth, 24, kKind, SS_LEFT},
-      {7000, L"ComboBox", nullptr, 102, 45, 84, 51, CBS_DROPDOWN | CBS_DROPDOWNLIST | CBS_SORT,
-       CBS_DROPDOWN | CBS_SORT},
-      {7006, L"Button", w.trace, 15, 99, 141, 12, kKind, BS_AUTOCHECKBOX},
-  };
-  result.pages[1] = {
-      {kNoId, L"Static", w.charge, 3, 6, 75, 12, kKind, SS_LEFT},
-      {7002, L"Edit", nullptr, 90, 6, 45, 15, ES_RIGHT | ES_AUTOHSCROLL, ES_RIGHT | ES_AUTOHSCROLL},
-      {kNoId, L"Static", w.chargeHint, 138, 6, 56, 12, kKind, SS_LEFT},
-      {kNoId, L"Static", w.currency, 3, 24, 75, 12, kKind, SS_LEFT},
-      {7003, L"Edit", nullptr, 90, 24, 45, 15, ES_UPPERCASE | ES_AUTOHSCROLL, ES_UPPERCASE | ES_AUTOHSCROLL},
-      {kNoId, L"Static", w.currencyHint, 138, 24, 56, 12, kKind, SS_LEFT},
-      {kNoId, L"Button", L"Format : ", 3, 42, 192, 78, kKind, BS_GROUPBOX},
-      {7004, L"Button", w.units, 9, 54, 180, 12, kKind | WS_DISABLED, BS_AUTORADIOBUTTON},
-      {7006, L"Button", w.aocdUnits, 9, 69, 180, 12, kKind | WS_DISABLED, BS_AUTORADIOBUTTON | WS_DISABLED},
-      {7005, L"Button", w.amount, 9, 84, 180, 12, kKind | WS_DISABLED, BS_AUTORADIOBUTTON},
-      {7007, L"Button", w.aocdAmount, 9, 99, 180, 12, kKind | WS_DISABLED, BS_AUTORADIOBUTTON},
-  };
-  result.pages[2] = {
-      {kNoId, L"Static", w.heading, 3, 9, 195, 27, kKind, SS_CENTER},
-      {kNoId, L"Static", w.tsp, 12, 54, labelWidth, 12, kKind, SS_LEFT},
-      {7001, L"Static", nullptr, valueX, 54, valueWidth, 15, kKind, SS_LEFT},
-      {kNoId, L"Static", w.tapi, 12, 72, labelWidth, 12, kKind, SS_LEFT},
-      {7002, L"Static", nullptr, valueX, 72, valueWidth, 15, kKind, SS_LEFT},
-      {kNoId, L"Static", w.interface, 12, 90, labelWidth, 18, kKind, SS_LEFT},
-      {7003, L"Static", nullptr, valueX, 90, valueWidth, 15, kKind, SS_LEFT},
-  };
-  return result;
+std::wstring Widen(const char* text) {
+  std::wstring wide(std::strlen(text) + 1, L'\0');
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), static_cast<int>(wide.size()));
+  wide.resize(length > 0 ? static_cast<std::size_t>(length - 1) : 0);
+  return wide;
 }
 
-Language SessionLanguage() {
+// Every control of each page, in order: kind, ID, text, place and style.
+std::vector<Control> PageControls(const Language& l, int page) {
+  const SheetTexts& t = TextsFor(l.sheet);
+  const DWORD edit = ES_AUTOHSCROLL;
+  switch (page) {
+    case 0:
+      return {
+          {kNoId, L"Static", Widen(t.msnLabel), 15, 9, 36, 12, kKind, SS_LEFT},
+          {7005, L"Edit", {}, 57, 6, 129, 15, ES_NUMBER | edit, ES_NUMBER | edit},
+          {kNoId, L"Static", Widen(t.portLabel), 15, l.portY, l.portWidth, 24, kKind, SS_LEFT},
+          {7000, L"ComboBox", {}, 102, 45, 84, 51, CBS_DROPDOWN | CBS_DROPDOWNLIST | CBS_SORT, CBS_DROPDOWN | CBS_SORT},
+          {7006, L"Button", Widen(t.traceCheck), 15, 99, 141, 12, kKind, BS_AUTOCHECKBOX},
+      };
+    case 1:
+      return {
+          {kNoId, L"Static", Widen(t.chargeLabel), 3, 6, 75, 12, kKind, SS_LEFT},
+          {7002, L"Edit", {}, 90, 6, 45, 15, ES_RIGHT | edit, ES_RIGHT | edit},
+          {kNoId, L"Static", Widen(t.chargeHint), 138, 6, 56, 12, kKind, SS_LEFT},
+          {kNoId, L"Static", Widen(t.currencyLabel), 3, 24, 75, 12, kKind, SS_LEFT},
+          {7003, L"Edit", {}, 90, 24, 45, 15, ES_UPPERCASE | edit, ES_UPPERCASE | edit},
+          {kNoId, L"Static", Widen(t.currencyHint), 138, 24, 56, 12, kKind, SS_LEFT},
+          {kNoId, L"Button", Widen(t.formatGroup), 3, 42, 192, 78, kKind, BS_GROUPBOX},
+          {7004, L"Button", Widen(t.formatText[0]), 9, 54, 180, 12, kKind | WS_DISABLED, BS_AUTORADIOBUTTON},
+          {7006, L"Button", Widen(t.formatText[2]), 9, 69, 180, 12, kKind | WS_DISABLED,
+           BS_AUTORADIOBUTTON | WS_DISABLED},
+          {7005, L"Button", Widen(t.formatText[1]), 9, 84, 180, 12, kKind | WS_DISABLED, BS_AUTORADIOBUTTON},
+          {7007, L"Button", Widen(t.formatText[3]), 9, 99, 180, 12, kKind | WS_DISABLED, BS_AUTORADIOBUTTON},
+      };
+    default:
+      return {
+          {kNoId, L"Static", Widen(t.infoHeading), 3, 9, 195, 27, kKind, SS_CENTER},
+          {kNoId, L"Static", Widen(t.tspVersionLabel), 12, 54, l.labelWidth, 12, kKind, SS_LEFT},
+          {7001, L"Static", {}, l.valueX, 54, l.valueWidth, 15, kKind, SS_LEFT},
+          {kNoId, L"Static", Widen(t.tapiVersionLabel), 12, 72, l.labelWidth, 12, kKind, SS_LEFT},
+          {7002, L"Static", {}, l.valueX, 72, l.valueWidth, 15, kKind, SS_LEFT},
+          {kNoId, L"Static", Widen(t.interfaceVersionLabel), 12, 90, l.labelWidth, 18, kKind, SS_LEFT},
+          {7003, L"Static", {}, l.valueX, 90, l.valueWidth, 15, kKind, SS_LEFT},
+      };
+  }
+}
+
+const Language& SessionLanguage() {
   switch (GetUserDefaultLangID() & 0x3FF) {
     case LANG_GERMAN:
-      return MakeLanguage(Lang::kGerman);
+      return kGerman;
     case LANG_FRENCH:
-      return MakeLanguage(Lang::kFrench);
+      return kFrench;
     case LANG_DUTCH:
-      return MakeLanguage(Lang::kDutch);
+      return kDutch;
     case LANG_ITALIAN:
-      return MakeLanguage(Lang::kItalian);
+      return kItalian;
     default:
-      return MakeLanguage(Lang::kEnglish);
+      return kEnglish;
   }
+}
+
+int TemplateOf(const Language& l, int page) {
+  const SheetTexts& t = TextsFor(l.sheet);
+  return page == 0 ? t.connectionTemplate : page == 1 ? t.chargesTemplate : t.infoTemplate;
+}
+
+std::wstring TitleOf(const Language& l, int page) {
+  const SheetTexts& t = TextsFor(l.sheet);
+  return Widen(page == 0 ? t.connectionTitle : page == 1 ? t.chargesTitle : t.infoTitle);
 }
 
 wchar_t MoneySeparator() {
@@ -374,7 +289,7 @@ class SheetRun {
 class SheetGuiTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    language_ = new Language(SessionLanguage());
+    language_ = &SessionLanguage();
     logDir_ = new testing_support::TempDir();
     const std::string dir = logDir_->path().string();
     SetEnvironmentVariableA("TMP", dir.c_str());
@@ -382,7 +297,6 @@ class SheetGuiTest : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     delete logDir_;
-    delete language_;
   }
 
   void SetUp() override {
@@ -448,7 +362,7 @@ class SheetGuiTest : public ::testing::Test {
   // Every control of the current page against the table: kind, ID, text, place and style.
   void ExpectControls(SheetRun& run, int page) {
     HWND hwnd = run.CurrentPage();
-    const std::vector<Control>& expected = language_->pages[page];
+    const std::vector<Control> expected = PageControls(*language_, page);
     const std::vector<HWND> children = Children(hwnd);
     ASSERT_EQ(children.size(), expected.size()) << "page " << page;
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -457,7 +371,7 @@ class SheetGuiTest : public ::testing::Test {
       SCOPED_TRACE(testing::Message() << "page " << page << " control " << i << " (" << want.id << ")");
       EXPECT_EQ(GetDlgCtrlID(child), want.id);
       EXPECT_EQ(ClassOf(child), want.className);
-      if (want.text != nullptr) {
+      if (!want.text.empty()) {
         EXPECT_EQ(TextOf(child), want.text) << Narrow(TextOf(child));
       }
       // The dialog manager maps a control's place and size each on its own.
@@ -487,11 +401,11 @@ class SheetGuiTest : public ::testing::Test {
         EXPECT_NE(GetWindowLongPtrW(combo.hwndList, GWL_STYLE) & WS_VSCROLL, 0);
       }
     }
-    ExpectTemplate(language_->templates[page], language_->titles[page]);
+    ExpectTemplate(TemplateOf(*language_, page), TitleOf(*language_, page));
   }
 
   // The template itself: title, 202 x 125 dialog units, 8-point MS Sans Serif.
-  static void ExpectTemplate(int id, const wchar_t* title) {
+  static void ExpectTemplate(int id, const std::wstring& title) {
     SCOPED_TRACE(testing::Message() << "template " << id);
     HMODULE module = GetModuleHandleW(L"ui482tsp.dll");
     HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), reinterpret_cast<LPCWSTR>(RT_DIALOG));
@@ -526,7 +440,7 @@ class SheetGuiTest : public ::testing::Test {
     return std::wstring(whole) + separator_ + fraction;
   }
 
-  static Language* language_;
+  static const Language* language_;
   static testing_support::TempDir* logDir_;
   testing_support::SettingsSandbox settings_;
   platform::LoadedModule provider_;
@@ -538,7 +452,7 @@ class SheetGuiTest : public ::testing::Test {
   wchar_t separator_ = MoneySeparator();
 };
 
-Language* SheetGuiTest::language_ = nullptr;
+const Language* SheetGuiTest::language_ = nullptr;
 testing_support::TempDir* SheetGuiTest::logDir_ = nullptr;
 
 TEST_F(SheetGuiTest, ThePagesShowTheTemplatesOfTheUserLanguageAndTheStoredSettings) {
@@ -555,7 +469,7 @@ TEST_F(SheetGuiTest, ThePagesShowTheTemplatesOfTheUserLanguageAndTheStoredSettin
     item.pszText = title;
     item.cchTextMax = 64;
     SendMessageW(tabs, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
-    EXPECT_STREQ(title, language_->titles[i]) << "tab " << i;
+    EXPECT_EQ(title, TitleOf(*language_, i)) << "tab " << i;
   }
   EXPECT_NE(run.Button(IDOK), nullptr);
   EXPECT_NE(run.Button(IDCANCEL), nullptr);
