@@ -96,31 +96,8 @@ LONG FakeTapi::lineGetProviderList(DWORD dwAPIVersion, LPLINEPROVIDERLIST lpProv
   std::memcpy(&total, lpProviderList, sizeof total);
   listTotalSizes.push_back(total);
   if (total < sizeof(LINEPROVIDERLIST)) return static_cast<LONG>(LINEERR_STRUCTURETOOSMALL);
-
-  DWORD needed = sizeof(LINEPROVIDERLIST) + static_cast<DWORD>(providers.size() * sizeof(LINEPROVIDERENTRY));
-  for (const FakeProvider& provider : providers) needed += static_cast<DWORD>(provider.fileName.size() + 1);
-  LINEPROVIDERLIST head{};
-  head.dwTotalSize = total;
-  head.dwNeededSize = needed;
-  head.dwUsedSize = sizeof head;
-  auto* bytes = reinterpret_cast<char*>(lpProviderList);
-  if (total < needed) {
-    std::memcpy(bytes, &head, sizeof head);
-    return tooSmallAsError ? static_cast<LONG>(LINEERR_STRUCTURETOOSMALL) : 0;
-  }
-  head.dwNumProviders = static_cast<DWORD>(providers.size());
-  head.dwProviderListSize = static_cast<DWORD>(providers.size() * sizeof(LINEPROVIDERENTRY));
-  head.dwProviderListOffset = sizeof head;
-  DWORD names = head.dwProviderListOffset + head.dwProviderListSize;
-  for (std::size_t i = 0; i < providers.size(); ++i) {
-    const LINEPROVIDERENTRY entry{providers[i].id, static_cast<DWORD>(providers[i].fileName.size() + 1), names};
-    std::memcpy(bytes + head.dwProviderListOffset + i * sizeof entry, &entry, sizeof entry);
-    std::memcpy(bytes + names, providers[i].fileName.c_str(), providers[i].fileName.size() + 1);
-    names += entry.dwProviderFilenameSize;
-  }
-  head.dwUsedSize = names;
-  std::memcpy(bytes, &head, sizeof head);
-  return 0;
+  const bool filled = FillProviderList(providers, lpProviderList);
+  return !filled && tooSmallAsError ? static_cast<LONG>(LINEERR_STRUCTURETOOSMALL) : 0;
 }
 
 LONG FakeTapi::lineInitializeEx(LPHLINEAPP lphLineApp, setup::HINSTANCE hInstance, setup::LineCallback lpfnCallback,
@@ -144,7 +121,7 @@ LONG FakeTapi::lineRemoveProvider(DWORD dwPermanentProviderID, HWND hwndOwner) {
   transcript_->push_back("tapi remove " + std::to_string(dwPermanentProviderID) + " owner " +
                          Hex(reinterpret_cast<std::uintptr_t>(hwndOwner)));
   if (removeResult != 0) return removeResult;
-  std::erase_if(providers, [&](const FakeProvider& p) { return p.id == dwPermanentProviderID; });
+  std::erase_if(providers, [&](const RegisteredProvider& p) { return p.id == dwPermanentProviderID; });
   return 0;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "setup/setup_flow.h"
+#include "tests/setup/provider_list_image.h"
 #include "ui/text_convert.h"
 
 namespace setup_test {
@@ -31,16 +32,11 @@ inline constexpr char kWow64Directory[] = "C:\\windows\\syswow64";
 inline constexpr char kProgramPath[] = "C:\\package\\setup.exe";
 inline constexpr std::uintptr_t kMainWindow = 0x4242;
 
-struct FakeProvider {
-  DWORD id;
-  std::string fileName;
-};
-
 class FakeTapi final : public setup::TapiApi {
  public:
   explicit FakeTapi(std::vector<std::string>* transcript) : transcript_(transcript) {}
 
-  std::vector<FakeProvider> providers;
+  std::vector<RegisteredProvider> providers;
   DWORD nextId = 40;
   LONG listResult = 0;
   // Report a too-small buffer as LINEERR_STRUCTURETOOSMALL rather than as success with a larger needed size.

@@ -19,6 +19,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "setup/tapi_app.h"
+#include "tests/setup/provider_list_image.h"
 #define K482_TSPI_TYPES_ONLY
 #include "tapi/tspi.h"
 
@@ -58,10 +59,7 @@ std::string Hex(std::uint32_t value) {
   return text;
 }
 
-struct Registered {
-  DWORD id;
-  std::string fileName;
-};
+using Registered = setup_test::RegisteredProvider;
 
 DWORD ReadDword(platform::registry::Key& key, const std::string& name, DWORD fallback) {
   DWORD value = 0;
@@ -205,30 +203,8 @@ LONG TAPI_CALLBACK lineGetProviderListA(DWORD dwAPIVersion, LPLINEPROVIDERLIST l
   if (const LONG failure = InjectedFailure("lineGetProviderListA")) return failure;
   if (dwAPIVersion < 0x00020000) return static_cast<LONG>(LINEERR_INCOMPATIBLEAPIVERSION);
   if (lpProviderList->dwTotalSize < sizeof(LINEPROVIDERLIST)) return static_cast<LONG>(LINEERR_STRUCTURETOOSMALL);
-  const std::vector<Registered> list = ReadRegistered();
-  DWORD needed = sizeof(LINEPROVIDERLIST) + static_cast<DWORD>(list.size() * sizeof(LINEPROVIDERENTRY));
-  for (const Registered& entry : list) needed += static_cast<DWORD>(entry.fileName.size() + 1);
-  lpProviderList->dwNeededSize = needed;
-  lpProviderList->dwUsedSize = sizeof(LINEPROVIDERLIST);
-  lpProviderList->dwNumProviders = 0;
-  lpProviderList->dwProviderListSize = 0;
-  lpProviderList->dwProviderListOffset = 0;
   // Like TAPI: a short buffer is success with the fixed part filled in.
-  if (lpProviderList->dwTotalSize < needed) return 0;
-  auto* bytes = reinterpret_cast<char*>(lpProviderList);
-  auto* entries = reinterpret_cast<LINEPROVIDERENTRY*>(bytes + sizeof(LINEPROVIDERLIST));
-  DWORD at = sizeof(LINEPROVIDERLIST) + static_cast<DWORD>(list.size() * sizeof(LINEPROVIDERENTRY));
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    entries[i].dwPermanentProviderID = list[i].id;
-    entries[i].dwProviderFilenameSize = static_cast<DWORD>(list[i].fileName.size() + 1);
-    entries[i].dwProviderFilenameOffset = at;
-    std::memcpy(bytes + at, list[i].fileName.c_str(), list[i].fileName.size() + 1);
-    at += entries[i].dwProviderFilenameSize;
-  }
-  lpProviderList->dwNumProviders = static_cast<DWORD>(list.size());
-  lpProviderList->dwProviderListSize = static_cast<DWORD>(list.size() * sizeof(LINEPROVIDERENTRY));
-  lpProviderList->dwProviderListOffset = sizeof(LINEPROVIDERLIST);
-  lpProviderList->dwUsedSize = at;
+  setup_test::FillProviderList(ReadRegistered(), lpProviderList);
   return 0;
 }
 
