@@ -17,6 +17,11 @@ using setup_test::FakeTapi;
 using setup_test::ResourceStrings;
 using Transcript = std::vector<std::string>;
 
+Transcript Concat(Transcript head, const Transcript& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
 constexpr std::uint16_t kEnglish = 0x0409;
 constexpr std::uint16_t kFrench = 0x040C;
 
@@ -39,23 +44,19 @@ class SetupFlowTest : public ::testing::Test {
 };
 
 // The transcript of an English installation that went through, from the copy on.
-Transcript InstalledFromCopy(const std::string& id = "40") {
-  return {
-      "copy k482tsp.ts0 -> C:\\windows\\system32\\k482tsp.tsp",
-      "copy ui482tsp.dl0 -> C:\\windows\\system32\\ui482tsp.dll",
+Transcript InstalledFromCopy(bool with32BitUiModule = false) {
+  Transcript copies{"copy k482tsp.ts0 -> C:\\windows\\system32\\k482tsp.tsp",
+                    "copy ui482tsp.dl0 -> C:\\windows\\system32\\ui482tsp.dll"};
+  if (with32BitUiModule) copies.push_back("copy ui482tsp32.dl0 -> C:\\windows\\syswow64\\ui482tsp.dll");
+  return Concat(copies, {
       "tapi add k482tsp.tsp owner 0x4242",
       "tapi initialize",
-      "tapi config " + id + " owner 0x4242",
+      "tapi config 40 owner 0x4242",
       "tapi shutdown 0x5150",
       "box note [Kavrel TSP Setup] " + Text(135),
       "open C:\\package\\ReadMe.txt",
       "end",
-  };
-}
-
-Transcript Concat(Transcript head, const Transcript& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
+  });
 }
 
 TEST_F(SetupFlowTest, FreshInstallCopiesAddsConfiguresAndOpensTheReadMe) {
@@ -150,6 +151,15 @@ INSTANTIATE_TEST_SUITE_P(
                   api.listResult = kOperationFailed;
                 },
                 Concat(kAsked, InstalledFromCopy()), {"k482tsp.tsp", "k482tsp.tsp"}},
+        FlowRow{"X64PackageAlsoInstallsThe32BitUiModule", [](FakeHost& h, FakeTapi&) { h.answers = {BoxAnswer::kYes}; },
+                Concat(kAsked, InstalledFromCopy(true)), {"k482tsp.tsp"}, kEnglish, true},
+        // Resetting the attributes of a file that is not there yet fails, and must not stop setup.
+        FlowRow{"ReadOnlyOldFileIsMadeWritableBeforeTheCopy",
+                [](FakeHost& h, FakeTapi&) {
+                  h.attributeFailures = {{1, 2}, {3, 2}};
+                  h.answers = {BoxAnswer::kYes};
+                },
+                Concat(kAsked, InstalledFromCopy()), {"k482tsp.tsp"}},
         FlowRow{"X64PackageOnWindowsWithoutA32BitPartSkipsThe32BitModule",
                 [](FakeHost& h, FakeTapi&) {
                   h.wow64DirectoryError = setup::kErrorCallNotImplemented;
@@ -235,31 +245,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CopyFailure{"X64Package32BitUiModuleCopy", 3, 0, false, 2, 5, false, kEnglish, true}),
     [](const ::testing::TestParamInfo<CopyFailure>& row) { return std::string(row.param.name); });
 
-TEST_F(SetupFlowTest, ReadOnlyOldFileIsMadeWritableBeforeTheCopy) {
-  // Resetting the attributes of a file that is not there yet fails, and must not stop setup.
-  host.attributeFailures[1] = 2;
-  host.attributeFailures[3] = 2;
-  host.answers = {BoxAnswer::kYes};
-  Run();
-  EXPECT_EQ(host.transcript, Concat(kAsked, InstalledFromCopy()));
-}
-
-TEST_F(SetupFlowTest, ReadMeIsFoundBesideTheProgramWhateverTheCurrentDirectory) {
-  host.programPath = "D:\\Downloads\\k482tsp-x64\\setup.exe";
-  host.answers = {BoxAnswer::kYes};
-  Run(0x0407);
-  EXPECT_EQ(host.transcript.end()[-2], "open D:\\Downloads\\k482tsp-x64\\ReadMe_D.txt");
-}
-
-TEST_F(SetupFlowTest, X64PackageAlsoInstallsThe32BitUiModule) {
-  host.answers = {BoxAnswer::kYes};
-  Run(kEnglish, true);
-  Transcript expected = Concat(kAsked, InstalledFromCopy());
-  expected.insert(expected.begin() + 4, "copy ui482tsp32.dl0 -> C:\\windows\\syswow64\\ui482tsp.dll");
-  EXPECT_EQ(host.transcript, expected);
-}
-
-// Every message of a run comes from the column of the user's language group.
+// Every message of a run comes from the column of the user's language group,
+// and the read-me of that language is opened from beside the program,
+// whatever the current directory.
 struct LanguageRow {
   std::uint16_t langId;
   int offset;
@@ -272,13 +260,14 @@ TEST_P(LanguageTest, EveryTextComesFromTheLanguagesColumn) {
   const LanguageRow& row = GetParam();
   tapi.providers = {{7, "k482tsp.tsp"}};
   host.answers = {BoxAnswer::kYes, BoxAnswer::kOk};
+  host.programPath = "D:\\Downloads\\k482tsp-x64\\setup.exe";
   Run(row.langId);
   std::vector<int> messages;
   for (const int id : host.textIds) {
     if (id != setup::kIdTitle) messages.push_back(id);
   }
   EXPECT_EQ(messages, (std::vector<int>{129 + row.offset, 137 + row.offset, 133 + row.offset}));
-  EXPECT_EQ(host.transcript.end()[-2], std::string("open C:\\package\\") + row.readMe + ".txt");
+  EXPECT_EQ(host.transcript.end()[-2], std::string("open D:\\Downloads\\k482tsp-x64\\") + row.readMe + ".txt");
 
   // And a failure in the same language.
   FakeHost failing;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -36,6 +37,11 @@ inline std::wstring TextOf(HWND window) {
   GetWindowTextW(window, text, 2048);
   return text;
 }
+
+// The static that holds a message box's text.
+inline constexpr int kMessageBoxTextId = 0xFFFF;
+
+inline std::wstring MessageBoxText(HWND box) { return TextOf(GetDlgItem(box, kMessageBoxTextId)); }
 
 struct WindowSearch {
   const std::function<bool(HWND)>* accept;
@@ -132,6 +138,14 @@ inline bool Screenshot(const std::vector<HWND>& windows, const std::string& path
   out.write(reinterpret_cast<const char*>(&header), sizeof header);
   out.write(last.data(), static_cast<std::streamsize>(last.size()));
   return settled && static_cast<bool>(out);
+}
+
+// The screenshot of a test step, as <name>.bmp in the directory the
+// environment variable names; nothing to do (and true) when it names none.
+inline bool ShootInto(const char* variable, const std::string& name, const std::vector<HWND>& windows) {
+  const char* directory = std::getenv(variable);
+  if (directory == nullptr || *directory == '\0') return true;
+  return Screenshot(windows, std::string(directory) + "\\" + name + ".bmp");
 }
 
 }  // namespace wine_windows

@@ -33,7 +33,6 @@ namespace fs = std::filesystem;
 constexpr auto kWindowTimeout = 60s;
 constexpr char kProvidersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Providers";
 constexpr char kSettingsKey[] = "SOFTWARE\\BRAMLO\\482_TSP";
-constexpr int kMessageTextId = 0xFFFF;
 
 // A Unix path of the build as Wine sees it.
 std::string WinePath(const std::string& unixPath) {
@@ -93,9 +92,7 @@ std::string WindowText(HWND window) { return Narrow(TextOf(window)); }
 // Screenshots as BMP (the test script makes PNGs of them); one that never
 // showed the windows drawn is a failure, not a black picture.
 void Screenshot(const std::string& name, std::initializer_list<HWND> shown) {
-  const char* directory = std::getenv("K482_SETUP_SHOTS");
-  if (directory == nullptr || *directory == '\0') return;
-  EXPECT_TRUE(wine_windows::Screenshot(shown, std::string(directory) + "\\" + name + ".bmp")) << name;
+  EXPECT_TRUE(ShootInto("K482_SETUP_SHOTS", name, shown)) << name;
 }
 
 class SetupWineTest : public ::testing::Test {
@@ -196,7 +193,7 @@ class SetupWineTest : public ::testing::Test {
         [&] {
           found = TopWindows([&](HWND w) {
             return ProcessOf(w) == process_.dwProcessId && ClassOf(w) == L"#32770" &&
-                   GetDlgItem(w, kMessageTextId) != nullptr && handled_.count(w) == 0;
+                   GetDlgItem(w, kMessageBoxTextId) != nullptr && handled_.count(w) == 0;
           });
           return !found.empty();
         },
@@ -208,7 +205,7 @@ class SetupWineTest : public ::testing::Test {
     }
     box.window = found.front();
     box.caption = WindowText(box.window);
-    box.text = WindowText(GetDlgItem(box.window, kMessageTextId));
+    box.text = Narrow(MessageBoxText(box.window));
     for (const int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
       if (GetDlgItem(box.window, id) != nullptr) box.buttons.insert(id);
     }

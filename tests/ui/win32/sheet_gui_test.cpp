@@ -183,14 +183,6 @@ std::vector<HWND> TopLevelDialogs() {
   return TopWindows([](HWND w) { return ClassOf(w) == L"#32770"; });
 }
 
-// The text of a message box: its one static with text.
-std::wstring MessageBoxText(HWND box) {
-  for (HWND child : Children(box)) {
-    if (ClassOf(child) == L"Static" && !TextOf(child).empty()) return TextOf(child);
-  }
-  return {};
-}
-
 // One run of TUISPI_providerConfig on a thread of its own, played from here.
 class SheetRun {
  public:
@@ -345,18 +337,11 @@ class SheetGuiTest : public ::testing::Test {
     for (auto at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++count;
     return count;
   }
-  static std::string ShotPath(const std::string& name) {
-    const char* dir = std::getenv("K482_SCREENSHOT_DIR");
-    if (dir == nullptr || *dir == '\0') return {};
-    return std::string(dir) + "\\" + language_->tag + "-" + name + ".bmp";
-  }
   // The sheet, with its message box if one is open.
   void Shoot(SheetRun& run, const std::string& name) {
-    const std::string path = ShotPath(name);
-    if (path.empty()) return;
     std::vector<HWND> windows{run.Sheet()};
     if (HWND box = run.OpenMessageBox()) windows.push_back(box);
-    EXPECT_TRUE(Screenshot(windows, path)) << path;
+    EXPECT_TRUE(ShootInto("K482_SCREENSHOT_DIR", std::string(language_->tag) + "-" + name, windows)) << name;
   }
 
   // Every control of the current page against the table: kind, ID, text, place and style.
