@@ -106,38 +106,44 @@ class TapiBindingTest : public ::testing::Test {
 };
 
 constexpr LONG kUnavailable = static_cast<LONG>(LINEERR_OPERATIONUNAVAIL);
+constexpr LONG kFailed = static_cast<LONG>(LINEERR_OPERATIONFAILED);
 
-TEST_F(TapiBindingTest, BindsThePublishedNamesOnceAndPassesCallsThrough) {
-  setup::CTapiBinding tapi(std::make_unique<FakeLibrary>(&log, true, AllSymbols()));
-  EXPECT_TRUE(log.loads.empty()) << "nothing is loaded before the first call";
-  EXPECT_EQ(CallAll(tapi), (std::vector<LONG>{0, static_cast<LONG>(LINEERR_OPERATIONFAILED), 0, 0, 0, 0}));
-  CallAll(tapi);
-  EXPECT_EQ(log.loads, (std::vector<std::string>{"TAPI32.DLL"}));
-  EXPECT_EQ(log.lookups, (std::vector<std::string>{"lineAddProviderA", "lineConfigProvider", "lineGetProviderListA",
-                                                   "lineInitializeExA", "lineRemoveProvider", "lineShutdown"}));
-  ASSERT_EQ(calls.made.size(), 12u);
-  EXPECT_EQ(calls.made[0], "add k482tsp.tsp owned");
-  EXPECT_EQ(calls.made[3], "initialize " + std::to_string(0x00050005));
-}
-
-TEST_F(TapiBindingTest, MissingLibraryMakesEveryWrapperUnavailableWithoutRetrying) {
-  setup::CTapiBinding tapi(std::make_unique<FakeLibrary>(&log, false, AllSymbols()));
-  EXPECT_EQ(CallAll(tapi), std::vector<LONG>(6, kUnavailable));
-  EXPECT_EQ(CallAll(tapi), std::vector<LONG>(6, kUnavailable));
-  EXPECT_EQ(log.loads.size(), 1u);
-  EXPECT_TRUE(log.lookups.empty());
-  EXPECT_TRUE(calls.made.empty());
-}
-
-TEST_F(TapiBindingTest, MissingEntryPointFailsOnlyItsWrapperAndIsNotLookedUpAgain) {
-  auto symbols = AllSymbols();
-  symbols.erase("lineInitializeExA");
-  setup::CTapiBinding tapi(std::make_unique<FakeLibrary>(&log, true, symbols));
-  const std::vector<LONG> expected{0, static_cast<LONG>(LINEERR_OPERATIONFAILED), 0, kUnavailable, 0, 0};
-  EXPECT_EQ(CallAll(tapi), expected);
-  EXPECT_EQ(CallAll(tapi), expected);
-  EXPECT_EQ(std::count(log.lookups.begin(), log.lookups.end(), "lineInitializeExA"), 1);
-  EXPECT_EQ(calls.made.size(), 10u);
+// Nothing is loaded before the first call; the library and each entry point
+// are looked for once, and what is missing fails only its wrappers.
+TEST_F(TapiBindingTest, BindsThePublishedNamesOnFirstUseAndNeverLooksAgain) {
+  struct Case {
+    const char* name;
+    bool present;
+    const char* missing;  // an entry point the library lacks
+    std::vector<LONG> results;
+  };
+  const Case cases[] = {
+      {"everything there", true, nullptr, {0, kFailed, 0, 0, 0, 0}},
+      {"no library", false, nullptr, std::vector<LONG>(6, kUnavailable)},
+      {"no lineInitializeExA", true, "lineInitializeExA", {0, kFailed, 0, kUnavailable, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    calls = {};
+    log = {};
+    auto symbols = AllSymbols();
+    if (c.missing != nullptr) symbols.erase(c.missing);
+    setup::CTapiBinding tapi(std::make_unique<FakeLibrary>(&log, c.present, symbols));
+    EXPECT_TRUE(log.loads.empty());
+    EXPECT_EQ(CallAll(tapi), c.results);
+    EXPECT_EQ(CallAll(tapi), c.results);
+    EXPECT_EQ(log.loads, (std::vector<std::string>{"TAPI32.DLL"}));
+    const std::vector<std::string> published{"lineAddProviderA",  "lineConfigProvider", "lineGetProviderListA",
+                                             "lineInitializeExA", "lineRemoveProvider", "lineShutdown"};
+    EXPECT_EQ(log.lookups, c.present ? published : std::vector<std::string>{});
+    const auto passed = std::count_if(c.results.begin(), c.results.end(), [](LONG r) { return r != kUnavailable; });
+    ASSERT_EQ(calls.made.size(), static_cast<std::size_t>(2 * passed));
+    if (passed == 0) continue;
+    EXPECT_EQ(calls.made[0], "add k482tsp.tsp owned");
+    const bool initialized = c.results[3] == 0;
+    EXPECT_EQ(std::count(calls.made.begin(), calls.made.end(), "initialize " + std::to_string(0x00050005)),
+              initialized ? 2 : 0);
+  }
 }
 
 }  // namespace
