@@ -159,6 +159,13 @@ INSTANTIATE_TEST_SUITE_P(
                       Correction{"FormatUnknown", 9u, "0.06", IDC_FORMAT_AOCD_CURRENCY, 4, "0,06", "0.06"},
                       Correction{"FormatThreeKept", 3u, "0.06", IDC_FORMAT_AOCD_UNITS, 3, "0,06", "0.06"},
                       Correction{"FormatTwoKept", 2u, "12.5", IDC_FORMAT_AMOUNT, 2, "12,5", "12.5"},
+                      // Shown with every digit the store holds, as the C library reads it.
+                      Correction{"ChargeDigitsKept", 1u, "1234.5", IDC_FORMAT_UNITS, 1, "1234,5", "1234.5"},
+                      Correction{"ChargeThreeDecimals", 1u, "0.075", IDC_FORMAT_UNITS, 1, "0,075", "0.075"},
+                      Correction{"ChargeLargest", 1u, "32766", IDC_FORMAT_UNITS, 1, "32766", "32766"},
+                      Correction{"ChargeTooLarge", 1u, "40000", IDC_FORMAT_UNITS, 1, "4e+04", "40000"},
+                      Correction{"ChargeWithSignAndUnit", 1u, " +2.5EUR", IDC_FORMAT_UNITS, 1, "2,5", " +2.5EUR"},
+                      // The comma ends the number: 0.
                       Correction{"ChargeWithComma", 1u, "0,06", IDC_FORMAT_UNITS, 1, "0", "0"},
                       Correction{"ChargeNegative", 1u, "-1", IDC_FORMAT_UNITS, 1, "0", "0"},
                       Correction{"ChargeNotANumber", 1u, "abc", IDC_FORMAT_UNITS, 1, "0", "0"},
@@ -276,6 +283,27 @@ INSTANTIATE_TEST_SUITE_P(
         Entry{"OneTooLarge", '.', IDC_CHARGE_PER_UNIT, "32767", {}, "ChargePerUnit", {}, kRange},
         Entry{"FarTooLarge", '.', IDC_CHARGE_PER_UNIT, "40000", {}, "ChargePerUnit", {}, kRange},
         Entry{"Negative", '.', IDC_CHARGE_PER_UNIT, "-1", {}, "ChargePerUnit", {}, kRange},
+        // Blanks and tabs around the number, nothing else after it, in the first 31 characters.
+        Entry{"Blanks", '.', IDC_CHARGE_PER_UNIT, " \t12.5 \t", {}, "ChargePerUnit", "12.500", nullptr},
+        Entry{"TrailingLetter", '.', IDC_CHARGE_PER_UNIT, "12.5x", {}, "ChargePerUnit", {}, kEnterNumber},
+        Entry{"TwoNumbers", '.', IDC_CHARGE_PER_UNIT, "1 2", {}, "ChargePerUnit", {}, kEnterNumber},
+        Entry{"Only31Count", '.', IDC_CHARGE_PER_UNIT, "1" + std::string(30, ' ') + "x", {}, "ChargePerUnit", "1.000",
+              nullptr},
+        Entry{"LetterIn31", '.', IDC_CHARGE_PER_UNIT, "1" + std::string(29, ' ') + "x", {}, "ChargePerUnit", {},
+              kEnterNumber},
+        Entry{"Blank", '.', IDC_CHARGE_PER_UNIT, "   ", {}, "ChargePerUnit", {}, kEnterNumber},
+        Entry{"ZeroWithComma", ',', IDC_CHARGE_PER_UNIT, "0,000", {}, "ChargePerUnit", "0.000", nullptr},
+        // The separator query gave nothing: read as with a point.
+        Entry{"NoSeparator", '\0', IDC_CHARGE_PER_UNIT, "0.5", {}, "ChargePerUnit", "0.500", nullptr},
+        Entry{"Plus", '.', IDC_CHARGE_PER_UNIT, "+2", {}, "ChargePerUnit", "2.000", nullptr},
+        Entry{"Exponent", '.', IDC_CHARGE_PER_UNIT, "1e3", {}, "ChargePerUnit", "1000.000", nullptr},
+        Entry{"Overflow", '.', IDC_CHARGE_PER_UNIT, "1e400", {}, "ChargePerUnit", {}, kRange},
+        // Numbers to the C library, not prices; an underflow reads as a 0 that was not written as one.
+        Entry{"Underflow", '.', IDC_CHARGE_PER_UNIT, "1e-400", {}, "ChargePerUnit", {}, kEnterNumber},
+        Entry{"MinusZero", '.', IDC_CHARGE_PER_UNIT, "-0", {}, "ChargePerUnit", {}, kEnterNumber},
+        Entry{"NotANumber", '.', IDC_CHARGE_PER_UNIT, "nan", {}, "ChargePerUnit", {}, kEnterNumber},
+        Entry{"Hexadecimal", '.', IDC_CHARGE_PER_UNIT, "0x10", {}, "ChargePerUnit", {}, kEnterNumber},
+        Entry{"TwoSigns", '.', IDC_CHARGE_PER_UNIT, "+-2", {}, "ChargePerUnit", {}, kEnterNumber},
         Entry{"CurrencyUpperCaseAndFive", '.', IDC_CURRENCY, "chfrancs", "CHFRA", "Currency", "CHFRA", nullptr},
         // Stored empty; the page offers EUR on the next opening, without writing it.
         Entry{"CurrencyEmptied", '.', IDC_CURRENCY, "", {}, "Currency", "", nullptr},
