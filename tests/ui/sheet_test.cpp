@@ -421,20 +421,6 @@ TEST_F(SheetTest, SettingsThatCannotBeSavedKeepTheSheetOpenOnTheFirstUnsavedPage
   EXPECT_EQ(FakeProvider::NotifyCount(), 0);
 }
 
-TEST_F(SheetTest, ConnectionSettingsAreStoredOnApply) {
-  PutDword("Trace", 0);
-  Open([](SheetSession& sheet) {
-    sheet.Type(IDC_MSN, "0815");
-    sheet.Click(IDC_TRACE);
-    sheet.Choose(IDC_PORT_LIST, 1);
-    EXPECT_TRUE(sheet.PressApply());
-    EXPECT_FALSE(sheet.ApplyEnabled()) << "Apply clears the modified marks";
-  });
-  EXPECT_EQ(StoredString("MSN0"), "0815");
-  EXPECT_EQ(StoredDword("Trace"), 1u);
-  EXPECT_EQ(StoredDword("PortNr"), 1u);
-}
-
 TEST_F(SheetTest, APageNeverShownWritesNothingAndOneComeBackToShowsWhatItHolds) {
   PutString("ChargePerUnit", "0.5");
   PutDword("ChargeFormat", 2);
