@@ -82,35 +82,26 @@ std::map<std::string, void*> AllSymbols() {
           {"lineRemoveProvider", Address(RemoveProvider)},    {"lineShutdown", Address(Shutdown)}};
 }
 
-class TapiBindingTest : public ::testing::Test {
- protected:
-  TapiBindingTest() { g_calls = &calls; }
-  ~TapiBindingTest() override { g_calls = nullptr; }
-
-  // Calls each wrapper once, returning the six results.
-  static std::vector<LONG> CallAll(setup::TapiApi& tapi) {
-    DWORD id = 0, devices = 0, version = 0x00050005;
-    HLINEAPP app = 0;
-    LINEPROVIDERLIST list{};
-    list.dwTotalSize = sizeof list;
-    return {tapi.lineAddProvider("k482tsp.tsp", reinterpret_cast<HWND>(0x10), &id),
-            tapi.lineConfigProvider(nullptr, 77),
-            tapi.lineGetProviderList(0x00020000, &list),
-            tapi.lineInitializeEx(&app, nullptr, IgnoreLineMessage, nullptr, &devices, &version, nullptr),
-            tapi.lineRemoveProvider(77, nullptr),
-            tapi.lineShutdown(5)};
-  }
-
-  Calls calls;
-  FakeLibrary::Log log;
-};
+// Calls each wrapper once, returning the six results.
+std::vector<LONG> CallAll(setup::TapiApi& tapi) {
+  DWORD id = 0, devices = 0, version = 0x00050005;
+  HLINEAPP app = 0;
+  LINEPROVIDERLIST list{};
+  list.dwTotalSize = sizeof list;
+  return {tapi.lineAddProvider("k482tsp.tsp", reinterpret_cast<HWND>(0x10), &id),
+          tapi.lineConfigProvider(nullptr, 77),
+          tapi.lineGetProviderList(0x00020000, &list),
+          tapi.lineInitializeEx(&app, nullptr, IgnoreLineMessage, nullptr, &devices, &version, nullptr),
+          tapi.lineRemoveProvider(77, nullptr),
+          tapi.lineShutdown(5)};
+}
 
 constexpr LONG kUnavailable = static_cast<LONG>(LINEERR_OPERATIONUNAVAIL);
 constexpr LONG kFailed = static_cast<LONG>(LINEERR_OPERATIONFAILED);
 
 // Nothing is loaded before the first call; the library and each entry point
 // are looked for once, and what is missing fails only its wrappers.
-TEST_F(TapiBindingTest, BindsThePublishedNamesOnFirstUseAndNeverLooksAgain) {
+TEST(TapiBinding, BindsThePublishedNamesOnFirstUseAndNeverLooksAgain) {
   struct Case {
     const char* name;
     bool present;
@@ -124,8 +115,9 @@ TEST_F(TapiBindingTest, BindsThePublishedNamesOnFirstUseAndNeverLooksAgain) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    calls = {};
-    log = {};
+    Calls calls;
+    g_calls = &calls;
+    FakeLibrary::Log log;
     auto symbols = AllSymbols();
     if (c.missing != nullptr) symbols.erase(c.missing);
     setup::CTapiBinding tapi(std::make_unique<FakeLibrary>(&log, c.present, symbols));
@@ -140,10 +132,10 @@ TEST_F(TapiBindingTest, BindsThePublishedNamesOnFirstUseAndNeverLooksAgain) {
     ASSERT_EQ(calls.made.size(), static_cast<std::size_t>(2 * passed));
     if (passed == 0) continue;
     EXPECT_EQ(calls.made[0], "add k482tsp.tsp owned");
-    const bool initialized = c.results[3] == 0;
     EXPECT_EQ(std::count(calls.made.begin(), calls.made.end(), "initialize " + std::to_string(0x00050005)),
-              initialized ? 2 : 0);
+              c.results[3] == 0 ? 2 : 0);
   }
+  g_calls = nullptr;
 }
 
 }  // namespace
