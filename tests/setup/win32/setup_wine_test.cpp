@@ -116,8 +116,7 @@ class SetupWineTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(ReadFile(SystemDirectory() + "\\tapi32.dll"), ReadFile(WinePath(K482_TAPI_STANDIN)))
         << "the stand-in is not in the system directory";
-    langId_ = GetUserDefaultLangID();
-    switch (langId_ & 0x3FF) {
+    switch (GetUserDefaultLangID() & 0x3FF) {
       case LANG_GERMAN:
         offset_ = 0, readMe_ = "ReadMe_D", tag_ = "de", chargePerUnit_ = "0.06";
         break;
@@ -359,7 +358,6 @@ class SetupWineTest : public ::testing::Test {
   fs::path package_;
   std::string log_, system_, wow64_;
   std::map<int, std::string> strings_;
-  std::uint16_t langId_ = 0;
   int offset_ = 2;
   std::string readMe_, tag_, chargePerUnit_;
   PROCESS_INFORMATION process_{};
