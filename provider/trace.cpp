@@ -33,15 +33,25 @@ std::atomic<bool> g_traceOpen{false};
 // static destructors, and it still writes its record.
 std::mutex g_pathGuard;
 char g_logPath[kDirectoryLimit + 1 + sizeof kLogName];
+// The system's version cannot change while the module is loaded: asked once,
+// not at every re-read of the switch.
+platform::OsVersion g_osVersion{};
+bool g_osVersionAsked = false;
 
 // Opened and closed by the module's hooks; a thread that writes after the close
 // finds it closed, never destroyed before the module is gone.
 platform::Mutex g_traceMutex;
 
 void RebuildPath() {
-  const std::string path =
-      QelTraceLogPath(platform::GetOsVersion(), platform::SystemDirectory(), platform::TempDirectory());
-  std::lock_guard<std::mutex> lock(g_pathGuard);
+  std::unique_lock<std::mutex> lock(g_pathGuard);
+  if (!g_osVersionAsked) {
+    g_osVersion = platform::GetOsVersion();
+    g_osVersionAsked = true;
+  }
+  const platform::OsVersion version = g_osVersion;
+  lock.unlock();
+  const std::string path = QelTraceLogPath(version, platform::SystemDirectory(), platform::TempDirectory());
+  lock.lock();
   std::snprintf(g_logPath, sizeof g_logPath, "%s", path.c_str());
 }
 
@@ -179,7 +189,10 @@ void QelTraceClose() {
   g_traceOpen.store(false);
   std::lock_guard<std::mutex> lock(g_pathGuard);
   g_logPath[0] = '\0';
+  g_osVersionAsked = false;
 }
+
+bool QelTraceEnabled() { return g_traceEnabled.load(); }
 
 void QelTrace(const char* format, ...) {
   if (!g_traceEnabled.load()) return;
