@@ -59,8 +59,9 @@ std::string StorePath() {
 }
 
 std::string SectionKey(std::string_view path) {
-  const std::string relative = r4::CanonicalKey(path);
-  return relative.empty() ? std::string(kRoot) : std::string(kRoot) + "\\" + relative;
+  std::string key(kRoot);
+  r4::AppendCanonicalKey(&key, path);
+  return key;
 }
 
 bool IsStrictlyBelow(std::string_view section, std::string_view key) {
@@ -177,10 +178,14 @@ bool WriteAll(int fd, std::string_view data) {
 }
 
 // A crash leaves the old file or the new one, never a part of either.
-long Replace(const std::string& file, std::string_view content) {
+long Replace(const std::string& file, r4::Document document) {
+  std::string content = r4::Write(document);
   if (g_inMemory.load()) {
     std::lock_guard<std::mutex> lock(g_memory->guard);
     g_memory->text->assign(content);
+    // The text written reads back as the document it was written from.
+    g_memory->readText = std::move(content);
+    g_memory->read = std::make_shared<const r4::Document>(std::move(document));
     return kSuccess;
   }
   const std::string temporary = file + ".tmp";
@@ -230,7 +235,7 @@ long Update(const std::function<long(r4::Document*, bool*)>& change) {
   r4::Document document = *current;
   bool changed = false;
   if (result == kSuccess) result = change(&document, &changed);
-  if (result == kSuccess && changed) result = Replace(file, r4::Write(document));
+  if (result == kSuccess && changed) result = Replace(file, std::move(document));
   return result;  // closing the lock file releases the lock
 }
 
