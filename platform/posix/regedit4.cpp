@@ -203,14 +203,11 @@ bool ParseValue(std::string_view text, const std::vector<std::string_view>& line
 
 void AppendQuoted(std::string* out, std::string_view text) {
   out->push_back('"');
-  // The runs between characters to escape go in whole.
-  for (std::size_t special = text.find_first_of("\\\""); special != std::string_view::npos;
-       special = text.find_first_of("\\\"")) {
-    out->append(text.substr(0, special)).push_back('\\');
-    out->push_back(text[special]);
-    text.remove_prefix(special + 1);
+  for (char c : text) {
+    if (c == '\\' || c == '"') out->push_back('\\');
+    out->push_back(c);
   }
-  out->append(text).push_back('"');
+  out->push_back('"');
 }
 
 bool Quotable(const Value& value) {
@@ -273,22 +270,17 @@ bool NameLess(std::string_view a, std::string_view b) {
 
 std::string CanonicalKey(std::string_view path) {
   std::string out;
-  AppendCanonicalKey(&out, path);
-  return out;
-}
-
-void AppendCanonicalKey(std::string* out, std::string_view path) {
-  out->reserve(out->size() + 1 + path.size());
   while (!path.empty()) {
     const std::size_t slash = path.find('\\');
     const std::string_view part = path.substr(0, slash);
     if (!part.empty()) {
-      if (!out->empty()) out->push_back('\\');
-      out->append(part);
+      if (!out.empty()) out.push_back('\\');
+      out.append(part);
     }
     if (slash == std::string_view::npos) break;
     path.remove_prefix(slash + 1);
   }
+  return out;
 }
 
 Section* FindSection(Document& document, std::string_view key) {

@@ -59,9 +59,8 @@ std::string StorePath() {
 }
 
 std::string SectionKey(std::string_view path) {
-  std::string key(kRoot);
-  r4::AppendCanonicalKey(&key, path);
-  return key;
+  const std::string relative = r4::CanonicalKey(path);
+  return relative.empty() ? std::string(kRoot) : std::string(kRoot) + "\\" + relative;
 }
 
 bool IsStrictlyBelow(std::string_view section, std::string_view key) {
