@@ -15,8 +15,8 @@ namespace {
 constexpr DWORD kVersion = 0x00020002;
 // The driver is shut down and initialised again before every this many inputs;
 // in between, an input starts from the driver the last one left, with its lines
-// gone. Its init and shutdown still run hundreds of times a second, and no longer
-// take most of every execution.
+// gone. Init and shutdown still run hundreds of times a second, no longer in
+// every execution.
 constexpr unsigned kRestartEvery = 16;
 
 unsigned g_inputs = 0;
