@@ -83,7 +83,8 @@ int CTspConfig::SetKey(const char* subKey) {
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) return -20;
   std::memcpy(m_szSubKey, subKey, std::strlen(subKey) + 1);
   std::memcpy(m_szKeyPath, path, static_cast<std::size_t>(length) + 1);
-  // The key is not opened here: every read and write opens it itself.
+  reg::Key probe;
+  probe.Open(m_szKeyPath, reg::Access::kRead);
   return 0;
 }
 
