@@ -192,8 +192,6 @@ void QelTraceClose() {
   g_osVersionAsked = false;
 }
 
-bool QelTraceEnabled() { return g_traceEnabled.load(); }
-
 void QelTrace(const char* format, ...) {
   if (!g_traceEnabled.load()) return;
   TraceLock lock;

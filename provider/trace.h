@@ -36,8 +36,6 @@ struct TraceFunc {
 void QelTraceOpen();
 void QelTraceSetEnabled(DWORD enabled);
 void QelTraceClose();
-// Whether the switch is on: callers skip building what only the trace would show.
-bool QelTraceEnabled();
 void QelTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void QelTraceBytes(const void* bytes, std::int32_t count, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
