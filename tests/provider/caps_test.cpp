@@ -64,24 +64,24 @@ TEST_F(Capabilities, DevCapsWithRoomForEverything) {
   EXPECT_EQ(buffer.Wide(caps->dwProviderInfoOffset, caps->dwProviderInfoSize), u"Kavrel Phone TSP");
   EXPECT_EQ(caps->dwLineNameOffset, 286u);
   EXPECT_EQ(buffer.Wide(caps->dwLineNameOffset, caps->dwLineNameSize), u"Kavrel Phone Device");
-  EXPECT_EQ(caps->dwPermanentLineID, 0x00050000u);
-  EXPECT_EQ(caps->dwStringFormat, STRINGFORMAT_UNICODE);
-  EXPECT_EQ(caps->dwAddressModes, 1u);
-  EXPECT_EQ(caps->dwNumAddresses, 1u);
-  EXPECT_EQ(caps->dwBearerModes, 3u);
-  EXPECT_EQ(caps->dwMediaModes, 4u);
-  EXPECT_EQ(caps->dwGenerateDigitModes, 3u);
-  EXPECT_EQ(caps->dwDevCapFlags, 0x180u);
-  EXPECT_EQ(caps->dwMaxNumActiveCalls, 3u);
-  EXPECT_EQ(caps->dwAnswerMode, 4u);
-  EXPECT_EQ(caps->dwLineStates, 0x100ECEu);
+  const struct {
+    DWORD LINEDEVCAPS::*field;
+    DWORD value;
+  } fields[] = {
+      {&LINEDEVCAPS::dwPermanentLineID, 0x00050000}, {&LINEDEVCAPS::dwStringFormat, STRINGFORMAT_UNICODE},
+      {&LINEDEVCAPS::dwAddressModes, 1},             {&LINEDEVCAPS::dwNumAddresses, 1},
+      {&LINEDEVCAPS::dwBearerModes, 3},              {&LINEDEVCAPS::dwMediaModes, 4},
+      {&LINEDEVCAPS::dwGenerateDigitModes, 3},       {&LINEDEVCAPS::dwDevCapFlags, 0x180},
+      {&LINEDEVCAPS::dwMaxNumActiveCalls, 3},        {&LINEDEVCAPS::dwAnswerMode, 4},
+      {&LINEDEVCAPS::dwLineStates, 0x100ECE},        {&LINEDEVCAPS::dwLineFeatures, 8},
+  };
+  for (const auto& f : fields) EXPECT_EQ(caps->*f.field, f.value) << f.value;
   EXPECT_EQ(caps->MinDialParams.dwDialSpeed, 0u);
   EXPECT_EQ(caps->MaxDialParams.dwWaitForDialtone, 0u);
   EXPECT_EQ(caps->DefaultDialParams.dwDialPause, 1000u);
   EXPECT_EQ(caps->DefaultDialParams.dwDialSpeed, 80u);
   EXPECT_EQ(caps->DefaultDialParams.dwDigitDuration, 80u);
   EXPECT_EQ(caps->DefaultDialParams.dwWaitForDialtone, 3000u);
-  EXPECT_EQ(caps->dwLineFeatures, 8u);
   EXPECT_EQ(caps->dwMaxRate, kUntouched) << "left as passed";
   EXPECT_EQ(caps->dwRingModes, kUntouched);
 }

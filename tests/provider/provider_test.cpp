@@ -66,43 +66,17 @@ class ProviderTest : public ::testing::Test {
   testing_support::TraceSandbox trace;
 };
 
-TEST_F(ProviderTest, InitDeclaresNonReentrantAndStartsOneWorker) {
-  ASSERT_EQ(Init(), 0);
-  CTspPort* first = QelGetCtiPort();
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(g_TspProvider.pfnCompletionProc, RecordCompletion);
-  EXPECT_EQ(g_TspProvider.dwPermanentProviderID, 5u);
-  ASSERT_EQ(Init(), 0);
-  EXPECT_EQ(QelGetCtiPort(), first) << "a second init keeps the worker";
-  EXPECT_NE(trace.Log().find("      CTspPort::InitInstance(*)\r\n"), std::string::npos);
-}
-
-TEST_F(ProviderTest, ShutdownEndsTheWorkerWhichDeletesItself) {
+TEST_F(ProviderTest, OneWorkerFromInitToShutdownWhichDeletesItself) {
   ASSERT_EQ(Init(), 0);
   CTspPort* port = QelGetCtiPort();
+  ASSERT_NE(port, nullptr);
+  ASSERT_EQ(Init(), 0);
+  EXPECT_EQ(QelGetCtiPort(), port) << "a second init keeps the worker";
   ASSERT_EQ(TSPI_providerShutdown(0x00020002, 5), 0);
   EXPECT_EQ(g_pTspPort.load(), nullptr);
   ASSERT_TRUE(WaitFor([&] { return !CTspPort::IsLive(port); }));
-  const std::string log = trace.StableLog();
-  const auto close = log.find(
-      "        QelDeleteCtiPort: close PortThread\r\n      CTspPort::Close(*)\r\n"
-      "        CSlurpPort::Disconnect(.) LinkState=0\r\n        CSlurpPort::Close(.)\r\n"
-      "        QelDeleteCtiPort: exit PortThread\r\n");
-  ASSERT_NE(close, std::string::npos) << log;
-  ASSERT_TRUE(WaitFor([&] { return trace.Log().find("    CTspPort destructed: 0x0") != std::string::npos; }));
-  EXPECT_LT(trace.Log().find("      CTspPort::ExitInstance(*)\r\n"), trace.Log().find("    CTspPort destructed"));
-}
-
-TEST_F(ProviderTest, ShutdownWithoutWorkerOnlyEmptiesTheLineMap) {
-  ASSERT_EQ(TSPI_providerShutdown(0x00020002, 5), 0);
-  const std::string log = trace.StableLog();
-  EXPECT_EQ(log,
-            "TSPI_providerShutdown() from <EXE> (<TID>),  at <TIME>\r\n"
-            " in parameters :\r\n"
-            "  dwTSPIVersion= 0x20002\r\n"
-            "  dwPermanentProviderID= 0x5\r\n"
-            " out parameters :\r\n"
-            "TSPI_providerShutdown() returning 0x0 ,  at <TIME>\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return trace.Log().find("    CTspPort destructed") != std::string::npos; }));
+  EXPECT_LT(trace.Log().find("        CSlurpPort::Close(.)\r\n"), trace.Log().find("    CTspPort destructed"));
 }
 
 TEST_F(ProviderTest, AStaleWorkerPointerIsReportedAndReplaced) {
@@ -120,26 +94,12 @@ TEST_F(ProviderTest, AStaleWorkerPointerIsReportedAndReplaced) {
   EXPECT_EQ(QelGetCtiPort(), fresh);
 }
 
-TEST_F(ProviderTest, EnumDevicesReportsTheConfiguredCounts) {
-  settings.PutDword("NumLines", 1);
-  settings.PutDword("NumPhones", 0);
-  DWORD lines = 99;
-  DWORD phones = 99;
-  ASSERT_EQ(TSPI_providerEnumDevices(5, &lines, &phones, reinterpret_cast<HPROVIDER>(0x77), nullptr, nullptr), 0);
-  EXPECT_EQ(lines, 1u);
-  EXPECT_EQ(phones, 0u);
-  EXPECT_EQ(g_hProvider, reinterpret_cast<HPROVIDER>(0x77));
-  char linesHex[32];
-  std::snprintf(linesHex, sizeof linesHex, "0x%llx", TraceHex(&lines));
-  EXPECT_NE(trace.Log().find(std::string("  pdwNumLines= ") + linesHex + " '0x1'\r\n"), std::string::npos)
-      << trace.Log();
-}
-
 TEST_F(ProviderTest, EnumDevicesWithoutSettingsReportsNoDevicesAndStoresZeros) {
   settings.DeleteKey();
   DWORD lines = 99;
   DWORD phones = 99;
-  ASSERT_EQ(TSPI_providerEnumDevices(5, &lines, &phones, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(TSPI_providerEnumDevices(5, &lines, &phones, reinterpret_cast<HPROVIDER>(0x77), nullptr, nullptr), 0);
+  EXPECT_EQ(g_hProvider, reinterpret_cast<HPROVIDER>(0x77));
   EXPECT_EQ(lines, 0u);
   EXPECT_EQ(phones, 0u);
   EXPECT_EQ(settings.StoredDword("NumLines"), 0u);
@@ -237,22 +197,15 @@ TEST_F(ProviderTest, NotifyChangesWithoutWorkerOnlyTraces) {
   EXPECT_NE(trace.Log().find(" UI Request: Notify changes\r\n"), std::string::npos);
 }
 
-TEST_F(ProviderTest, DialogInstanceDataCompletesTheNamedRequest) {
+// The module test sees a named request completed; nothing else completes one.
+TEST_F(ProviderTest, DialogInstanceDataWithoutARequestCompletesNothing) {
   ASSERT_EQ(Init(), 0);
   const DWORD none[2] = {0, 0};
-  ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, const_cast<DWORD*>(none), 8), 0);
-  EXPECT_TRUE(Completions().empty());
   const DWORD seven[2] = {7, 0};
-  ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, const_cast<DWORD*>(seven), 8), 0);
-  ASSERT_EQ(Completions().size(), 1u);
-  EXPECT_EQ(Completions()[0].id, 7u);
-  EXPECT_EQ(Completions()[0].result, 0);
-  EXPECT_NE(trace.Log().find("      ASYNC COMPLETION RequestID 0x7, Result 0x0\r\n"
-                             "      ASYNC COMPLETION RequestID 0x7, Result 0x0  return.\r\n"),
-            std::string::npos);
+  ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, const_cast<DWORD*>(none), 8), 0);
   ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, const_cast<DWORD*>(seven), 4), 0);
   ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, nullptr, 8), 0);
-  EXPECT_EQ(Completions().size(), 1u) << "too short or missing data completes nothing";
+  EXPECT_TRUE(Completions().empty());
 }
 
 TEST_F(ProviderTest, CompletionWithoutProcedureIsSkippedWithAWarning) {
@@ -272,7 +225,7 @@ TEST_F(ProviderTest, PermanentLineIdCombinesProviderAndDevice) {
   EXPECT_EQ(g_TspProvider.GetPermanentLineID(5), 0x23450002u);
 }
 
-TEST_F(ProviderTest, ApplicationHooksTraceTheirRecordsAroundTheWorkersEnd) {
+TEST_F(ProviderTest, ApplicationHooksKeepTheInstanceAndEndTheWorker) {
   static const DWORD anchor = 0x1234;
   void* instance = const_cast<DWORD*>(&anchor);
   g_hInstance = nullptr;
@@ -281,21 +234,6 @@ TEST_F(ProviderTest, ApplicationHooksTraceTheirRecordsAroundTheWorkersEnd) {
   ASSERT_EQ(Init(), 0);
   ASSERT_EQ(g_TspApp.ExitInstance(), 0);
   EXPECT_EQ(g_pTspPort.load(), nullptr);
-  const std::string log = trace.StableLog();
-  char handle[32];
-  std::snprintf(handle, sizeof handle, "0x%llx", TraceHex(instance));
-  const std::string init = std::string("TSPI App InitInstance() from <EXE> (<TID>),  at <TIME>\r\n") +
-                           " in parameters :\r\n  m_hInstance= " + handle + "\r\n out parameters :\r\n" +
-                           "  g_hInstance= 0x0 '0x0'\r\nTSPI App InitInstance() returning 0x0 ,  at <TIME>\r\n\r\n";
-  EXPECT_EQ(log.find(init), 0u) << log;
-  const auto exitStart = log.find("TSPI App ExitInstance() from <EXE> (<TID>),  at <TIME>\r\n");
-  const auto deleted = log.find("        QelDeleteCtiPort: exit PortThread\r\n");
-  const auto exitEnd = log.find(std::string("  g_hInstance= ") + handle + " '0x1234'\r\n" +
-                                "TSPI App ExitInstance() returning 0x0 ,  at <TIME>\r\n\r\n");
-  ASSERT_NE(exitStart, std::string::npos);
-  ASSERT_NE(exitEnd, std::string::npos) << log;
-  EXPECT_LT(exitStart, deleted);
-  EXPECT_LT(deleted, exitEnd);
   // The trace is closed now; reopen it for the fixture's shutdown.
   QelTraceOpen();
 }

@@ -15,26 +15,6 @@ namespace {
 using testing_support::FakeTapi;
 using testing_support::TraceTest;
 
-TEST(TraceNames, CallStatesByTheirSingleBit) {
-  EXPECT_STREQ(QelCallStateName(0x1), "LINECALLSTATE_IDLE");
-  EXPECT_STREQ(QelCallStateName(0x100), "LINECALLSTATE_CONNECTED");
-  EXPECT_STREQ(QelCallStateName(0x2000), "LINECALLSTATE_ONHOLDPENDTRANSFER");
-  EXPECT_STREQ(QelCallStateName(0x4000), "LINECALLSTATE_DISCONNECTED");
-  EXPECT_STREQ(QelCallStateName(0x8000), "LINECALLSTATE_UNKNOWN");
-  for (DWORD notOne : {0x0u, 0x4001u, 0x10000u, 0x3u}) EXPECT_STREQ(QelCallStateName(notOne), "???") << notOne;
-  int named = 0;
-  for (DWORD bit = 1; bit <= 0x8000; bit <<= 1) named += std::string(QelCallStateName(bit)) != "???";
-  EXPECT_EQ(named, 16);
-}
-
-TEST(TraceNames, MessagesOfTheTable) {
-  EXPECT_STREQ(QelLineMsgName(2), "LINE_CALLSTATE");
-  EXPECT_STREQ(QelLineMsgName(500), "LINE_NEWCALL");
-  EXPECT_STREQ(QelLineMsgName(504), "LINE_SENDDIALOGINSTANCEDATA");
-  EXPECT_STREQ(QelLineMsgName(0), "LINE_ADDRESSSTATE");
-  EXPECT_STREQ(QelLineMsgName(12), "???") << "LINE_REPLY is not the provider's to send";
-}
-
 struct DialableCase {
   std::u16string text;
   int size;

@@ -220,24 +220,6 @@ TEST_F(EntryPoints, CapabilityQueriesMakeTheirDevice) {
   EXPECT_EQ(TSPI_lineGetAddressCaps(5, 0, 0x00020000, 0, addressCaps), 0);
 }
 
-TEST_F(EntryPoints, CallInfoShowsItsSizesInTheExitRecord) {
-  Report(3, kFree, kFree);
-  Phone("V42");
-  Report(6, kFree, kFree);
-  alignas(8) unsigned char buffer[512] = {};
-  auto* info = reinterpret_cast<LINECALLINFO*>(buffer);
-  info->dwTotalSize = sizeof buffer;
-  trace.ClearLog();
-  ASSERT_EQ(TSPI_lineGetCallInfo(reinterpret_cast<HDRVCALL>(Slot(1)), info), 0);
-  const std::string log = trace.Log();
-  for (const std::string field : {"dwTotalSize= 0x", "dwNeededSize= 0x", "dwCalledIDSize= 0x"}) {
-    EXPECT_NE(log.find("  " + field), std::string::npos) << field;
-  }
-  char needed[32];
-  std::snprintf(needed, sizeof needed, "'0x%x'\r\n", info->dwNeededSize);
-  EXPECT_NE(log.find(needed, log.find("dwNeededSize=")), std::string::npos) << log;
-}
-
 TEST_F(EntryPoints, OpeningWithoutAPortWorkerIsRefused) {
   TSPI_providerShutdown(0x00020002, 5);
   HDRVLINE hd = nullptr;
