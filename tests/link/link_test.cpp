@@ -112,6 +112,10 @@ TEST_F(LinkTest, OpenConnectAndCloseMoveTheLinkState) {
   ASSERT_EQ(port.OpenPort(number), 0);
   EXPECT_EQ(port.GetLinkState(), kLinkStateOpen);
   EXPECT_EQ(port.OpenPort(number), 0) << "the same port stays open";
+  // What the phone says before the connect is not listened to.
+  peer->Send(Bytes{'O', 'K', '\r'});
+  peer->Send(Frame("C\xFF\xFF\xFF"));
+  ASSERT_TRUE(WaitFor([&] { return port.GetIgnoredBytes() == 3 + 9; }));
   EXPECT_EQ(port.Write(reinterpret_cast<const std::uint8_t*>("ATA\r"), 4), -1) << "not connected";
   ASSERT_EQ(port.Connect(), 0);
   EXPECT_EQ(port.GetLinkState(), kLinkStateConnecting) << "written, but nobody may listen";
@@ -120,6 +124,7 @@ TEST_F(LinkTest, OpenConnectAndCloseMoveTheLinkState) {
   EXPECT_EQ(Heard(4), "ATB\r") << "connect writes once";
   peer->Send(kOk);
   EXPECT_EQ(port.TakePacket(), "OK");
+  EXPECT_EQ(port.GetQueue().GetCount(), 0u) << "the early bytes were dropped";
   EXPECT_EQ(port.GetLinkState(), kLinkStateConnected) << "the phone answered";
   EXPECT_FALSE(port.TakeAnswer()) << "connected once";
   EXPECT_EQ(pauses.Take(), (std::vector<std::uint32_t>{20, 20, 20, 50}));
@@ -137,32 +142,15 @@ TEST_F(LinkTest, OpenConnectAndCloseMoveTheLinkState) {
   EXPECT_NE(log.find("            sending 4 Bytes:  41 54 42 0D\r\n"), std::string::npos);
   EXPECT_NE(log.find("    CSlurpPort:: Start Rx Thread Id "), std::string::npos);
   EXPECT_TRUE(WaitFor([&] { return Log().find("    CSlurpPort: Rx thread ") != std::string::npos; }));
-}
 
-TEST_F(LinkTest, AnotherPortClosesTheFirstAndAMissingOneFails) {
-  PauseLog pauses;
-  TestPort port(&pauses);
-  ASSERT_EQ(port.OpenPort(PortNumber(peer->PortName())), 0);
+  // Another port closes the first; a missing one fails.
+  ASSERT_EQ(port.OpenPort(number), 0);
+  ClearLog();
   EXPECT_EQ(port.OpenPort(199), -1);
   EXPECT_EQ(port.GetLinkState(), kLinkStateClosed);
-  const std::string log = Log();
-  EXPECT_TRUE(InOrder(log, {"      Reopening port <COM199>!\r\n", "        CSlurpPort::Close(.)\r\n",
-                           "**** ERROR: Opening port <COM199> fault !\r\n", "    CreateFile error: "}))
-      << log;
-}
-
-TEST_F(LinkTest, WhatThePhoneSaysBeforeTheConnectIsNotListenedTo) {
-  PauseLog pauses;
-  TestPort port(&pauses);
-  ASSERT_EQ(port.OpenPort(PortNumber(peer->PortName())), 0);
-  peer->Send(Bytes{'O', 'K', '\r'});
-  peer->Send(Frame("C\xFF\xFF\xFF"));
-  ASSERT_TRUE(WaitFor([&] { return port.GetIgnoredBytes() == 3 + 9; }));
-  ASSERT_EQ(port.Connect(), 0);
-  peer->Send(Frame("S11"));
-  ASSERT_TRUE(WaitFor([&] { return port.GetQueue().GetCount() > 0; }));
-  const auto packet = port.GetQueue().RemoveHead();
-  EXPECT_EQ(std::string(packet->begin(), packet->end()), "S11") << "the early bytes were dropped";
+  EXPECT_TRUE(InOrder(Log(), {"      Reopening port <COM199>!\r\n", "        CSlurpPort::Close(.)\r\n",
+                             "**** ERROR: Opening port <COM199> fault !\r\n", "    CreateFile error: "}))
+      << Log();
 }
 
 TEST_F(LinkTest, EachCommandIsItsLineWithPauses) {
@@ -412,27 +400,6 @@ class WorkerTest : public LinkTest {
   PauseLog pauses;
   CTspPort* worker = nullptr;
 };
-
-TEST_F(WorkerTest, OpensTheConfiguredPortConnectsAndReadsThePhone) {
-  ASSERT_EQ(worker->OpenFromConfig(), 0);
-  EXPECT_EQ(Heard(4), "ATB\r");
-  EXPECT_EQ(worker->IsConnected(), 0) << "not before the phone answers";
-  peer->Send(Frame("C\xFF\x03\xFF"));
-  ASSERT_TRUE(WaitFor([&] { return worker->IsConnected() == 1; })) << "its report is an answer";
-  EXPECT_TRUE(Shows("        Reading call state  0xFF, 0x03, 0xFF\r\n"));
-  EXPECT_TRUE(InOrder(Log(), {"\r\n    TspPort::OnCanRead(.)\r\n", "            reading 4 Bytes:  43 FF 03 FF\r\n",
-                              "\r\n**** WARNING: ProcessMsg(*), no line\r\n",
-                              "        Reading call state  0xFF, 0x03, 0xFF\r\n"}))
-      << Log();
-  ASSERT_EQ(worker->Close(), 0);
-  EXPECT_EQ(worker->IsConnected(), 0);
-}
-
-TEST_F(WorkerTest, AMissingPortLeavesTheLinkClosed) {
-  EXPECT_LT(worker->Open(198, 0, 1, 9600, "", ""), 0);
-  EXPECT_EQ(worker->IsConnected(), 0);
-  EXPECT_TRUE(Shows("      \r\nTspPort::Open(.) return result 0xFFFFFFFF\r\n"));
-}
 
 TEST_F(WorkerTest, ReservedMessagesChangeNothingAndAnEmptyQueueIsNoPacket) {
   ClearLog();
