@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "provider/phone_port.h"
@@ -66,11 +65,9 @@ class PhoneTest : public ::testing::Test {
       if (!text.empty()) text += ' ';
       switch (event.param1) {
         case LINECALLSTATE_IDLE: text += "IDLE"; break;
-        case LINECALLSTATE_OFFERING: text += "OFFERING"; break;
         case LINECALLSTATE_DIALTONE: text += "DIALTONE"; break;
         case LINECALLSTATE_DIALING: text += "DIALING"; break;
         case LINECALLSTATE_CONNECTED: text += "CONNECTED"; break;
-        case LINECALLSTATE_ONHOLDPENDTRANSFER: text += "HELD"; break;
         case LINECALLSTATE_DISCONNECTED: text += "DISCONNECTED"; break;
         default: text += "OTHER"; break;
       }
@@ -80,11 +77,6 @@ class PhoneTest : public ::testing::Test {
   }
   bool StatesReach(HTAPICALL call, const std::string& states) {
     return WaitFor([&] { return States(call) == states; }, 10s);
-  }
-  // The driver's handle TAPI was given for the n-th call the phone announced (0-based).
-  HDRVCALL Announced(std::size_t n) {
-    const auto newCalls = tapi.EventsOf(LINE_NEWCALL);
-    return n < newCalls.size() ? reinterpret_cast<HDRVCALL>(newCalls[n].param1) : nullptr;
   }
   // A call made by TAPI and answered by the far end, in slot 1.
   HDRVCALL Connected(HTAPICALL call) {
@@ -133,27 +125,6 @@ TEST_F(PhoneTest, AnOutgoingCallWithNumberDisplayAndPostDialDigits) {
   ASSERT_TRUE(StatesReach(kCall, "DIALTONE/32 DIALING CONNECTED/1 DISCONNECTED/1 IDLE")) << States(kCall);
   ASSERT_EQ(TSPI_lineCloseCall(hdCall), 0);
   EXPECT_TRUE(sim->WaitForCommand("ATH", 5s)) << "the last call closed hangs the phone up";
-}
-
-TEST_F(PhoneTest, AnIncomingCallRingsWithItsNumbersAndIsAnswered) {
-  OpenLine();
-  ASSERT_TRUE(sim->Ring("0301234", "10"));
-  ASSERT_TRUE(WaitFor([&] { return tapi.EventsOf(LINE_LINEDEVSTATE).size() == 2; }, 5s));
-  const auto newCalls = tapi.EventsOf(LINE_NEWCALL);
-  ASSERT_EQ(newCalls.size(), 1u);
-  const auto hdCall = reinterpret_cast<HDRVCALL>(newCalls[0].param1);
-  const auto htCall = reinterpret_cast<HTAPICALL>(0x7001);
-  EXPECT_EQ(States(htCall), "OFFERING/1");
-  EXPECT_EQ(tapi.EventsOf(LINE_CALLINFO).at(0).param1, LINECALLINFOSTATE_CALLERID | LINECALLINFOSTATE_CALLEDID |
-                                                         LINECALLINFOSTATE_ORIGIN);
-  EXPECT_EQ(CallInfoText(hdCall, &LINECALLINFO::dwCallerIDSize, &LINECALLINFO::dwCallerIDOffset), Wide(u"0301234"));
-  EXPECT_EQ(CallInfoText(hdCall, &LINECALLINFO::dwCalledIDSize, &LINECALLINFO::dwCalledIDOffset), Wide(u"10"));
-
-  ASSERT_EQ(TSPI_lineAnswer(0x33, hdCall, nullptr, 0), 0x33);
-  EXPECT_TRUE(sim->WaitForCommand("ATA", 5s));
-  ASSERT_TRUE(StatesReach(htCall, "OFFERING/1 CONNECTED/1")) << States(htCall);
-  ASSERT_TRUE(sim->FarEndClear(1, 16));
-  ASSERT_TRUE(StatesReach(htCall, "OFFERING/1 CONNECTED/1 DISCONNECTED/1 IDLE")) << States(htCall);
 }
 
 TEST_F(PhoneTest, EveryCauseOfTheNetworkBecomesItsDisconnectMode) {
@@ -206,71 +177,6 @@ TEST_F(PhoneTest, AProviderThatDoesNotPaceItsBytesFailsTheRun) {
   ASSERT_EQ(unpaced.size(), 1u) << "what TearDown fails every other test with";
   EXPECT_EQ(unpaced[0].text, "ATD03012345678901234567");
   unpacedExpected = true;
-}
-
-TEST_F(PhoneTest, AHoldGivesANewCallTheApplicationCanDialDropOrReplace) {
-  const struct {
-    const char* name;
-    std::function<void(HDRVCALL first, HDRVCALL opened, HTAPICALL replacing)> act;
-    // The states each call goes through after the hold.
-    std::string firstStates;
-    std::string openedStates;
-    phonesim::Slots slots;
-  } kCases[] = {
-      {"dialled",
-       [](HDRVCALL, HDRVCALL opened, HTAPICALL) {
-         EXPECT_EQ(TSPI_lineDial(0x61, opened, u"0407777", 0), 0x61);
-       },
-       "", "DIALING CONNECTED/1", {phonesim::kHeld, phonesim::kConnected, phonesim::kFree}},
-      {"dropped",
-       [](HDRVCALL, HDRVCALL opened, HTAPICALL) {
-         EXPECT_EQ(TSPI_lineDrop(0x62, opened, nullptr, 0), 0x62);
-       },
-       "", "IDLE", {phonesim::kHeld, phonesim::kFree, phonesim::kFree}},
-      {"the first call taken back",
-       [](HDRVCALL first, HDRVCALL, HTAPICALL) { EXPECT_EQ(TSPI_lineUnhold(0x63, first), 0x63); },
-       "CONNECTED/1", "IDLE", {phonesim::kConnected, phonesim::kFree, phonesim::kFree}},
-      {"replaced by a call the application makes",
-       [this](HDRVCALL, HDRVCALL, HTAPICALL replacing) {
-         HDRVCALL made = nullptr;
-         EXPECT_EQ(TSPI_lineMakeCall(0x64, hdLine, replacing, &made, u"0407777", 0, nullptr), 0x64);
-         EXPECT_TRUE(StatesReach(replacing, "DIALING CONNECTED/1")) << States(replacing);
-         EXPECT_EQ(sim->CallIn(2).number, "0407777") << "dialled in the slot the hold set up";
-       },
-       "", "IDLE", {phonesim::kHeld, phonesim::kConnected, phonesim::kFree}},
-  };
-  OpenLine();
-  std::uintptr_t next = 0x7A00;
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    const auto made = reinterpret_cast<HTAPICALL>(++next);
-    const auto replacing = reinterpret_cast<HTAPICALL>(++next);
-    tapi.Clear();
-    const HDRVCALL first = Connected(made);
-    ASSERT_EQ(TSPI_lineHold(0x60, first), 0x60);
-    ASSERT_TRUE(WaitFor([&] { return Announced(0) != nullptr; })) << "the phone's dial tone is a new call";
-    const HDRVCALL opened = Announced(0);
-    ASSERT_TRUE(WaitFor([&] { return States(made) == "DIALTONE/32 DIALING CONNECTED/1 HELD"; })) << States(made);
-    // The call TAPI learnt of is the one that got dial tone beside the held one.
-    HTAPICALL openedHandle = nullptr;
-    ASSERT_TRUE(WaitFor([&] {
-      for (const RecordedEvent& event : tapi.EventsOf(LINE_CALLSTATE)) {
-        if (event.htCall != made) openedHandle = event.htCall;
-      }
-      return openedHandle != nullptr;
-    }));
-    tapi.Clear();
-    c.act(first, opened, replacing);
-    EXPECT_TRUE(StatesReach(made, c.firstStates)) << States(made);
-    EXPECT_TRUE(StatesReach(openedHandle, c.openedStates)) << States(openedHandle);
-    EXPECT_TRUE(sim->WaitForSlots(c.slots, 5s));
-    // The user hangs up at the phone before the next round.
-    ASSERT_TRUE(sim->AtTheKeys("ATH"));
-    ASSERT_TRUE(sim->WaitForSlots(phonesim::kAllFree, 5s));
-    ASSERT_TRUE(WaitFor([&] { return States(made).find("IDLE") != std::string::npos; })) << States(made);
-    EXPECT_EQ(TSPI_lineCloseCall(first), 0);
-    EXPECT_EQ(TSPI_lineCloseCall(opened), 0);
-  }
 }
 
 TEST_F(PhoneTest, DigitsGivenInQuickSuccessionReachThePhoneInOrder) {
