@@ -66,19 +66,6 @@ class ProviderTest : public ::testing::Test {
   testing_support::TraceSandbox trace;
 };
 
-TEST_F(ProviderTest, OneWorkerFromInitToShutdownWhichDeletesItself) {
-  ASSERT_EQ(Init(), 0);
-  CTspPort* port = QelGetCtiPort();
-  ASSERT_NE(port, nullptr);
-  ASSERT_EQ(Init(), 0);
-  EXPECT_EQ(QelGetCtiPort(), port) << "a second init keeps the worker";
-  ASSERT_EQ(TSPI_providerShutdown(0x00020002, 5), 0);
-  EXPECT_EQ(g_pTspPort.load(), nullptr);
-  ASSERT_TRUE(WaitFor([&] { return !CTspPort::IsLive(port); }));
-  ASSERT_TRUE(WaitFor([&] { return trace.Log().find("    CTspPort destructed") != std::string::npos; }));
-  EXPECT_LT(trace.Log().find("        CSlurpPort::Close(.)\r\n"), trace.Log().find("    CTspPort destructed"));
-}
-
 TEST_F(ProviderTest, AStaleWorkerPointerIsReportedAndReplaced) {
   ASSERT_EQ(Init(), 0);
   CTspPort* port = QelGetCtiPort();

@@ -114,6 +114,8 @@ TEST_F(WorkerWaits, InitReturnsWithTheWorkerStartedAndShutdownWithItGone) {
   // The worker may trace its start before or after the creator traces it created.
   EXPECT_TRUE(InOrder(Log(), {"      CTspPort::InitInstance(*)\r\n", "TSPI_providerInit() returning 0x0 "})) << Log();
   EXPECT_TRUE(InOrder(Log(), {"        PortThread created: 0x", "TSPI_providerInit() returning 0x0 "})) << Log();
+  ASSERT_EQ(Init(), 0);
+  EXPECT_EQ(QelGetCtiPort(), port) << "a second init keeps the worker";
   ASSERT_EQ(TSPI_providerShutdown(kVersion, 5), 0);
   // Gone when shutdown returns, not some time later.
   EXPECT_FALSE(CTspPort::IsLive(port));
