@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "provider/tsp_line_map.h"
 #include "tests/support/call_model_fixture.h"
@@ -65,13 +66,8 @@ TEST_F(CallStateReports, ACallDialledAtThePhoneFollowsItsSlotToIdle) {
   EXPECT_EQ(connected, u"0301234");
   EXPECT_EQ(called, u"0301234") << "an outbound call without a number takes the connected one";
 
-  tapi.Clear();
   Phone("S11");  // user busy
   Report(kFree, 1, kFree);
-  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x4000 0x20 0x4\n");
-  EXPECT_NE(trace.Log().find("       Sending LINE_CALLSTATE LINECALLSTATE_DISCONNECTED to TAPI DISCONNECTMODE: 0x20\r\n"),
-            std::string::npos);
-
   tapi.Clear();
   Report(kFree, kFree, kFree);
   EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x1 0x0 0x4\n");
@@ -128,14 +124,67 @@ TEST_F(CallStateReports, AnOfferShowsWhatItsIncomingCallPacketHolds) {
             std::string::npos);
 }
 
-TEST_F(CallStateReports, DialingStraightFromUnknownPassesThroughDialTone) {
+// Reports after reports: the events the last ones give, each case on a line of its own.
+struct SequenceCase {
+  const char* name;
+  std::vector<std::string> before;
+  std::vector<std::string> packets;
+  std::string events;
+  std::string trace;  // a line the trace shows as well
+};
+
+class ReportSequences : public CallModelTest, public ::testing::WithParamInterface<SequenceCase> {};
+
+TEST_P(ReportSequences, GiveTheirEvents) {
+  for (const std::string& packet : GetParam().before) Phone(packet);
+  tapi.Clear();
+  for (const std::string& packet : GetParam().packets) Phone(packet);
+  EXPECT_EQ(tapi.Describe(), GetParam().events);
+  EXPECT_NE(trace.Log().find(GetParam().trace), std::string::npos) << GetParam().trace;
+}
+
+const std::string kDialTone = "C\x03\xFF\xFF";
+const std::string kConnected = "C\x06\xFF\xFF";
+
+INSTANTIATE_TEST_SUITE_P(
+    Phone, ReportSequences,
+    ::testing::Values(
+        SequenceCase{"DialToneToDialling", {kDialTone}, {"C\x05\xFF\xFF"}, "CALLSTATE 7001 0x10 0x0 0x4\n", ""},
+        SequenceCase{"ClearedWithTheCauseGiven",
+                     {"C\xFF\x03\xFF", "C\xFF\x06\xFF"},
+                     {"S11", "C\xFF\x01\xFF"},
+                     "CALLSTATE 7001 0x4000 0x20 0x4\n",
+                     "       Sending LINE_CALLSTATE LINECALLSTATE_DISCONNECTED to TAPI DISCONNECTMODE: 0x20\r\n"},
+        // Without a cause packet the mode is 0, not the last call's cause.
+        SequenceCase{"ClearedWithoutACause", {"S11", kDialTone, kConnected}, {"C\x01\xFF\xFF"},
+                     "CALLSTATE 7001 0x4000 0x0 0x4\n", ""},
+        SequenceCase{"ADisconnectOfAnEndedCallSendsNothing",
+                     {kDialTone, kConnected, "C\x01\xFF\xFF"},
+                     {"C\x02\xFF\xFF", "C\x0D\xFF\xFF"},
+                     "",
+                     ""},
+        SequenceCase{"UnknownStatesSendNothing",
+                     {},
+                     {"C\x20\xFF\xFF", "C\x08\xFF\xFF", "C\x09\xFF\xFF", "C\x0B\xFF\xFF", "C\x0C\xFF\xFF"},
+                     "",
+                     "\r\n        Sometimes stupid! Call state 0x20 , unknow\r\n"},
+        SequenceCase{"SlotsWithoutCallsSendNothing",
+                     {},
+                     {"C\xFF\x06\xFF", "C\xFF\x01\xFF"},
+                     "",
+                     "Sometimes stupid! Call state \"DISC_IND\", but Call ID 0x02 not found! Last Call State: 0x06"},
+        SequenceCase{"ALateConnectedNumberIsShownWhileConnected",
+                     {kDialTone, kConnected},
+                     {"V4711", kConnected},
+                     "CALLINFO 7001 0x30000 0x0 0x0\n",
+                     "        detect new conected number for CallId 0x01\r\n"}),
+    [](const ::testing::TestParamInfo<SequenceCase>& p) { return std::string(p.param.name); });
+
+TEST_F(CallStateReports, DialingStraightFromAnotherStatePassesThroughDialTone) {
   Report(3, kFree, kFree);
   CTspCall* call = Slot(1);
   ASSERT_NE(call, nullptr);
-  tapi.Clear();
   Report(5, kFree, kFree);
-  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x10 0x0 0x4\n") << "from dial tone: one event";
-
   call->m_dwCallState = LINECALLSTATE_PROCEEDING;
   tapi.Clear();
   Report(3, kFree, kFree);  // stored 5 -> 3: the call exists already
@@ -148,29 +197,6 @@ TEST_F(CallStateReports, DialingStraightFromUnknownPassesThroughDialTone) {
       << "from another state: dial tone first";
 }
 
-TEST_F(CallStateReports, ADisconnectOfAnEndedCallSendsNothing) {
-  Report(3, kFree, kFree);
-  Report(6, kFree, kFree);
-  Report(1, kFree, kFree);
-  tapi.Clear();
-  Report(2, kFree, kFree);
-  Report(13, kFree, kFree);
-  EXPECT_TRUE(tapi.Events().empty());
-  EXPECT_EQ(Slot(1)->m_dwCallStateMode, 0u) << "no cause packet came: mode 0";
-}
-
-TEST_F(CallStateReports, UnknownStatesAreTracedAndRemembered) {
-  Report(0x20, kFree, kFree);
-  Report(0x20, kFree, kFree);
-  const std::string log = trace.Log();
-  const std::string text = "\r\n        Sometimes stupid! Call state 0x20 , unknow\r\n";
-  ASSERT_NE(log.find(text), std::string::npos);
-  EXPECT_EQ(log.find(text, log.find(text) + 1), std::string::npos) << "the repeat is no change";
-  for (std::uint8_t nothing : {8, 9, 11, 12}) Report(nothing, kFree, kFree);
-  EXPECT_EQ(trace.Log().find("0x08 , unknow"), std::string::npos);
-  EXPECT_TRUE(tapi.Events().empty());
-}
-
 TEST_F(CallStateReports, ARefusedNewCallIsDroppedAgain) {
   tapi.RefuseNewCalls(true);
   Report(3, kFree, kFree);
@@ -178,26 +204,6 @@ TEST_F(CallStateReports, ARefusedNewCallIsDroppedAgain) {
   EXPECT_EQ(line->m_dwNumActiveCalls, 0u);
   EXPECT_TRUE(TraceShows("    Error: TAPI-Event LINE_NEWCALL\r\n"));
   EXPECT_TRUE(TraceShows("**** ERROR: Can't create new call\r\n"));
-}
-
-TEST_F(CallStateReports, ReportsForSlotsWithoutCallsAreTracedOnly) {
-  Report(kFree, 6, kFree);
-  Report(kFree, 1, kFree);
-  EXPECT_TRUE(tapi.Events().empty());
-  EXPECT_NE(trace.Log().find("Sometimes stupid! Call state \"CONNECTED\", but Call ID 0x02 or an outbound call not found!"),
-            std::string::npos);
-  EXPECT_NE(trace.Log().find("Sometimes stupid! Call state \"DISC_IND\", but Call ID 0x02 not found! Last Call State: 0x06"),
-            std::string::npos);
-}
-
-TEST_F(CallStateReports, ALateConnectedNumberIsShownWhileConnected) {
-  Report(3, kFree, kFree);
-  Report(6, kFree, kFree);
-  tapi.Clear();
-  Phone("V4711");
-  Report(6, kFree, kFree);
-  EXPECT_EQ(tapi.Describe(), "CALLINFO 7001 0x30000 0x0 0x0\n");
-  EXPECT_NE(trace.Log().find("        detect new conected number for CallId 0x01\r\n"), std::string::npos);
 }
 
 }  // namespace
