@@ -42,12 +42,6 @@ INSTANTIATE_TEST_SUITE_P(Texts, Dialable,
                                            DialableCase{u"12", 1, -1, ""},
                                            DialableCase{std::u16string(300, u'1'), 256, -1, ""}));
 
-TEST_F(TraceTest, DialableConversionTracesItsResult) {
-  char buffer[32];
-  QelWideCharToDialableString(u"0301-234", buffer, sizeof buffer);
-  EXPECT_EQ(Log(), "      QelWideCharToDialableString conwert result 0301234\r\n");
-}
-
 TEST_F(TraceTest, WideTextUpTo264BytesConverts) {
   std::string text = "unchanged";
   EXPECT_EQ(QelWideCharToString(std::u16string(263, u'7').c_str(), &text), 263);
