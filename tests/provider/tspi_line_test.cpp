@@ -164,8 +164,11 @@ TEST_F(EntryPoints, RequestsThePhoneCannotHearFail) {
   ASSERT_TRUE(g_TspLineMap.Lock(1000));
   call->SetCallState(LINECALLSTATE_UNKNOWN, 0);
   g_TspLineMap.Unlock();
+  tapi.Clear();
   EXPECT_EQ(TSPI_lineDrop(kRequest, hdCall, nullptr, 0), static_cast<LONG>(kRequest));
   EXPECT_EQ(call->m_dwCallState, LINECALLSTATE_IDLE);
+  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x1 0x0 0x0\n");
+  ASSERT_EQ(tapi.Completions().size(), 1u);
 }
 
 TEST_F(EntryPoints, LineQueriesAndFixedAnswers) {
