@@ -172,13 +172,16 @@ LONG CTspCall::SendDigits(const std::string& digits, std::uint32_t message, std:
 LONG CTspCall::GenerateDigits(DWORD endToEndId, DWORD, LPCWSTR digits, DWORD) {
   if (!IsDialable() && m_dwCallState != LINECALLSTATE_CONNECTED) return static_cast<LONG>(LINEERR_INVALCALLSTATE);
   if (QelGetCtiPort() == nullptr) return static_cast<LONG>(LINEERR_RESOURCEUNAVAIL);
-  if (digits == nullptr || std::char_traits<WCHAR>::length(digits) >= kCallInfoLimit) return 0;
+  // No digits asks for nothing (TAPI's way to cancel); digits the phone cannot send are refused, never
+  // taken with success and dropped.
+  if (digits == nullptr || digits[0] == 0) return 0;
+  if (std::char_traits<WCHAR>::length(digits) >= kCallInfoLimit) return static_cast<LONG>(LINEERR_INVALDIGITS);
   char dialable[kDialableSize];
   if (QelWideCharToDialableString(digits, dialable, sizeof dialable) > 0) {
     // Digits the port worker has not sent yet go out first, these after them.
     return SendDigits(dialable, WM_TSP_DIAL, endToEndId, "generate digits");
   }
-  return 0;
+  return static_cast<LONG>(LINEERR_INVALDIGITS);
 }
 
 LONG CTspCall::BlindTransfer(DRV_REQUESTID requestId, LPCWSTR destAddress, DWORD) {

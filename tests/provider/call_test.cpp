@@ -155,6 +155,12 @@ TEST_F(CallRequests, TransferAndDigitsNeedADialableDestination) {
   EXPECT_EQ(g_TspLineMap.LineBlindTransfer(kRequest, Handle(call), u"+49 30 123", 0), 0);
   EXPECT_TRUE(TraceShows("        TspPort::OnBlindTransfer transfer  call 0x0"));
   EXPECT_EQ(call->m_strTransferTo, "4930123");
+  // Tones the phone cannot play are refused, not taken and dropped.
+  for (const std::u16string& digits : {std::u16string(256, u'1'), std::u16string(u"ABCD")}) {
+    EXPECT_EQ(g_TspLineMap.LineGenerateDigits(Handle(call), 77, 0, digits.c_str(), 0),
+              static_cast<LONG>(LINEERR_INVALDIGITS));
+  }
+  EXPECT_EQ(g_TspLineMap.LineGenerateDigits(Handle(call), 77, 0, u"", 0), 0);
   EXPECT_EQ(g_TspLineMap.LineGenerateDigits(Handle(call), 77, 0, u"12#", 0), 0);
   EXPECT_TRUE(TraceShows("            TspPort::OnDial make  call 0x0"));
 }
