@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -63,6 +60,13 @@ TEST_F(StoreTest, HandWrittenSettingsFileIsRead) {
       EXPECT_EQ(8u, Values(key).names.size());
       ASSERT_EQ(kSuccess, key.Open("software\\bramlo", Access::kRead)) << "a parent exists without a section";
       EXPECT_EQ(std::vector<std::string>{"482_TSP"}, SubKeys(key).names);
+      // Neither a change that changes nothing nor a refused one rewrites what the user wrote.
+      ASSERT_EQ(kSuccess, key.Open(kSettings, Access::kAllAccess));
+      EXPECT_EQ(kSuccess, Set(key, "Currency", kTypeString, Sz("EUR")));
+      EXPECT_EQ(kFileNotFound, key.DeleteValue("Missing"));
+      ASSERT_EQ(kSuccess, key.Open("SOFTWARE", Access::kAllAccess));
+      EXPECT_EQ(kAccessDenied, key.DeleteSubKey("BRAMLO"));
+      EXPECT_EQ(text, ReadFile(file()));
     }
   }
 }
@@ -254,40 +258,6 @@ TEST_F(StoreTest, ThreadsWritingAtOnceLoseNothingAndReadersSeeWholeFiles) {
   EXPECT_EQ(0, drops);
   ASSERT_EQ(std::size_t{kThreads * kEach}, Values(reader).names.size());
   for (int n = 0; n < kThreads * kEach; ++n) EXPECT_EQ(Dword(n / kEach), Query(reader, "T" + std::to_string(n)).data);
-}
-
-TEST_F(StoreTest, ProcessesWritingAtOnceLoseNothing) {
-  constexpr int kProcesses = 3;
-  constexpr int kEach = 30;
-  int gate[2];
-  ASSERT_EQ(0, pipe(gate));
-  std::vector<pid_t> children;
-  for (int p = 0; p < kProcesses; ++p) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(gate[1]);
-      char byte;
-      (void)!read(gate[0], &byte, 1);  // end of file when the parent lets go: all start at once
-      int failed = 0;
-      Key key;
-      failed += key.Create(kSettings) != kSuccess;
-      for (int i = 0; i < kEach; ++i) failed += Set(key, "P" + std::to_string(p * kEach + i), 4, Dword(p)) != kSuccess;
-      _exit(failed);
-    }
-    children.push_back(child);
-  }
-  close(gate[0]);
-  close(gate[1]);
-  for (const pid_t child : children) {
-    int status = -1;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  }
-  Key key;
-  ASSERT_EQ(kSuccess, key.Open(kSettings, Access::kRead));
-  EXPECT_EQ(std::size_t{kProcesses * kEach}, Values(key).names.size());
-  for (int n = 0; n < kProcesses * kEach; ++n) EXPECT_EQ(Dword(n / kEach), Query(key, "P" + std::to_string(n)).data);
 }
 
 }  // namespace
