@@ -15,6 +15,7 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -110,6 +111,12 @@ class LocalPeer : public PhonePeer {
       *whyNot = std::string("cannot map ") + slavePath + ": " + std::strerror(errno);
       return false;
     }
+    // Flow control both ways, as a program before us may leave a line.
+    termios line{};
+    if (tcgetattr(slave_, &line) == 0) {
+      line.c_iflag |= IXON | IXOFF | IXANY;
+      tcsetattr(slave_, TCSANOW, &line);
+    }
     return true;
   }
 
@@ -144,6 +151,11 @@ class LocalPeer : public PhonePeer {
   void Stall() override { stalled_ = true; }
   void Resume() override { stalled_ = false; }
   void HangUp() override { CloseLine(); }
+  std::optional<bool> FlowControl() override {
+    termios line{};
+    if (slave_ < 0 || tcgetattr(slave_, &line) != 0) return std::nullopt;
+    return (line.c_iflag & (IXON | IXOFF | IXANY)) != 0;
+  }
 
  private:
   void CloseLine() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ class PhonePeer {
   virtual void Resume() = 0;
   // Drops its side of the line, as a cable pulled at the phone.
   virtual void HangUp() = 0;
+  // Whether the line stops on XON/XOFF, which a real port would also send to the
+  // phone whenever its buffer runs full; nullopt where the peer cannot tell.
+  virtual std::optional<bool> FlowControl() { return std::nullopt; }
 };
 
 // A fresh line for one test, or nullptr with *whyNot set when none can be had here.

@@ -294,6 +294,7 @@ class SerialPortTest : public ::testing::Test {
     ASSERT_EQ(port.Open(peer_->PortName()), 0u) << peer_->PortName();
     ASSERT_TRUE(port.IsOpen());
     port.Configure(kBaudRate);
+    EXPECT_NE(peer_->FlowControl(), std::optional<bool>(true));
   }
 
   void WriteAll(SerialPort& port, const Bytes& bytes) {
