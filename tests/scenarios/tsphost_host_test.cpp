@@ -65,9 +65,7 @@ class Capture : public std::streambuf {
 class FakePhone : public tsphost::PhoneSide {
  public:
   bool Command(const std::string& line, std::string* reply) override {
-    std::lock_guard lock(mutex_);
-    commands.push_back(line);
-    *reply = "done";
+    *reply = "did " + line;
     return true;
   }
   std::vector<std::string> Heard() override {
@@ -82,7 +80,6 @@ class FakePhone : public tsphost::PhoneSide {
     std::lock_guard lock(mutex_);
     heard.push_back(line);
   }
-  std::vector<std::string> commands;
 
  private:
   std::mutex mutex_;
@@ -124,73 +121,103 @@ class HostTest : public ::testing::Test {
   platform::LoadedModule hooks;
 };
 
-TEST_F(HostTest, FlagsARequestCompletedTwice) {
+// A scenario against the fake provider: each line with the step it must make,
+// whether the run then ends clean, and texts tsphost must have printed. Lines
+// starting "!" are the test's own: "!late" has the fake complete its pending
+// request, "!hear X" adds X to what the phone heard, "!calls N" checks the calls
+// tsphost holds, "!shown X" waits until X is printed.
+struct Script {
+  const char* name;
+  std::vector<std::pair<std::string, Step>> lines;
+  bool clean;
+  std::vector<std::string> printed;
+};
+constexpr Step kDone = Step::kDone;
+constexpr Step kFailed = Step::kFailed;
+
+const Script kScripts[] = {
+    {"RequestCompletedTwice", {{"makecall twice", kDone}}, false,
+     {"!! request 1 (lineMakeCall call 1) completed a second time"}},
+    {"RequestNeverCompleted", {{"makecall never", kDone}}, false,
+     {"request 1 accepted, completion pending", "!! request 1 (lineMakeCall call 1) was accepted and never completed"}},
+    {"RefusedRequestCompletedAndItsCallForgotten",
+     {{"makecall refuse", kDone}, {"expect result LINEERR_CALLUNAVAIL", kDone}, {"!calls 0", kDone}}, false,
+     {"was refused with LINEERR_CALLUNAVAIL (0x80000005) and completed all the same"}},
+    {"CompletionThatComesLater",
+     {{"makecall late", kDone},
+      {"expect completion LINEERR_OPERATIONFAILED within 100 ms", kFailed},
+      {"!late", kDone},
+      {"expect completion LINEERR_OPERATIONFAILED within 5 s", kDone},
+      {"expect completion 0 within 100 ms", kFailed}},
+     true, {"request 1 accepted, completion pending", "request 1 completed: LINEERR_OPERATIONFAILED"}},
+    // The released call and its events go, the pending request and the counts stay.
+    {"ForgetKeepsAPendingRequestAndTheCounts",
+     {{"makecall busy", kDone}, {"expect DISCONNECTED BUSY", kDone}, {"closecall", kDone}, {"makecall late", kDone},
+      {"forget", kDone}, {"!calls 1", kDone}, {"expect DISCONNECTED BUSY within 100 ms", kFailed}, {"!late", kDone},
+      {"expect completion LINEERR_OPERATIONFAILED", kDone}, {"requests", kDone}},
+     true, {"requests: 2 made, 2 accepted, 0 refused, 2 completions"}},
+    // TAPI's handle is what lets the provider report the call at all; the newest call is the default.
+    {"HandleForACallTheProviderReports",
+     {{"makecall newcall", kDone}, {"expect call 2 newcall within 2 s", kDone},
+      {"expect call 2 OFFERING ACTIVE within 2 s", kDone}, {"expect callerid 0407654321", kDone}},
+     true, {}},
+    {"CallInformationGrownToWhatTheProviderNeeds",
+     {{"makecall long", kDone}, {"expect callerid " + std::string(300, '7'), kDone},
+      {"expect LINE_CALLINFO CALLERID", kDone}},
+     true, {}},
+    // What it did see, it finds afterwards, in order.
+    {"FailedExpectationSaysWhatWasSeenInstead",
+     {{"makecall busy", kDone}, {"expect CONNECTED within 300 ms", kFailed}, {"expect DIALTONE", kDone},
+      {"expect DISCONNECTED BUSY", kDone}, {"expect DIALTONE within 100 ms", kFailed}},
+     true,
+     {"!! no CONNECTED; what arrived for call 1 or later instead:", "     call 1: DIALTONE (UNAVAIL)\n",
+      "     call 1: DISCONNECTED (BUSY)\n"}},
+    // A quiet window counts every event after the last one an expectation found,
+    // also those that came before it: the rest of a burst must be expected, so
+    // that whether it arrives before or inside the window never decides the outcome.
+    {"NoEventsCountsWhatCameAfterTheLastEventFound",
+     {{"makecall busy", kDone}, {"expect DISCONNECTED BUSY", kDone}, {"expect DIALTONE within 100 ms", kFailed},
+      {"expect no events for 100 ms", kDone}, {"makecall busy", kDone}, {"!shown call 2: DISCONNECTED (BUSY)", kDone},
+      {"expect call 2 DIALTONE", kDone}, {"expect no events for 100 ms", kFailed},
+      {"expect no events for 100 ms", kDone}},
+     true, {"!! events arrived:\n     call 2: DISCONNECTED (BUSY)\n"}},
+    {"LinesAScriptCannotReadFailIt",
+     {{"expect CONECTED", kFailed}, {"expect DISCONNECTED LOUD", kFailed}, {"expect result maybe", kFailed},
+      {"makecal 1", kFailed}, {"drop call x", kFailed}, {"expect no events", kFailed}, {"sleep 2 min", kFailed},
+      {"set Volume 3", kFailed}, {"set Trace back", kFailed}, {"expect phone heard ATA B", kFailed}},
+     true, {}},
+    // Heard before the request is no answer to it, and each line answers one expectation.
+    {"ThePhoneHeardOnlyCountsAfterTheLastRequest",
+     {{"!hear ATB", kDone}, {"makecall 0301234", kDone}, {"expect phone heard ATB within 100 ms", kFailed},
+      {"!hear ATD0301234", kDone}, {"expect phone heard ATD[0-9]+", kDone},
+      {"expect phone heard ATD[0-9]+ within 100 ms", kFailed}, {"phone ring 0407654321 10", kDone}},
+     true, {"the phone did not hear ATB; since the last request it heard nothing", "phonesim: did ring 0407654321 10"}},
+};
+
+class ScriptTest : public HostTest, public ::testing::WithParamInterface<Script> {
+ protected:
+  Step Run(const std::string& line) {
+    if (line == "!late") Bind<LONG TAPI_CALLBACK()>(hooks, "FakeProvider_CompleteLate")();
+    if (line.rfind("!hear ", 0) == 0) phone.Hear(line.substr(6));
+    if (line.rfind("!calls ", 0) == 0) {
+      EXPECT_EQ(host.Calls().size(), std::stoul(line.substr(7)));
+    }
+    if (line.rfind("!shown ", 0) == 0) {
+      EXPECT_TRUE(WaitFor([&] { return Printed(line.substr(7)); })) << Out();
+    }
+    return line[0] == '!' ? Step::kDone : session.Execute(line);
+  }
+};
+
+TEST_P(ScriptTest, StepsAndVerdict) {
   LoadFake();
-  EXPECT_EQ(session.Execute("makecall twice"), Step::kDone);
-  EXPECT_FALSE(session.Finish());
-  EXPECT_TRUE(Printed("!! request 1 (lineMakeCall call 1) completed a second time")) << Out();
+  for (const auto& [line, step] : GetParam().lines) EXPECT_EQ(Run(line), step) << line << "\n" << Out();
+  EXPECT_EQ(session.Finish(), GetParam().clean) << Out();
+  for (const std::string& text : GetParam().printed) EXPECT_TRUE(Printed(text)) << text << "\n" << Out();
 }
 
-TEST_F(HostTest, FlagsARequestNeverCompleted) {
-  LoadFake();
-  EXPECT_EQ(session.Execute("makecall never"), Step::kDone);
-  EXPECT_TRUE(Printed("request 1 accepted, completion pending")) << Out();
-  EXPECT_FALSE(session.Finish());
-  EXPECT_TRUE(Printed("!! request 1 (lineMakeCall call 1) was accepted and never completed")) << Out();
-}
-
-TEST_F(HostTest, FlagsACompletionOfARefusedRequestAndForgetsTheCall) {
-  LoadFake();
-  EXPECT_EQ(session.Execute("makecall refuse"), Step::kDone);
-  EXPECT_EQ(session.Execute("expect result LINEERR_CALLUNAVAIL"), Step::kDone) << Out();
-  EXPECT_TRUE(host.Calls().empty());
-  EXPECT_FALSE(session.Finish());
-  EXPECT_TRUE(Printed("was refused with LINEERR_CALLUNAVAIL (0x80000005) and completed all the same")) << Out();
-}
-
-TEST_F(HostTest, ShowsACompletionThatComesLater) {
-  LoadFake();
-  EXPECT_EQ(session.Execute("makecall late"), Step::kDone);
-  EXPECT_TRUE(Printed("request 1 accepted, completion pending")) << Out();
-  EXPECT_EQ(session.Execute("expect completion LINEERR_OPERATIONFAILED within 100 ms"), Step::kFailed);
-  Bind<LONG TAPI_CALLBACK()>(hooks, "FakeProvider_CompleteLate")();
-  EXPECT_EQ(session.Execute("expect completion LINEERR_OPERATIONFAILED within 5 s"), Step::kDone) << Out();
-  EXPECT_EQ(session.Execute("expect completion 0 within 100 ms"), Step::kFailed);
-  host.Flush();
-  EXPECT_TRUE(Printed("request 1 completed: LINEERR_OPERATIONFAILED")) << Out();
-  EXPECT_TRUE(session.Finish()) << Out();
-}
-
-TEST_F(HostTest, ForgettingKeepsAPendingRequestAndTheCountsOfAllOfThem) {
-  LoadFake();
-  EXPECT_EQ(session.Execute("makecall busy"), Step::kDone);
-  EXPECT_EQ(session.Execute("expect DISCONNECTED BUSY"), Step::kDone) << Out();
-  EXPECT_EQ(session.Execute("closecall"), Step::kDone);
-  EXPECT_EQ(session.Execute("makecall late"), Step::kDone);
-  EXPECT_EQ(session.Execute("forget"), Step::kDone);
-  EXPECT_EQ(host.Calls().size(), 1u) << "the released call is gone, the pending one stays";
-  EXPECT_EQ(session.Execute("expect DISCONNECTED BUSY within 100 ms"), Step::kFailed) << "its events are gone too";
-  Bind<LONG TAPI_CALLBACK()>(hooks, "FakeProvider_CompleteLate")();
-  EXPECT_EQ(session.Execute("expect completion LINEERR_OPERATIONFAILED"), Step::kDone) << Out();
-  EXPECT_EQ(session.Execute("requests"), Step::kDone);
-  EXPECT_TRUE(Printed("requests: 2 made, 2 accepted, 0 refused, 2 completions")) << Out();
-  EXPECT_TRUE(session.Finish()) << Out();
-}
-
-TEST_F(HostTest, HandsOutACallHandleForACallTheProviderReports) {
-  LoadFake();
-  EXPECT_EQ(session.Execute("makecall newcall"), Step::kDone);
-  EXPECT_EQ(session.Execute("expect call 2 newcall within 2 s"), Step::kDone) << Out();
-  EXPECT_EQ(session.Execute("expect call 2 OFFERING ACTIVE within 2 s"), Step::kDone) << Out();
-  EXPECT_EQ(session.Execute("expect call 2 callerid 0407654321"), Step::kDone) << Out();
-  const auto call = host.FindCall(2);
-  ASSERT_TRUE(call.has_value());
-  EXPECT_NE(call->htCall, nullptr);
-  EXPECT_EQ(call->state, LINECALLSTATE_OFFERING);
-  // The newest call is the one a command means by default.
-  EXPECT_EQ(host.CurrentCall(), 2);
-  EXPECT_TRUE(session.Finish()) << Out();
-}
+INSTANTIATE_TEST_SUITE_P(FakeProvider, ScriptTest, ::testing::ValuesIn(kScripts),
+                         [](const auto& script) { return std::string(script.param.name); });
 
 TEST_F(HostTest, NeverCallsTheProviderFromTwoThreadsAtOnce) {
   LoadFake();
@@ -215,44 +242,6 @@ TEST_F(HostTest, NeverCallsTheProviderFromTwoThreadsAtOnce) {
   EXPECT_TRUE(session.Finish()) << Out();
 }
 
-TEST_F(HostTest, GrowsCallInformationToWhatTheProviderNeeds) {
-  LoadFake();
-  EXPECT_EQ(session.Execute("makecall long"), Step::kDone);
-  EXPECT_EQ(session.Execute("expect callerid " + std::string(300, '7')), Step::kDone) << Out();
-  EXPECT_EQ(session.Execute("expect LINE_CALLINFO CALLERID"), Step::kDone) << Out();
-}
-
-TEST_F(HostTest, AFailedExpectationSaysWhatWasSeenInstead) {
-  LoadFake();
-  EXPECT_EQ(session.Execute("makecall busy"), Step::kDone);
-  EXPECT_EQ(session.Execute("expect CONNECTED within 300 ms"), Step::kFailed);
-  EXPECT_TRUE(Printed("!! no CONNECTED; what arrived for call 1 or later instead:")) << Out();
-  EXPECT_TRUE(Printed("     call 1: DIALTONE (UNAVAIL)\n")) << Out();
-  EXPECT_TRUE(Printed("     call 1: DISCONNECTED (BUSY)\n")) << Out();
-  // What it did see, it finds, in order.
-  EXPECT_EQ(session.Execute("expect DIALTONE"), Step::kDone);
-  EXPECT_EQ(session.Execute("expect DISCONNECTED BUSY"), Step::kDone);
-  EXPECT_EQ(session.Execute("expect DIALTONE within 100 ms"), Step::kFailed);
-}
-
-// A quiet window counts every event after the last one an expectation found,
-// also those that came before it: the rest of a burst must be expected, so that
-// whether it arrives before or inside the window never decides the outcome.
-TEST_F(HostTest, NoEventsCountsWhatCameAfterTheLastEventFound) {
-  LoadFake();
-  EXPECT_EQ(session.Execute("makecall busy"), Step::kDone);
-  EXPECT_EQ(session.Execute("expect DISCONNECTED BUSY"), Step::kDone) << Out();
-  EXPECT_EQ(session.Execute("expect DIALTONE within 100 ms"), Step::kFailed) << "found in order only";
-  EXPECT_EQ(session.Execute("expect no events for 100 ms"), Step::kDone) << Out();
-
-  EXPECT_EQ(session.Execute("makecall busy"), Step::kDone);
-  EXPECT_TRUE(WaitFor([&] { return Printed("call 2: DISCONNECTED (BUSY)"); })) << Out();
-  EXPECT_EQ(session.Execute("expect call 2 DIALTONE"), Step::kDone);
-  EXPECT_EQ(session.Execute("expect no events for 100 ms"), Step::kFailed);
-  EXPECT_TRUE(Printed("!! events arrived:\n     call 2: DISCONNECTED (BUSY)\n")) << Out();
-  EXPECT_EQ(session.Execute("expect no events for 100 ms"), Step::kDone) << "counted by the window before";
-}
-
 TEST_F(HostTest, AScriptStopsAtItsFirstFailure) {
   LoadFake();
   std::istringstream script("# a call that cannot connect\nmakecall busy\nexpect CONNECTED within 200 ms\n"
@@ -260,15 +249,6 @@ TEST_F(HostTest, AScriptStopsAtItsFirstFailure) {
   EXPECT_FALSE(session.RunScript(script));
   EXPECT_TRUE(Printed("!! the scenario stops at line 3: expect CONNECTED within 200 ms")) << Out();
   EXPECT_EQ(host.Calls().size(), 1u);
-}
-
-TEST_F(HostTest, LinesAScriptCannotReadFailIt) {
-  LoadFake();
-  for (const char* line : {"expect CONECTED", "expect DISCONNECTED LOUD", "expect result maybe", "makecal 1",
-                           "drop call x", "expect no events", "sleep 2 min", "set Volume 3", "set Trace back",
-                           "expect phone heard ATA B"}) {
-    EXPECT_EQ(session.Execute(line), Step::kFailed) << line;
-  }
 }
 
 TEST_F(HostTest, ASettingGoesBackToWhatItWasBeforeTheLastSet) {
@@ -281,21 +261,6 @@ TEST_F(HostTest, ASettingGoesBackToWhatItWasBeforeTheLastSet) {
   EXPECT_EQ(session.Execute("set MSN0 0815"), Step::kDone);
   EXPECT_EQ(session.Execute("set MSN0 back"), Step::kDone) << Out();
   EXPECT_EQ(CTspConfig(kTspConfigKey).GetMSN(0), "4711");
-}
-
-TEST_F(HostTest, ThePhoneHeardOnlyCountsAfterTheLastRequest) {
-  LoadFake();
-  phone.Hear("ATB");
-  EXPECT_EQ(session.Execute("makecall 0301234"), Step::kDone);
-  // Heard before the request: no answer to it.
-  EXPECT_EQ(session.Execute("expect phone heard ATB within 100 ms"), Step::kFailed);
-  EXPECT_TRUE(Printed("the phone did not hear ATB; since the last request it heard nothing")) << Out();
-  phone.Hear("ATD0301234");
-  EXPECT_EQ(session.Execute("expect phone heard ATD[0-9]+"), Step::kDone) << Out();
-  // Each line answers one expectation.
-  EXPECT_EQ(session.Execute("expect phone heard ATD[0-9]+ within 100 ms"), Step::kFailed);
-  EXPECT_EQ(session.Execute("phone ring 0407654321 10"), Step::kDone);
-  EXPECT_EQ(phone.commands, (std::vector<std::string>{"ring 0407654321 10"}));
 }
 
 TEST_F(HostTest, PhoneLinesNeedAPhone) {
