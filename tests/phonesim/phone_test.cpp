@@ -53,6 +53,10 @@ class PhoneTest : public ::testing::Test {
       EXPECT_TRUE(phone_.FarEndAnswer(0, {}, now_));
     } else if (step.rfind("hangup ", 0) == 0) {
       EXPECT_TRUE(phone_.FarEndClear(std::stoi(step.substr(7)), cause::kNormalClearing, now_));
+    } else if (step == "later") {
+      At(std::chrono::duration_cast<std::chrono::milliseconds>(now_ - start_) + 1s);
+    } else if (step == "|") {
+      TakePackets();
     } else {
       ADD_FAILURE() << "no such step " << step;
     }
@@ -159,6 +163,43 @@ TEST_F(PhoneTest, CommandsOnSeveralCallsLeaveTheSlotsAsAPhoneWould) {
     }
     EXPECT_EQ(lastReport, ReportPayload(c.slots)) << "the provider learns the slots from the last report";
   }
+}
+
+// Steps after "|" make exactly these packets, each call step at once, "later" a second on.
+TEST_F(PhoneTest, PacketsEachCallStepSends) {
+  using Mode = FarEndPlan::Mode;
+  const struct {
+    const char* name;
+    Mode farEnd;
+    std::vector<std::string> steps;
+    Packets packets;
+  } kCases[] = {
+      {"far end answers with its number", Mode::kAnswer, {"ATD0301234", "later"},
+       {Report(kSetup, kFree, kFree), Report(kDialing, kFree, kFree), "V0301234", Report(kConnected, kFree, kFree)}},
+      {"far end busy", Mode::kBusy, {"ATD1", "|", "later"},
+       {"S11", Report(kDisconnected, kFree, kFree), "L111", Report(kFree, kFree, kFree)}},
+      {"far end unreachable", Mode::kUnreachable, {"ATD1", "|", "later"},
+       {"S12", Report(kDisconnected, kFree, kFree), "L112", Report(kFree, kFree, kFree)}},
+      {"number unallocated", Mode::kUnallocated, {"ATD1", "|", "later"},
+       {"S01", Report(kDisconnected, kFree, kFree), "L101", Report(kFree, kFree, kFree)}},
+      {"incoming numbers before the offer", Mode::kManual, {"ring", "ATA"},
+       {"A0301234:10", Report(kOffered, kFree, kFree), Report(kConnected, kFree, kFree)}},
+      {"hold and retrieve", Mode::kManual, {"ATD1", "answer", "|", "ATR", "ATR"},
+       {Report(kHeld, kSetup, kFree), Report(kConnected, kFree, kFree), "L210"}},
+      {"digits in a connected call are tones", Mode::kManual, {"ATD1", "answer", "|", "ATD123"}, {}},
+      {"blind transfer", Mode::kManual, {"ATD1", "answer", "|", "ATV0309999"},
+       {"S10", Report(kDisconnected, kFree, kFree), "L110", Report(kFree, kFree, kFree)}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    phone_ = Phone();
+    phone_.SetTimings({0ms, 0ms, 0ms});
+    phone_.SetFarEnd({c.farEnd, 100ms, {}});
+    for (const std::string& step : c.steps) Step(step);
+    EXPECT_EQ(TakePackets(), c.packets);
+  }
+  ASSERT_EQ(phone_.endedCalls().size(), 1u);
+  EXPECT_EQ(phone_.endedCalls()[0].transferredTo, "0309999");
 }
 
 TEST_F(PhoneTest, DiallingWithoutDigitsWaitsForThemAndCollectsMore) {

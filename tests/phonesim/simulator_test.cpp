@@ -48,16 +48,6 @@ class LineTest : public ::testing::Test {
     ASSERT_TRUE(simulator_->WaitForPeer(Peer::kOpen, 5s));
   }
 
-  std::vector<std::string> Packets(std::size_t count) {
-    std::vector<std::string> packets;
-    while (packets.size() < count) {
-      const std::optional<std::string> packet = provider_.NextPacket();
-      if (!packet) break;
-      packets.push_back(*packet);
-    }
-    return packets;
-  }
-
   // An outgoing call in slot 1 that the far end has answered, its packets read.
   void ConnectOutgoing() {
     provider_.Send("ATD0301234");
@@ -105,46 +95,6 @@ TEST_F(LineTest, ConnectIsAnsweredWithAReportOfTheSlots) {
   EXPECT_EQ(provider_.Next(), Packet(Report(kFree, kFree, kFree)));
 }
 
-TEST_F(LineTest, OutgoingCallGoesThroughSetupAndDialingToConnected) {
-  provider_.Send("ATD0301234");
-  EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATD0301234"), Line("OK")}));
-  EXPECT_EQ(Packets(4), (std::vector<std::string>{Report(3, kFree, kFree), Report(5, kFree, kFree), "V0301234",
-                                                  Report(6, kFree, kFree)}));
-  EXPECT_EQ(simulator_->CallIn(1).number, "0301234");
-}
-
-TEST_F(LineTest, FarEndAnswersOnCommandWithTheNumberGiven) {
-  simulator_->SetFarEnd({FarEndPlan::Mode::kManual, 0ms, {}});
-  provider_.Send("ATD0301234");
-  EXPECT_EQ(Packets(2), (std::vector<std::string>{Report(3, kFree, kFree), Report(5, kFree, kFree)}));
-  ASSERT_TRUE(simulator_->FarEndAnswer(0, "0309876"));
-  EXPECT_EQ(Packets(2), (std::vector<std::string>{"V0309876", Report(6, kFree, kFree)}));
-}
-
-TEST_F(LineTest, FarEndRefusalSendsItsCauseBeforeTheDisconnectThenFreesTheSlot) {
-  const struct {
-    FarEndPlan::Mode mode;
-    const char* cause;
-  } kCases[] = {
-      {FarEndPlan::Mode::kBusy, "11"}, {FarEndPlan::Mode::kUnreachable, "12"}, {FarEndPlan::Mode::kUnallocated, "01"}};
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.cause);
-    simulator_->SetFarEnd({c.mode, 20ms, {}});
-    provider_.Send("ATD0301234");
-    EXPECT_EQ(Packets(6), (std::vector<std::string>{Report(3, kFree, kFree), Report(5, kFree, kFree),
-                                                    std::string("S") + c.cause, Report(1, kFree, kFree),
-                                                    std::string("L1") + c.cause, Report(kFree, kFree, kFree)}));
-  }
-}
-
-TEST_F(LineTest, IncomingCallSendsItsNumbersBeforeTheOfferAndIsAnswered) {
-  ASSERT_TRUE(simulator_->Ring("0301234", "10"));
-  EXPECT_EQ(Packets(2), (std::vector<std::string>{"A0301234:10", Report(4, kFree, kFree)}));
-  provider_.Send("ATA");
-  EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATA"), Line("OK")}));
-  EXPECT_EQ(provider_.NextPacket(), Report(6, kFree, kFree));
-}
-
 TEST_F(LineTest, ChargeReportsAreFramedWithLengthMarkerAndTrailer) {
   ASSERT_NO_FATAL_FAILURE(ConnectOutgoing());
   for (const std::string text : {"12", "1,23", "0.065"}) {
@@ -159,38 +109,6 @@ TEST_F(LineTest, ChargeReportsAreFramedWithLengthMarkerAndTrailer) {
                               static_cast<char>(sum & 0xFF) + '\x03';
     EXPECT_EQ(provider_.raw().substr(before), frame);
   }
-}
-
-TEST_F(LineTest, HoldGivesDialToneAndTheSameCommandRetrieves) {
-  ASSERT_NO_FATAL_FAILURE(ConnectOutgoing());
-  for (int round = 0; round < 2; ++round) {
-    SCOPED_TRACE(round);
-    provider_.Send("ATR");
-    EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATR"), Line("OK")}));
-    EXPECT_EQ(Packets(1), std::vector<std::string>{Report(phonesim::kHeld, phonesim::kSetup, kFree)});
-    provider_.Send("ATR");
-    EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATR"), Line("OK")}));
-    EXPECT_EQ(Packets(2), (std::vector<std::string>{Report(phonesim::kConnected, kFree, kFree), "L210"}));
-  }
-}
-
-TEST_F(LineTest, BlindTransferHandsTheCallOverAndFreesItsSlotWithNormalClearing) {
-  ASSERT_NO_FATAL_FAILURE(ConnectOutgoing());
-  provider_.Send("ATV0309999");
-  EXPECT_EQ(Packets(4),
-            (std::vector<std::string>{"S10", Report(1, kFree, kFree), "L110", Report(kFree, kFree, kFree)}));
-  const std::vector<phonesim::Call> ended = simulator_->EndedCalls();
-  ASSERT_EQ(ended.size(), 1u);
-  EXPECT_EQ(ended[0].transferredTo, "0309999");
-}
-
-TEST_F(LineTest, DigitsDuringAConnectedCallAreDtmfAndChangeNoSlot) {
-  ASSERT_NO_FATAL_FAILURE(ConnectOutgoing());
-  provider_.Send("ATD123");
-  provider_.Send("AT");
-  EXPECT_EQ(provider_.UntilResult(), (Items{Line("ATD123"), Line("OK")}));
-  EXPECT_EQ(provider_.UntilResult(), (Items{Line("AT"), Line("OK")})) << "no report in between";
-  EXPECT_EQ(simulator_->CallIn(1).dtmf, "123");
 }
 
 TEST_F(LineTest, SplitOrGarbledOutputStillDecodesToTheSamePackets) {
