@@ -111,10 +111,11 @@ class LocalPeer : public PhonePeer {
       *whyNot = std::string("cannot map ") + slavePath + ": " + std::strerror(errno);
       return false;
     }
-    // Flow control both ways, as a program before us may leave a line.
+    // Flow control both ways, in software and by the modem lines, as a program before us may leave a line.
     termios line{};
     if (tcgetattr(slave_, &line) == 0) {
       line.c_iflag |= IXON | IXOFF | IXANY;
+      line.c_cflag |= CRTSCTS;
       tcsetattr(slave_, TCSANOW, &line);
     }
     return true;
@@ -154,7 +155,7 @@ class LocalPeer : public PhonePeer {
   std::optional<bool> FlowControl() override {
     termios line{};
     if (slave_ < 0 || tcgetattr(slave_, &line) != 0) return std::nullopt;
-    return (line.c_iflag & (IXON | IXOFF | IXANY)) != 0;
+    return (line.c_iflag & (IXON | IXOFF | IXANY)) != 0 || (line.c_cflag & CRTSCTS) != 0;
   }
 
  private:

@@ -31,8 +31,9 @@ class PhonePeer {
   virtual void Resume() = 0;
   // Drops its side of the line, as a cable pulled at the phone.
   virtual void HangUp() = 0;
-  // Whether the line stops on XON/XOFF, which a real port would also send to the
-  // phone whenever its buffer runs full; nullopt where the peer cannot tell.
+  // Whether the line uses flow control (XON/XOFF, which a real port would also
+  // send to the phone, or RTS/CTS, which a phone cable need not carry);
+  // nullopt where the peer cannot tell.
   virtual std::optional<bool> FlowControl() { return std::nullopt; }
 };
 
