@@ -125,7 +125,7 @@ class HostTest : public ::testing::Test {
 // whether the run then ends clean, and texts tsphost must have printed. Lines
 // starting "!" are the test's own: "!late" has the fake complete its pending
 // request, "!hear X" adds X to what the phone heard, "!calls N" checks the calls
-// tsphost holds, "!shown X" waits until X is printed.
+// tsphost holds, "!shown X" waits until X is printed, "!once X" checks it was printed once.
 struct Script {
   const char* name;
   std::vector<std::pair<std::string, Step>> lines;
@@ -156,22 +156,25 @@ const Script kScripts[] = {
       {"forget", kDone}, {"!calls 1", kDone}, {"expect DISCONNECTED BUSY within 100 ms", kFailed}, {"!late", kDone},
       {"expect completion LINEERR_OPERATIONFAILED", kDone}, {"requests", kDone}},
      true, {"requests: 2 made, 2 accepted, 0 refused, 2 completions"}},
-    // TAPI's handle is what lets the provider report the call at all; the newest call is the default.
+    // TAPI's handle is what lets the provider report the call at all; the newest call is the
+    // default; a state asked for is the one the provider's status gives (the fake's: always CONNECTED).
     {"HandleForACallTheProviderReports",
      {{"makecall newcall", kDone}, {"expect call 2 newcall within 2 s", kDone},
-      {"expect call 2 OFFERING ACTIVE within 2 s", kDone}, {"expect callerid 0407654321", kDone}},
+      {"expect call 2 OFFERING ACTIVE within 2 s", kDone}, {"expect callerid 0407654321", kDone},
+      {"expect call 2 state CONNECTED", kDone}},
      true, {}},
     {"CallInformationGrownToWhatTheProviderNeeds",
      {{"makecall long", kDone}, {"expect callerid " + std::string(300, '7'), kDone},
       {"expect LINE_CALLINFO CALLERID", kDone}},
      true, {}},
-    // What it did see, it finds afterwards, in order.
+    // What it did see, it finds afterwards, in order, and lists no more.
     {"FailedExpectationSaysWhatWasSeenInstead",
      {{"makecall busy", kDone}, {"expect CONNECTED within 300 ms", kFailed}, {"expect DIALTONE", kDone},
+      {"expect CONNECTED within 100 ms", kFailed}, {"!once      call 1: DIALTONE (UNAVAIL)\n", kDone},
       {"expect DISCONNECTED BUSY", kDone}, {"expect DIALTONE within 100 ms", kFailed}},
      true,
-     {"!! no CONNECTED; what arrived for call 1 or later instead:", "     call 1: DIALTONE (UNAVAIL)\n",
-      "     call 1: DISCONNECTED (BUSY)\n"}},
+     {"request 1 accepted, completed 0", "!! no CONNECTED; what arrived for call 1 or later instead:",
+      "     call 1: DIALTONE (UNAVAIL)\n", "     call 1: DISCONNECTED (BUSY)\n"}},
     // A quiet window counts every event after the last one an expectation found,
     // also those that came before it: the rest of a burst must be expected, so
     // that whether it arrives before or inside the window never decides the outcome.
@@ -204,6 +207,11 @@ class ScriptTest : public HostTest, public ::testing::WithParamInterface<Script>
     }
     if (line.rfind("!shown ", 0) == 0) {
       EXPECT_TRUE(WaitFor([&] { return Printed(line.substr(7)); })) << Out();
+    }
+    if (line.rfind("!once ", 0) == 0) {
+      const std::string text = Out();
+      const std::size_t first = text.find(line.substr(6));
+      EXPECT_TRUE(first != std::string::npos && text.find(line.substr(6), first + 1) == std::string::npos) << text;
     }
     return line[0] == '!' ? Step::kDone : session.Execute(line);
   }
@@ -249,6 +257,9 @@ TEST_F(HostTest, AScriptStopsAtItsFirstFailure) {
   EXPECT_FALSE(session.RunScript(script));
   EXPECT_TRUE(Printed("!! the scenario stops at line 3: expect CONNECTED within 200 ms")) << Out();
   EXPECT_EQ(host.Calls().size(), 1u);
+  std::istringstream quitting("makecall busy\nquit\nexpect CONNECTED within 200 ms\n");
+  EXPECT_TRUE(session.RunScript(quitting)) << "a script may end before its last line";
+  EXPECT_EQ(host.Calls().size(), 2u);
 }
 
 TEST_F(HostTest, ASettingGoesBackToWhatItWasBeforeTheLastSet) {
