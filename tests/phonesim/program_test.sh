@@ -58,7 +58,17 @@ finish() {
   [[ ! -e $dir/com3 && ! -L $dir/com3 ]] || fail "link left behind"
 }
 
-# Commands from a FIFO, which is opened again for every writer.
+# Anything but a link where the link goes is left alone, and the start refused.
+echo precious >"$dir/com3"
+code=0
+timeout 10 "$phonesim" --link "$dir/com3" --quiet </dev/null >"$dir/out" 2>&1 || code=$?
+[[ $code != 0 ]] || fail "started over a file where the link goes"
+[[ $(cat "$dir/com3") == precious ]] || fail "the file where the link goes was changed"
+rm "$dir/com3"
+
+# Commands from a FIFO, which is opened again for every writer. The link an
+# earlier run left behind is replaced.
+ln -s /nonexistent/pts/99 "$dir/com3"
 mkfifo "$dir/in"
 start --commands "$dir/in"
 [[ $(head -n 1 "$dir/out") == "$(readlink "$dir/com3")" ]] || fail "first line is not the device"

@@ -245,30 +245,5 @@ TEST_F(LineTest, ClosedPortIsWatchedWithoutSpinning) {
   EXPECT_EQ(simulator_->PeerState(), Peer::kClosed);
 }
 
-TEST(LinkTest, PointsAtTheSlaveWhileRunningAndGoesWithStop) {
-  testing_support::TempDir dir;
-  const std::string link = dir.File("com7");
-  std::filesystem::create_symlink("/nonexistent/pts/99", link);  // left behind by an earlier run
-  phonesim::Options options;
-  options.link = link;
-  Simulator simulator(options);
-  const phonesim::Status started = simulator.Start();
-  ASSERT_TRUE(started) << started.message;
-  EXPECT_EQ(std::filesystem::read_symlink(link).string(), simulator.PeerPath());
-  simulator.Stop();
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
-}
-
-TEST(LinkTest, AnythingButALinkIsLeftAloneAndTheStartRefused) {
-  testing_support::TempDir dir;
-  const std::string path = dir.File("com7");
-  testing_support::WriteFile(path, "precious");
-  phonesim::Options options;
-  options.link = path;
-  Simulator simulator(options);
-  EXPECT_FALSE(simulator.Start());
-  EXPECT_EQ(testing_support::ReadFile(path), "precious");
-}
-
 }  // namespace
 }  // namespace phonesim_test

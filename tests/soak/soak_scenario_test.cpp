@@ -66,12 +66,5 @@ TEST(SoakScenario, AFewHundredCallsMeetEveryKindOfCallAndFault) {
   EXPECT_EQ(Count(text, "phone split "), 2 * Count(text, "phone split off"));
 }
 
-TEST(SoakScenario, NoFaultsWhenNoneAreAskedFor) {
-  Contents contents;
-  const std::string text = Written(Plan{5, 100, 0}, &contents);
-  EXPECT_TRUE(contents.faults.empty());
-  EXPECT_EQ(Count(text, "soak fault"), 0);
-}
-
 }  // namespace
 }  // namespace soak
