@@ -313,8 +313,11 @@ class SerialPortTest : public ::testing::Test {
     const std::size_t before = peer_->Received().size();
     std::uint32_t error = 0;
     ASSERT_TRUE(port.WriteByte(out, &error)) << error;
-    ASSERT_TRUE(PeerReceives(before + 1));
-    EXPECT_EQ(peer_->Received().back(), out);
+    // Bytes written before may still be on their way: this one must come, and last.
+    ASSERT_TRUE(WaitFor([&] {
+      const Bytes got = peer_->Received();
+      return got.size() > before && got.back() == out;
+    }, 10s)) << "the peer has " << peer_->Received().size() << " bytes";
     ReceiveLoop loop(port);
     peer_->Send({back});
     ASSERT_TRUE(loop.WaitForBytes(1));
