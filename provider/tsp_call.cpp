@@ -150,6 +150,8 @@ LONG CTspCall::Dial(DRV_REQUESTID requestId, LPCWSTR destAddress, DWORD) {
       if (const LONG error = SendDigits(digits, WM_TSP_DIAL, requestId, "dial")) return error;
       m_bControlled = 1;
     }
+    // Nothing the phone could dial, now or once connected: refused, not completed as done.
+    if (digits.empty() && postDial.empty()) return static_cast<LONG>(LINEERR_INVALADDRESS);
     m_strPostDial = std::move(postDial);
   }
   return static_cast<LONG>(requestId);

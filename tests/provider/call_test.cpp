@@ -174,6 +174,7 @@ TEST_F(CallRequests, DialWaitsForDialToneThenGivesUp) {
   EXPECT_NE(trace.Log().find("*** Unable to dial: invalid call state <LINECALLSTATE_UNKNOWN>"), std::string::npos);
 
   SetState(call, LINECALLSTATE_DIALTONE);
+  EXPECT_EQ(g_TspLineMap.LineDial(kRequest, Handle(call), u"W!abc", 0), static_cast<LONG>(LINEERR_INVALADDRESS));
   EXPECT_EQ(g_TspLineMap.LineDial(kRequest, Handle(call), u"030,,,99", 0), static_cast<LONG>(kRequest));
   EXPECT_EQ(call->m_strCalledNumber, "030");
   EXPECT_EQ(call->m_strPostDial, "99");
