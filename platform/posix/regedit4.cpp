@@ -334,7 +334,8 @@ Document Parse(std::string_view text) {
       current = kNone;
       if (line.size() < 2 || line.back() != ']' || line[1] == '-') continue;
       const std::string key = CanonicalKey(line.substr(1, line.size() - 2));
-      if (key.empty()) continue;
+      // Written back, a key that begins with '-' would read as a deletion: skipped as one.
+      if (key.empty() || key.front() == '-') continue;
       const auto [found, added] = sections.emplace(Folded(key), document.sections.size());
       if (added) document.sections.push_back(Section{key, {}});
       current = found->second;
