@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "platform/file.h"
 #include "platform/mutex.h"
@@ -35,8 +36,7 @@ std::mutex g_pathGuard;
 char g_logPath[kDirectoryLimit + 1 + sizeof kLogName];
 // The system's version cannot change while the module is loaded: asked once,
 // not at every re-read of the switch.
-platform::OsVersion g_osVersion{};
-bool g_osVersionAsked = false;
+std::optional<platform::OsVersion> g_osVersion;
 
 // Opened and closed by the module's hooks; a thread that writes after the close
 // finds it closed, never destroyed before the module is gone.
@@ -44,11 +44,8 @@ platform::Mutex g_traceMutex;
 
 void RebuildPath() {
   std::unique_lock<std::mutex> lock(g_pathGuard);
-  if (!g_osVersionAsked) {
-    g_osVersion = platform::GetOsVersion();
-    g_osVersionAsked = true;
-  }
-  const platform::OsVersion version = g_osVersion;
+  if (!g_osVersion) g_osVersion = platform::GetOsVersion();
+  const platform::OsVersion version = *g_osVersion;
   lock.unlock();
   const std::string path = QelTraceLogPath(version, platform::SystemDirectory(), platform::TempDirectory());
   lock.lock();
@@ -189,7 +186,7 @@ void QelTraceClose() {
   g_traceOpen.store(false);
   std::lock_guard<std::mutex> lock(g_pathGuard);
   g_logPath[0] = '\0';
-  g_osVersionAsked = false;
+  g_osVersion.reset();
 }
 
 void QelTrace(const char* format, ...) {
