@@ -212,7 +212,9 @@ struct FormRun {
   std::vector<std::pair<const char*, std::string>> strings;  // stored after
   std::vector<std::pair<const char*, std::uint32_t>> numbers;
   bool notified;
-  bool refused = false;  // writes to the settings fail
+  bool refused = false;     // writes to the settings fail
+  DWORD line = 0;           // not 0: opened for this line through TUISPI_lineConfigDialog
+  bool loggingOff = false;  // the provider started with its log off
 };
 
 class FormRuns : public UiWithProviderTest, public ::testing::WithParamInterface<FormRun> {};
@@ -220,17 +222,27 @@ class FormRuns : public UiWithProviderTest, public ::testing::WithParamInterface
 TEST_P(FormRuns, StoreWhatTheUserTypedAndTellTheProvider) {
   const FormRun& run = GetParam();
   auto* config = Bind<TUISPI_providerConfig_fn>(ui, "TUISPI_providerConfig");
-  ASSERT_NE(config, nullptr);
+  auto* lineConfig = Bind<TUISPI_lineConfigDialog_fn>(ui, "TUISPI_lineConfigDialog");
+  ASSERT_TRUE(config && lineConfig);
+  if (run.loggingOff) {
+    ASSERT_EQ(shutdown(version, 1), 0);
+    PutDword("Trace", 0);
+    DWORD options = 0;
+    ASSERT_EQ(Bind<TSPI_providerInit_fn>(provider, "TSPI_providerInit")(version, 1, 0, 0, 1, 0, nullptr, &options), 0);
+  }
   PutString("ChargePerUnit", "0.06");
   PutString("Currency", "EUR");
   PutDword("Trace", run.trace);
   ScopedEnv session("LC_ALL", run.locale);
+  const std::size_t logBefore = Log().size();
   std::string output;
   {
     std::optional<testing_support::RefusedWrites> refused;
     if (run.refused) refused.emplace();
     TerminalSession terminal(run.input);
-    EXPECT_EQ(config(&RouteToProvider, nullptr, 1), 0);
+    EXPECT_EQ(run.line != 0 ? lineConfig(&RouteToProvider, run.line, nullptr, u"comm/datamodem")
+                            : config(&RouteToProvider, nullptr, 1),
+              0);
     output = terminal.Output();
   }
   for (const std::string& text : run.shown) EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
@@ -239,13 +251,16 @@ TEST_P(FormRuns, StoreWhatTheUserTypedAndTellTheProvider) {
   for (const auto& [name, value] : run.numbers) EXPECT_EQ(StoredDword(name), value) << name;
 
   ASSERT_EQ(g_objects.size(), run.notified ? 2u : 1u);
-  EXPECT_EQ(g_objects[0], (std::pair<DWORD_PTR, DWORD>{1, TUISPIDLL_OBJECT_PROVIDERID}));
+  EXPECT_EQ(g_objects[0], (run.line != 0 ? std::pair<DWORD_PTR, DWORD>{run.line, TUISPIDLL_OBJECT_LINEID}
+                                          : std::pair<DWORD_PTR, DWORD>{1, TUISPIDLL_OBJECT_PROVIDERID}));
   if (run.notified && StoredDword("Trace") == 1u) {
-    // The port worker takes up the new settings (and logs it while the log is on).
+    // The port worker takes up the new settings (and logs it while the log is on),
+    // with no line opened: the notice alone switches a log that was off on.
     EXPECT_TRUE(testing_support::WaitFor([&] {
-      return Log().find("TspPort::OnUpdateConfig down.") != std::string::npos;
+      return Log().find("TspPort::OnUpdateConfig down.", logBefore) != std::string::npos;
     })) << Log();
   }
+  if (run.loggingOff) return;
   const std::string log = Log();
   EXPECT_EQ(Count(log, " UI Request: interface info\r\n"), 1) << log;
   EXPECT_EQ(Count(log, " UI Request: Notify changes\r\n"), run.notified ? 1 : 0) << log;
@@ -290,46 +305,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Nothing stored: the form says so and goes round the pages again with what the user typed.
         FormRun{"SettingsThatCannotBeSavedAreReported", "de_DE.UTF-8", 1, "0815\n\n\n\n\n\no\n",
                 {"Kavrel Phone TSP: Die Einstellungen konnten nicht gespeichert werden.", "MSN : [0815]"}, {},
-                {{"MSN0", "4711"}}, {}, false, true}),
+                {{"MSN0", "4711"}}, {}, false, true},
+        FormRun{"ATraceSwitchedOnWritesTheLogFromTheChangeNoticeOn", "en_US.UTF-8", 0, "\n\nx\n\n\n\no\n", {}, {}, {},
+                {{"Trace", 1}}, true, false, 0, true},
+        FormRun{"ALineDialogCancelledTellsTheProviderNothing", "de_DE.UTF-8", 1, "0815\n\n\n\n\n\nc\n",
+                {"-- Gebühren --"}, {}, {{"MSN0", "4711"}}, {}, false, false, 5}),
     [](const ::testing::TestParamInfo<FormRun>& param) { return std::string(param.param.name); });
-
-TEST_F(UiWithProviderTest, ATraceSwitchedOnInTheFormWritesTheLogFromTheChangeNoticeOn) {
-  auto* config = Bind<TUISPI_providerConfig_fn>(ui, "TUISPI_providerConfig");
-  ASSERT_NE(config, nullptr);
-  // The provider started with the log switched off.
-  ASSERT_EQ(shutdown(version, 1), 0);
-  PutDword("Trace", 0);
-  auto* init = Bind<TSPI_providerInit_fn>(provider, "TSPI_providerInit");
-  DWORD options = 0;
-  ASSERT_EQ(init(version, 1, 0, 0, 1, 0, nullptr, &options), 0);
-  const std::size_t before = Log().size();
-  {
-    TerminalSession terminal("\n\nx\n\n\n\no\n");
-    EXPECT_EQ(config(&RouteToProvider, nullptr, 1), 0);
-  }
-  EXPECT_EQ(StoredDword("Trace"), 1u);
-  // No line opened, no call made: the notice alone switches the log on.
-  EXPECT_TRUE(testing_support::WaitFor([&] {
-    return Log().find("TspPort::OnUpdateConfig down.", before) != std::string::npos;
-  })) << Log().substr(before);
-}
-
-TEST_F(UiWithProviderTest, CancelTellsTheProviderNothing) {
-  auto* lineConfig = Bind<TUISPI_lineConfigDialog_fn>(ui, "TUISPI_lineConfigDialog");
-  ASSERT_NE(lineConfig, nullptr);
-  {
-    TerminalSession terminal("0815\n\n\n\n\n\nc\n");
-    const char16_t deviceClass[] = u"comm/datamodem";
-    EXPECT_EQ(lineConfig(&RouteToProvider, 5, nullptr, deviceClass), 0);
-    EXPECT_NE(terminal.Output().find("-- Gebühren --"), std::string::npos) << terminal.Output();
-  }
-  EXPECT_EQ(StoredString("MSN0"), "4711");
-  ASSERT_EQ(g_objects.size(), 1u);
-  EXPECT_EQ(g_objects[0], (std::pair<DWORD_PTR, DWORD>{5, TUISPIDLL_OBJECT_LINEID}));
-  const std::string log = Log();
-  EXPECT_EQ(Count(log, " UI Request: interface info\r\n"), 1) << log;
-  EXPECT_EQ(Count(log, " UI Request: Notify changes\r\n"), 0) << log;
-}
 
 #endif
 
