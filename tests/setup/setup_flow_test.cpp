@@ -59,18 +59,6 @@ Transcript InstalledFromCopy(bool with32BitUiModule = false) {
   });
 }
 
-TEST_F(SetupFlowTest, FreshInstallCopiesAddsConfiguresAndOpensTheReadMe) {
-  host.answers = {BoxAnswer::kYes};
-  Run();
-  EXPECT_EQ(host.transcript,
-            Concat({"load tapi32.dll", "box yes/no [Kavrel TSP Setup] " + Text(131)}, InstalledFromCopy()));
-  EXPECT_EQ(permanentId, 40u);
-  ASSERT_EQ(tapi.providers.size(), 1u);
-  EXPECT_EQ(tapi.providers[0].fileName, "k482tsp.tsp");
-  EXPECT_EQ(tapi.offeredApiVersion, 0x00050005u);
-  EXPECT_TRUE(tapi.initializeArgsAsPublished);
-}
-
 // A run from start to end: what the system and TAPI hold, and the whole transcript.
 struct FlowRow {
   const char* name;
@@ -91,6 +79,12 @@ TEST_P(FlowTable, RunsAsTheTranscriptShows) {
   std::vector<std::string> providers;
   for (const auto& provider : tapi.providers) providers.push_back(provider.fileName);
   EXPECT_EQ(providers, row.providersAfter);
+  if (tapi.offeredApiVersion != 0) {
+    // TAPI initialised after adding the provider under the ID TAPI gave it.
+    EXPECT_EQ(tapi.offeredApiVersion, 0x00050005u);
+    EXPECT_TRUE(tapi.initializeArgsAsPublished);
+    EXPECT_EQ(permanentId, 40u);
+  }
 }
 
 const std::string kCopied[] = {"copy k482tsp.ts0 -> C:\\windows\\system32\\k482tsp.tsp",
@@ -116,6 +110,9 @@ constexpr LONG kOperationFailed = static_cast<LONG>(LINEERR_OPERATIONFAILED);
 INSTANTIATE_TEST_SUITE_P(
     Runs, FlowTable,
     ::testing::Values(
+        FlowRow{"FreshInstallCopiesAddsConfiguresAndOpensTheReadMe",
+                [](FakeHost& h, FakeTapi&) { h.answers = {BoxAnswer::kYes}; }, Concat(kAsked, InstalledFromCopy()),
+                {"k482tsp.tsp"}},
         FlowRow{"AnsweringNoEndsWithoutAnotherMessage", [](FakeHost& h, FakeTapi&) { h.answers = {BoxAnswer::kNo}; },
                 Concat(kAsked, {"end"}), {}},
         FlowRow{"MissingTapiIsAHardErrorBeforeAnyQuestion", [](FakeHost& h, FakeTapi&) { h.tapiPresent = false; },
