@@ -327,12 +327,10 @@ class SetupWineTest : public ::testing::Test {
     ExpectSameFile(system_ + "\\k482tsp.tsp", package_ / "k482tsp.ts0");
     ExpectSameFile(system_ + "\\ui482tsp.dll", package_ / "ui482tsp.dl0");
     ExpectSameFile(wow64_ + "\\ui482tsp.dll", package_ / "ui482tsp32.dl0");
-#if defined(K482_SETUP_WINE_REAL_UI)
     // 64-bit modules for the 64-bit telephony service, the 32-bit UI module for 32-bit applications.
     EXPECT_EQ(Machine(system_ + "\\k482tsp.tsp"), IMAGE_FILE_MACHINE_AMD64);
     EXPECT_EQ(Machine(system_ + "\\ui482tsp.dll"), IMAGE_FILE_MACHINE_AMD64);
     EXPECT_EQ(Machine(wow64_ + "\\ui482tsp.dll"), IMAGE_FILE_MACHINE_I386);
-#endif
   }
 
   static void ExpectSameFile(const std::string& installed, const fs::path& shipped) {
@@ -400,17 +398,6 @@ TEST_F(SetupWineTest, InstallsThenReplacesOnASecondRun) {
   EXPECT_EQ(RegistryDword(kProvidersKey, "NumProviders"), 1u);
   EXPECT_NE(RegistryDword(kProvidersKey, "ProviderID0"), firstId);
   EXPECT_EQ(RegistryDword(kSettingsKey, "PortNr"), 0u);
-}
-
-TEST_F(SetupWineTest, AnsweringNoChangesNothing) {
-  Start(package_);
-  Box question = NextBox();
-  EXPECT_EQ(question.text, Text(129));
-  Press(question.window, IDNO);
-  ExpectExitCodeZero();
-  EXPECT_FALSE(ReadFile(system_ + "\\k482tsp.tsp").has_value());
-  EXPECT_FALSE(RegistryDword(kProvidersKey, "NumProviders").has_value());
-  EXPECT_TRUE(ReadMeWindows(readMe_).empty());
 }
 
 TEST_F(SetupWineTest, StartedFromAnotherDirectoryTheCopyFailsWithTheSystemsText) {
