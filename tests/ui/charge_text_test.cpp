@@ -18,14 +18,6 @@ TEST(ChargeFieldShowing, WhatIsShownReadsBackToWhatIsStored) {
   }
 }
 
-TEST(ChargeStore, WritesThreeDecimalsWithAPoint) {
-  EXPECT_EQ(FormatChargeForStore(0.06), "0.060");
-  EXPECT_EQ(FormatChargeForStore(12.5), "12.500");
-  EXPECT_EQ(FormatChargeForStore(0), "0.000");
-  EXPECT_EQ(FormatChargeForStore(-0.0), "0.000");
-  EXPECT_EQ(FormatChargeForStore(32766), "32766.000");
-}
-
 TEST(ChargeSeparatorChoice, TakesTheFirstCharacterOrAPoint) {
   const std::string comma = ",";
   const std::string longer = ",-";
