@@ -5,7 +5,7 @@
 // entry point, forwarding the UI module's requests to the provider.
 //
 // K482_TAPI_STANDIN_LOG names a file that receives one line per call;
-// K482_TAPI_STANDIN_FAIL ("lineAddProviderA=0x80000048,...") makes functions fail.
+// K482_TAPI_STANDIN_FAIL ("lineAddProviderA=0x80000048") makes a function fail.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,20 +37,10 @@ void Log(const std::string& line) {
 
 // The failure asked for this function, or 0.
 LONG InjectedFailure(std::string_view function) {
-  const char* failures = std::getenv("K482_TAPI_STANDIN_FAIL");
-  if (failures == nullptr) return 0;
-  std::string_view rest(failures);
-  while (!rest.empty()) {
-    const std::size_t comma = rest.find(',');
-    const std::string_view item = rest.substr(0, comma);
-    const std::size_t equals = item.find('=');
-    if (equals != std::string_view::npos && item.substr(0, equals) == function) {
-      return static_cast<LONG>(std::strtoul(std::string(item.substr(equals + 1)).c_str(), nullptr, 0));
-    }
-    if (comma == std::string_view::npos) break;
-    rest.remove_prefix(comma + 1);
-  }
-  return 0;
+  const char* failure = std::getenv("K482_TAPI_STANDIN_FAIL");
+  const std::string_view asked = failure != nullptr ? failure : "";
+  if (asked.substr(0, function.size()) != function || asked.substr(function.size(), 1) != "=") return 0;
+  return static_cast<LONG>(std::strtoul(failure + function.size() + 1, nullptr, 0));
 }
 
 std::string Hex(std::uint32_t value) {
