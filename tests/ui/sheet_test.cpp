@@ -220,16 +220,18 @@ TEST_F(SheetTest, APortIsStoredAsItsIndexInTheListAndAnythingElseAsComOne) {
 }
 
 // A typed value, as a field shows it and as it is stored, or the refusal that
-// keeps the user on the page in that field.
+// keeps the user on the page in that field. Values stored by other means can
+// be longer than the fields take: shown in full, refused until shortened.
 struct Entry {
   const char* name;
   char separator;
   int field;
-  std::string typed;
+  std::optional<std::string> typed;  // null: nothing typed
   std::optional<std::string> shown;  // when not as typed
   const char* key;
   std::optional<std::string> stored;  // null: refused
   const char* message;
+  std::optional<std::string> storedBefore = std::nullopt;
 };
 
 class SheetEntry : public SheetTest, public ::testing::WithParamInterface<Entry> {};
@@ -239,14 +241,15 @@ TEST_P(SheetEntry, IsStoredOrRefusedWithTheUserStayingInTheField) {
   PutString("ChargePerUnit", "0.1");
   PutString("Currency", "CHF");
   PutString("MSN0", "4711");
+  if (c.storedBefore) PutString(c.key, *c.storedBefore);
   const std::string before = *StoredString(c.key);
   const int page = c.field == IDC_MSN ? kConnection : kCharges;
   Open(
       [&](SheetSession& sheet) {
         ASSERT_TRUE(sheet.SelectPage(page));
-        sheet.Type(c.field, c.typed);
+        if (c.typed) sheet.Type(c.field, *c.typed);
         MemoryPageView& view = sheet.View(page);
-        EXPECT_EQ(view.GetText(c.field), c.shown.value_or(c.typed));
+        EXPECT_EQ(view.GetText(c.field), c.shown ? *c.shown : *c.typed);
         const bool ok = sheet.PressOk();
         if (c.stored) {
           EXPECT_TRUE(ok);
@@ -308,7 +311,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Stored empty; the page offers EUR on the next opening, without writing it.
         Entry{"CurrencyEmptied", '.', IDC_CURRENCY, "", {}, "Currency", "", nullptr},
         Entry{"MsnDigitsOnlyAndThirty", '.', IDC_MSN, "12a3-" + kThirtyNines + "999", "123" + kThirtyNines.substr(3),
-              "MSN0", "123" + kThirtyNines.substr(3), nullptr}),
+              "MSN0", "123" + kThirtyNines.substr(3), nullptr},
+        Entry{"MsnStoredTooLong", '.', IDC_MSN, {}, std::string(31, '1'), "MSN0", {},
+              "Please enter no more than 30 characters.", std::string(31, '1')},
+        Entry{"MsnStoredTooLongShortened", '.', IDC_MSN, std::string(30, '1'), {}, "MSN0", std::string(30, '1'),
+              nullptr, std::string(31, '1')},
+        Entry{"CurrencyStoredTooLong", '.', IDC_CURRENCY, {}, "ABCDEF", "Currency", {},
+              "Please enter no more than 5 characters.", "ABCDEF"}),
     [](const ::testing::TestParamInfo<Entry>& param) { return param.param.name; });
 
 TEST_F(SheetTest, AnEmptiedCurrencyIsOfferedAsEurWithoutWritingIt) {
@@ -318,45 +327,6 @@ TEST_F(SheetTest, AnEmptiedCurrencyIsOfferedAsEurWithoutWritingIt) {
     EXPECT_EQ(sheet.View(kCharges).GetText(IDC_CURRENCY), "EUR");
   });
   EXPECT_EQ(StoredString("Currency"), "");
-}
-
-// Values stored by other means can be longer than the fields take: shown in
-// full, refused until shortened.
-TEST_F(SheetTest, ATooLongStoredValueKeepsTheUserOnItsPageUntilShortened) {
-  struct TooLong {
-    const char* key;
-    std::string value;
-    int page;
-    int field;
-    const char* message;
-    std::string shortened;
-  };
-  const TooLong cases[] = {
-      {"MSN0", std::string(31, '1'), kConnection, IDC_MSN, "Please enter no more than 30 characters.",
-       std::string(30, '1')},
-      {"Currency", "ABCDEF", kCharges, IDC_CURRENCY, "Please enter no more than 5 characters.", "ABCDE"},
-  };
-  for (const TooLong& c : cases) {
-    SCOPED_TRACE(c.key);
-    PutString(c.key, c.value);
-    FakeProvider::Reset();
-    Open([this, &c](SheetSession& sheet) {
-      ASSERT_TRUE(sheet.SelectPage(c.page));
-      MemoryPageView& view = sheet.View(c.page);
-      EXPECT_EQ(view.GetText(c.field), c.value) << "shown in full";
-      EXPECT_FALSE(sheet.SelectPage(c.page == kInfo ? kConnection : kInfo));
-      EXPECT_FALSE(sheet.PressOk());
-      EXPECT_EQ(sheet.CurrentPage(), c.page);
-      EXPECT_EQ(LastMessage(view), c.message);
-      EXPECT_EQ(view.Focus(), c.field);
-      EXPECT_EQ(StoredString(c.key), c.value);
-      EXPECT_EQ(FakeProvider::NotifyCount(), 0);
-      sheet.Type(c.field, c.shortened);
-      EXPECT_TRUE(sheet.SelectPage(kInfo));
-      EXPECT_TRUE(sheet.PressOk());
-    });
-    EXPECT_EQ(StoredString(c.key), c.shortened);
-  }
 }
 
 // Which templates and which enter-a-number text each language gets; the other
