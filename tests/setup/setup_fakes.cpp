@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -14,36 +15,22 @@ namespace {
 std::map<int, std::string> ReadStringTable(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
+  static const std::regex kEntry(R"re(\s*(\d+)\s+"(.*)"\r?)re");
   std::map<int, std::string> strings;
-  std::string line;
   bool inTable = false;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("STRINGTABLE", 0) == 0) inTable = true;
-    if (!inTable) continue;
-    if (line == "END") break;
-    int id = 0;
-    int consumed = 0;
-    if (std::sscanf(line.c_str(), " %d %n", &id, &consumed) != 1 || line[static_cast<std::size_t>(consumed)] != '"') continue;
+  for (std::string line; std::getline(in, line);) {
+    inTable = inTable || line.rfind("STRINGTABLE", 0) == 0;
+    if (inTable && line.rfind("END", 0) == 0) break;
+    std::smatch m;
+    if (!inTable || !std::regex_match(line, m, kEntry)) continue;
+    const std::string quoted = m.str(2);
     std::string text;
-    for (std::size_t i = static_cast<std::size_t>(consumed) + 1; i < line.size(); ++i) {
-      const char c = line[i];
-      if (c == '"') {
-        if (i + 1 < line.size() && line[i + 1] == '"') {
-          text += '"';
-          ++i;
-          continue;
-        }
-        break;
-      }
-      if (c == '\\' && i + 1 < line.size()) {
-        const char e = line[++i];
-        text += e == 'n' ? '\n' : e == 't' ? '\t' : e;
-        continue;
-      }
-      text += c;
+    for (std::size_t i = 0; i < quoted.size(); ++i) {
+      const bool escaped = (quoted[i] == '"' || quoted[i] == '\\') && i + 1 < quoted.size();
+      const char c = escaped ? quoted[++i] : quoted[i];
+      text += escaped && c == 'n' ? '\n' : escaped && c == 't' ? '\t' : c;
     }
-    if (!strings.emplace(id, text).second) throw std::runtime_error("string " + std::to_string(id) + " twice");
+    if (!strings.emplace(std::stoi(m.str(1)), text).second) throw std::runtime_error("string " + m.str(1) + " twice");
   }
   return strings;
 }
