@@ -27,7 +27,4 @@ using abi_shape::kSameCallAbi;
 #define lineShutdown_exported_name lineShutdown
 K482_SETUP_TAPI_FUNCTIONS(CHECK_TAPI_FUNCTION)
 
-static_assert(ours::setup::kProviderListFixedSize == sizeof(::LINEPROVIDERLIST));
-static_assert(sizeof(ours::LINEPROVIDERENTRY) == sizeof(::LINEPROVIDERENTRY));
-
 }  // namespace
