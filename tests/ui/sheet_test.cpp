@@ -157,6 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Correction{"FormatMissing", std::nullopt, "0.06", IDC_FORMAT_AOCD_CURRENCY, 4, "0,06", "0.06"},
                       Correction{"FormatZero", 0u, "0.06", IDC_FORMAT_AOCD_CURRENCY, 4, "0,06", "0.06"},
                       Correction{"FormatUnknown", 9u, "0.06", IDC_FORMAT_AOCD_CURRENCY, 4, "0,06", "0.06"},
+                      Correction{"FormatFive", 5u, "0.06", IDC_FORMAT_AOCD_CURRENCY, 4, "0,06", "0.06"},
                       Correction{"FormatThreeKept", 3u, "0.06", IDC_FORMAT_AOCD_UNITS, 3, "0,06", "0.06"},
                       Correction{"FormatTwoKept", 2u, "12.5", IDC_FORMAT_AMOUNT, 2, "12,5", "12.5"},
                       // Shown with every digit the store holds, as the C library reads it.
