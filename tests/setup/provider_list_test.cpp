@@ -91,14 +91,16 @@ TEST_F(ProviderListTest, TooSmallWithoutAskingForMoreFailsInsteadOfLoopingForeve
   EXPECT_EQ(tapi.listCalls, 1);
 }
 
+// More than 16 MiB is no provider list.
 TEST_F(ProviderListTest, AbsurdNeededSizeIsOutOfMemory) {
-  tapi.listAnswer = [](LPLINEPROVIDERLIST list, DWORD) {
-    const DWORD needed = 0xFFFFFFF0;
-    Put(list, offsetof(LINEPROVIDERLIST, dwNeededSize), &needed, sizeof needed);
-    return 0;
-  };
-  std::vector<ProviderEntry> entries;
-  EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_NOMEM));
+  for (const DWORD needed : {0xFFFFFFF0u, (16u << 20) + 1}) {
+    tapi.listAnswer = [needed](LPLINEPROVIDERLIST list, DWORD) {
+      Put(list, offsetof(LINEPROVIDERLIST, dwNeededSize), &needed, sizeof needed);
+      return 0;
+    };
+    std::vector<ProviderEntry> entries;
+    EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_NOMEM)) << needed;
+  }
 }
 
 TEST_F(ProviderListTest, EntriesPointingOutsideTheFilledPartAreLeftOut) {
