@@ -166,6 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Correction{"ChargeLargest", 1u, "32766", IDC_FORMAT_UNITS, 1, "32766", "32766"},
                       Correction{"ChargeTooLarge", 1u, "40000", IDC_FORMAT_UNITS, 1, "4e+04", "40000"},
                       Correction{"ChargeWithSignAndUnit", 1u, " +2.5EUR", IDC_FORMAT_UNITS, 1, "2,5", " +2.5EUR"},
+                      // White space as the C library knows it goes before the number.
+                      Correction{"ChargeAfterWhiteSpace", 1u, "\t\n\v\f\r 0.5", IDC_FORMAT_UNITS, 1, "0,5",
+                                 "\t\n\v\f\r 0.5"},
                       // The comma ends the number: 0.
                       Correction{"ChargeWithComma", 1u, "0,06", IDC_FORMAT_UNITS, 1, "0", "0"},
                       Correction{"ChargeNegative", 1u, "-1", IDC_FORMAT_UNITS, 1, "0", "0"},
