@@ -184,6 +184,13 @@ const Script kScripts[] = {
       {"expect call 2 DIALTONE", kDone}, {"expect no events for 100 ms", kFailed},
       {"expect no events for 100 ms", kDone}},
      true, {"!! events arrived:\n     call 2: DISCONNECTED (BUSY)\n"}},
+    // A field of a structure by its TAPI name, its value as a number or its flags' names.
+    {"FieldsOfTheStructuresByName",
+     {{"makecall 0301234", kDone}, {"expect status dwCallState CONNECTED", kDone},
+      {"expect call 1 status callstate 0x100", kDone}, {"expect status dwCallPrivilege OWNER within 100 ms", kFailed},
+      {"expect status dwCallFeatures none", kDone}, {"expect status dwNoSuchField 1", kFailed},
+      {"expect status dwCallState LOUD", kFailed}, {"expect caps dwMaxNumActiveCalls 3", kFailed}},
+     true, {"!! call 1: dwCallPrivilege is none (0), not OWNER", "!! LINECALLSTATUS has no field dwNoSuchField"}},
     {"LinesAScriptCannotReadFailIt",
      {{"expect CONECTED", kFailed}, {"expect DISCONNECTED LOUD", kFailed}, {"expect result maybe", kFailed},
       {"makecal 1", kFailed}, {"drop call x", kFailed}, {"expect no events", kFailed}, {"sleep 2 min", kFailed},

@@ -4,12 +4,14 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <sstream>
 #include <thread>
 
 #include "common/tsp_config.h"
 #include "common/ui_request.h"
+#include "tools/tsphost/fields.h"
 #include "tools/tsphost/names.h"
 #include "tools/tsphost/render.h"
 
@@ -717,6 +719,16 @@ Session::Step Session::Expect(Words words) {
     return ExpectHeard(pattern, timeout);
   }
   if (what == "address" && count >= 3) return ExpectAddress(Join(words, 2), timeout);
+  static const std::pair<const char*, Structure> kStructures[] = {{"caps", Structure::kDevCaps},
+                                                                   {"addresscaps", Structure::kAddressCaps},
+                                                                   {"linestatus", Structure::kDevStatus},
+                                                                   {"addressstatus", Structure::kAddressStatus},
+                                                                   {"status", Structure::kCallStatus}};
+  for (const auto& [name, structure] : kStructures) {
+    if (what == name && count >= 4) {
+      return ExpectField(structure, callNumber, words[2], Words(words.begin() + 3, words.end()), timeout);
+    }
+  }
   if (what == "linestatus" && count == 3) return ExpectLineStatus(Lower(words[2]), timeout);
   static const char* const kInfoFields[] = {"callerid", "calledid", "connectedid", "charging", "origin", "state"};
   if (std::find(std::begin(kInfoFields), std::end(kInfoFields), what) != std::end(kInfoFields) && count >= 3) {
@@ -810,6 +822,50 @@ Session::Step Session::ExpectLineStatus(const std::string& value, Duration timeo
   return Fail("line " + std::to_string(device) + " is " + BitNames(kDevStatusFlagNames, flags) + ", not " + value);
 }
 
+Session::Step Session::ExpectField(Structure structure, int call, const std::string& name, const Words& value,
+                                   Duration timeout) {
+  const auto field = FindField(structure, name);
+  if (!field) return Fail(std::string(StructureName(structure)) + " has no field " + name + " that tsphost reads");
+  const auto wanted = ParseFieldValue(*field, value);
+  if (!wanted) return Fail("not a value of " + std::string(field->name) + ": " + Join(value, 0));
+  const int target = structure == Structure::kCallStatus ? CallFor(call != 0 ? std::optional<int>(call) : std::nullopt)
+                                                         : 0;
+  if (structure == Structure::kCallStatus && target == 0) return Step::kFailed;
+  const DWORD device = host_.CurrentLine().value_or(0);
+  const auto read = [&](auto& buffer, LONG result, DWORD* actual) {
+    if (result == 0) std::memcpy(actual, reinterpret_cast<const char*>(buffer.Get()) + field->offset, sizeof *actual);
+    return result;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  DWORD actual = 0;
+  for (;;) {
+    LONG result = 0;
+    if (structure == Structure::kDevCaps) {
+      VarBuffer<LINEDEVCAPS> buffer;
+      result = read(buffer, host_.GetDevCaps(device, &buffer), &actual);
+    } else if (structure == Structure::kAddressCaps) {
+      VarBuffer<LINEADDRESSCAPS> buffer;
+      result = read(buffer, host_.GetAddressCaps(device, &buffer), &actual);
+    } else if (structure == Structure::kDevStatus) {
+      VarBuffer<LINEDEVSTATUS> buffer;
+      result = read(buffer, host_.GetLineDevStatus(device, &buffer), &actual);
+    } else if (structure == Structure::kAddressStatus) {
+      VarBuffer<LINEADDRESSSTATUS> buffer;
+      result = read(buffer, host_.GetAddressStatus(device, &buffer), &actual);
+    } else {
+      VarBuffer<LINECALLSTATUS> buffer;
+      result = read(buffer, host_.GetCallStatus(target, &buffer), &actual);
+    }
+    if (result != 0) return Fail(std::string(StructureName(structure)) + " unreadable: " + ResultText(result));
+    if (actual == *wanted) return Step::kDone;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(kInfoPoll);
+  }
+  const std::string whose = target != 0 ? "call " + std::to_string(target) : "line " + std::to_string(device);
+  return Fail(whose + ": " + field->name + " is " + FieldValueText(*field, actual) + ", not " +
+              FieldValueText(*field, *wanted));
+}
+
 Session::Step Session::ExpectNoEvents(Duration quiet) {
   // Events after the last one accounted for count, also those that came
   // before the window: the rest of a burst whose first event an expectation
@@ -888,6 +944,10 @@ Scripts
   expect address <text>                            the address (MSN) in the line's capabilities
   expect phone heard <regex>                       the phone heard a command line: expect phone heard ATD567
   expect linestatus inservice|outofservice         LINEDEVSTATUS says the line is (not) in service
+  expect caps|addresscaps <field> <value>          a field of LINEDEVCAPS | LINEADDRESSCAPS (address 0)
+  expect linestatus|addressstatus <field> <value>  a field of LINEDEVSTATUS | LINEADDRESSSTATUS
+  expect [call N] status <field> <value>           a field of LINECALLSTATUS: expect status dwCallFeatures DROP
+                                                   (a number, "none", or the names of the field's flags)
   expect no events for T                           nothing happens on the line for that long, nor since the
                                                    last event an expectation found
   T is "2 s", "500 ms"; without "within" an expectation waits 5 s

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/tsphost/fields.h"
 #include "tools/tsphost/host.h"
 #include "tools/tsphost/phone_side.h"
 
@@ -71,6 +72,8 @@ class Session {
   Step ExpectAddress(const std::string& value, Duration timeout);
   Step ExpectLineStatus(const std::string& value, Duration timeout);
   Step ExpectNoEvents(Duration quiet);
+  // A field of a line's, its address's or a call's structure, asked for again until it has the value.
+  Step ExpectField(Structure structure, int call, const std::string& name, const Words& value, Duration timeout);
   Step ExpectHeard(const std::string& pattern, Duration timeout);
 
   Step Caps(DWORD device);
