@@ -180,6 +180,10 @@ TEST_F(EntryPoints, LineQueriesAndFixedAnswers) {
   EXPECT_EQ(address, 0u);
   EXPECT_EQ(TSPI_lineGetAddressID(reinterpret_cast<HDRVLINE>(0x77), &address, 0, u"10", 4),
             static_cast<LONG>(LINEERR_INVALLINEHANDLE));
+  LINEDEVSTATUS status{};
+  status.dwTotalSize = sizeof status;
+  EXPECT_EQ(TSPI_lineGetLineDevStatus(reinterpret_cast<HDRVLINE>(0x77), &status),
+            static_cast<LONG>(LINEERR_INVALLINEHANDLE));
   Report(3, kFree, kFree);
   address = 9;
   EXPECT_EQ(TSPI_lineGetCallAddressID(reinterpret_cast<HDRVCALL>(Slot(1)), &address), 0);
