@@ -42,46 +42,6 @@ class CallStateReports : public CallModelTest {
   }
 };
 
-TEST_F(CallStateReports, ACallDialledAtThePhoneFollowsItsSlotToIdle) {
-  Report(kFree, 3, kFree);
-  CTspCall* call = Slot(2);
-  ASSERT_NE(call, nullptr);
-  EXPECT_EQ(call->m_dwOrigin, LINECALLORIGIN_OUTBOUND);
-  EXPECT_EQ(tapi.Describe(),
-            "NEWCALL\n"
-            "CALLSTATE 7001 0x8 0x20 0x4\n"
-            "CALLINFO 7001 0x100 0x0 0x0\n");
-  EXPECT_EQ(line->m_dwNumActiveCalls, 1u);
-
-  tapi.Clear();
-  Report(kFree, 5, kFree);
-  Phone("V0301234");
-  Report(kFree, 6, kFree);
-  EXPECT_EQ(tapi.Describe(),
-            "CALLSTATE 7001 0x10 0x0 0x4\n"
-            "CALLSTATE 7001 0x100 0x1 0x4\n"
-            "CALLINFO 7001 0x30000 0x0 0x0\n");
-  std::u16string caller, called, connected;
-  Numbers(call, &caller, &called, &connected);
-  EXPECT_EQ(connected, u"0301234");
-  EXPECT_EQ(called, u"0301234") << "an outbound call without a number takes the connected one";
-
-  Phone("S11");  // user busy
-  Report(kFree, 1, kFree);
-  tapi.Clear();
-  Report(kFree, kFree, kFree);
-  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x1 0x0 0x4\n");
-  EXPECT_EQ(Slot(2), nullptr);
-  EXPECT_EQ(line->m_ClosedCalls.Contains(call), call) << "TAPI still holds it";
-  Numbers(call, &caller, &called, &connected);
-  EXPECT_EQ(connected, u"0301234") << "answerable until lineCloseCall";
-  EXPECT_EQ(line->m_dwNumActiveCalls, 0u);
-
-  ASSERT_EQ(g_TspLineMap.LineCloseCall(Handle(call)), 0);
-  EXPECT_EQ(line->m_ClosedCalls.Contains(call), nullptr);
-  EXPECT_FALSE(CTspCall::IsLive(call));
-}
-
 // What the phone knows of a caller, and what the application is shown.
 TEST_F(CallStateReports, AnOfferShowsWhatItsIncomingCallPacketHolds) {
   const struct {
@@ -149,12 +109,6 @@ const std::string kConnected = "C\x06\xFF\xFF";
 INSTANTIATE_TEST_SUITE_P(
     Phone, ReportSequences,
     ::testing::Values(
-        SequenceCase{"DialToneToDialling", {kDialTone}, {"C\x05\xFF\xFF"}, "CALLSTATE 7001 0x10 0x0 0x4\n", ""},
-        SequenceCase{"ClearedWithTheCauseGiven",
-                     {"C\xFF\x03\xFF", "C\xFF\x06\xFF"},
-                     {"S11", "C\xFF\x01\xFF"},
-                     "CALLSTATE 7001 0x4000 0x20 0x4\n",
-                     "       Sending LINE_CALLSTATE LINECALLSTATE_DISCONNECTED to TAPI DISCONNECTMODE: 0x20\r\n"},
         // Without a cause packet the mode is 0, not the last call's cause.
         SequenceCase{"ClearedWithoutACause", {"S11", kDialTone, kConnected}, {"C\x01\xFF\xFF"},
                      "CALLSTATE 7001 0x4000 0x0 0x4\n", ""},
@@ -172,12 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {},
                      {"C\xFF\x06\xFF", "C\xFF\x01\xFF"},
                      "",
-                     "Sometimes stupid! Call state \"DISC_IND\", but Call ID 0x02 not found! Last Call State: 0x06"},
-        SequenceCase{"ALateConnectedNumberIsShownWhileConnected",
-                     {kDialTone, kConnected},
-                     {"V4711", kConnected},
-                     "CALLINFO 7001 0x30000 0x0 0x0\n",
-                     "        detect new conected number for CallId 0x01\r\n"}),
+                     "Sometimes stupid! Call state \"DISC_IND\", but Call ID 0x02 not found! Last Call State: 0x06"}),
     [](const ::testing::TestParamInfo<SequenceCase>& p) { return std::string(p.param.name); });
 
 TEST_F(CallStateReports, DialingStraightFromAnotherStatePassesThroughDialTone) {
