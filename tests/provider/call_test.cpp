@@ -131,20 +131,6 @@ TEST_F(CallRequests, DroppingAWaitingCallRejectsItAtThePhone) {
   EXPECT_EQ(tapi.Completions()[0].requestId, kRequest);
 }
 
-TEST_F(CallRequests, DroppingACallTheFarEndLeftGoesBackToTheHeldOne) {
-  Report(3, kFree, kFree);
-  Report(6, kFree, kFree);
-  Report(7, 3, kFree);
-  Report(7, 6, kFree);
-  Phone("S10");
-  Report(7, 1, kFree);
-  CTspCall* left = Slot(2);
-  ASSERT_EQ(left->m_dwCallState, LINECALLSTATE_DISCONNECTED);
-  ASSERT_EQ(line->m_dwNumOnHoldPendCalls, 1u);
-  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(left), nullptr, 0), static_cast<LONG>(kRequest));
-  EXPECT_TRUE(TraceShows("        TspPort::OnUnhold call 0x0"));
-}
-
 TEST_F(CallRequests, TransferAndDigitsNeedADialableDestination) {
   CTspCall* call = PhoneCall();
   SetState(call, LINECALLSTATE_CONNECTED);
