@@ -6,8 +6,6 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "provider/tsp_line_map.h"
 #include "provider/tsp_port.h"
@@ -73,28 +71,6 @@ TEST_F(EntryPoints, BadCallHandlesFailAsTheRequestSays) {
     }
   }
   EXPECT_EQ(consult, nullptr);
-}
-
-TEST_F(EntryPoints, AcceptedRequestsAreCompletedOnceBeforeReturning) {
-  Phone("A1:2");
-  Report(4, kFree, kFree);
-  const auto call = reinterpret_cast<HDRVCALL>(Slot(1));
-  EXPECT_EQ(TSPI_lineAccept(kRequest, call, nullptr, 0), static_cast<LONG>(kRequest));
-  EXPECT_EQ(TSPI_lineAnswer(kRequest + 1, call, nullptr, 0), static_cast<LONG>(kRequest + 1));
-  EXPECT_EQ(TSPI_lineDial(kRequest + 2, call, u"1", 0), static_cast<LONG>(kRequest + 2)) << "refused: completed";
-  Report(6, kFree, kFree);
-  EXPECT_EQ(TSPI_lineBlindTransfer(kRequest + 3, call, u"0301234", 0), static_cast<LONG>(kRequest + 3));
-  EXPECT_EQ(TSPI_lineBlindTransfer(kRequest + 4, call, u"none", 0), static_cast<LONG>(kRequest + 4));
-  std::vector<std::pair<DRV_REQUESTID, LONG>> completed;
-  for (const auto& completion : tapi.Completions()) completed.emplace_back(completion.requestId, completion.result);
-  const std::vector<std::pair<DRV_REQUESTID, LONG>> expected = {
-      {kRequest, 0},
-      {kRequest + 1, 0},
-      {kRequest + 2, static_cast<LONG>(LINEERR_INVALCALLSTATE)},  // an offered call dials nothing
-      {kRequest + 3, 0},
-      {kRequest + 4, static_cast<LONG>(LINEERR_INVALADDRESS)},
-  };
-  EXPECT_EQ(completed, expected);
 }
 
 // A request the phone cannot hear (the link is down: a phone switched off, a
