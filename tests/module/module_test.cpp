@@ -122,15 +122,6 @@ TEST_F(ModuleTest, LoadsNegotiatesEnumeratesInitialisesAndShutsDown) {
   EXPECT_TRUE(std::regex_search(log, enumRecord)) << log;
 }
 
-TEST_F(ModuleTest, ExportsEveryProviderEntryPointByItsPlainName) {
-#define K482_EXPECT_EXPORTED(name, params)             \
-  if (std::string(#name).rfind("TSPI_", 0) == 0) {      \
-    EXPECT_NE(module.Symbol(#name), nullptr) << #name; \
-  }
-  K482_TSPI_ENTRY_POINTS(K482_EXPECT_EXPORTED)
-#undef K482_EXPECT_EXPORTED
-}
-
 // A host that exits without shutting the provider down, its worker still
 // running. The parent test below runs this in a process of its own, with the
 // parent's settings and log directory.
