@@ -41,6 +41,14 @@ std::vector<std::uint8_t> Aocd(const std::string& currency, std::uint32_t amount
 TEST(AocdCurrency, EncodesCurrencyAmountAndMultiplier) {
   EXPECT_EQ(Hex(Aocd("EUR", 123, 1)), "02 01 21 30 12 A1 0D 81 03 45 55 52 A2 06 81 01 7B 82 01 01 82 01 00");
   EXPECT_EQ(Hex(Aocd("EUR", 720, 0)), "02 01 21 30 13 A1 0E 81 03 45 55 52 A2 07 81 02 02 D0 82 01 00 82 01 00");
+  // The shortest form: a reader takes a leading zero byte as well, so the scenarios cannot tell.
+  const struct {
+    std::uint32_t amount;
+    std::size_t amountBytes;
+  } widths[] = {{0xFF, 1}, {0x100, 2}, {0xFFFF, 2}, {0x10000, 3}, {0xFFFFFF, 3}, {0x1000000, 4}};
+  for (const auto& w : widths) {
+    EXPECT_EQ(Aocd("CHF", w.amount, 0)[13 + 3 - 1], w.amountBytes) << w.amount;
+  }
   EXPECT_EQ(Hex(Aocd("X", 0xFFFFFFFF, 3)).substr(3 * 14, 11), "FF FF FF FF") << "no zero byte in front";
 }
 
