@@ -62,6 +62,9 @@ TEST_F(Capabilities, DevCapsWithRoomForEverything) {
   EXPECT_EQ(buffer.Wide(caps->dwProviderInfoOffset, caps->dwProviderInfoSize), u"Kavrel Phone TSP");
   EXPECT_EQ(caps->dwLineNameOffset, 286u);
   EXPECT_EQ(buffer.Wide(caps->dwLineNameOffset, caps->dwLineNameSize), u"Kavrel Phone Device");
+  // Zero is what a reader's fresh buffer holds too: only a filled one shows these set.
+  EXPECT_EQ(caps->MinDialParams.dwDialSpeed, 0u);
+  EXPECT_EQ(caps->MaxDialParams.dwWaitForDialtone, 0u);
   EXPECT_EQ(caps->dwMaxRate, kUntouched) << "left as passed";
   EXPECT_EQ(caps->dwRingModes, kUntouched);
 }
@@ -110,6 +113,14 @@ TEST_F(Capabilities, TheAddressIsTheConfiguredMsn) {
   EXPECT_EQ(caps->dwAddressOffset, 228u);
   EXPECT_EQ(buffer.Wide(caps->dwAddressOffset, caps->dwAddressSize), u"4711");
   EXPECT_NE(trace.Log().find("  TspiLineGetAddressCaps(*)  DevId<0x0>, Addr<4711>\r\n"), std::string::npos);
+  for (DWORD LINEADDRESSCAPS::*zero :
+       {&LINEADDRESSCAPS::dwLineDeviceID, &LINEADDRESSCAPS::dwMaxForwardEntries, &LINEADDRESSCAPS::dwMaxCallCompletions,
+        &LINEADDRESSCAPS::dwMaxNoAnswerTimeout, &LINEADDRESSCAPS::dwMaxSpecificEntries,
+        &LINEADDRESSCAPS::dwMinFwdNumRings, &LINEADDRESSCAPS::dwMaxFwdNumRings,
+        &LINEADDRESSCAPS::dwPredictiveAutoTransferStates, &LINEADDRESSCAPS::dwNumCallTreatments,
+        &LINEADDRESSCAPS::dwMaxCallDataSize}) {
+    EXPECT_EQ(caps->*zero, 0u) << "set, not left as passed";
+  }
   EXPECT_EQ(caps->dwNumCompletionMessages, kUntouched) << "left as passed";
 
   settings.PutString("MSN0", "");
