@@ -4,8 +4,9 @@
 # provider module and playing the scenario, phone lines reaching phonesim
 # through a file it follows.
 #
-#   run_scenarios.sh [--keep DIR] --native TSPHOST MODULE PHONESIM SCENARIO...
-#       the Linux build: k482tsp.so, the port through K482_DOSDEVICES
+#   run_scenarios.sh [--keep DIR] [--emulator "PROGRAM ARGS"] --native TSPHOST MODULE PHONESIM SCENARIO...
+#       the Linux build: k482tsp.so, the port through K482_DOSDEVICES; a 32-bit
+#       build's tsphost runs through the emulator (qemu-i386 -L /)
 #   run_scenarios.sh [--keep DIR] --wine WINE_RUN DEFAULT_PREFIX TSPHOST_EXE MODULE PHONESIM SCENARIO...
 #       the Windows build under wine64: tsphost.exe with k482tsp.tsp, the port in
 #       the prefix's dosdevices ($K482_WINEPREFIX, else DEFAULT_PREFIX)
@@ -20,7 +21,7 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: run_scenarios.sh [--keep DIR] --native TSPHOST MODULE PHONESIM SCENARIO..." >&2
+  echo "usage: run_scenarios.sh [--keep DIR] [--emulator \"PROGRAM ARGS\"] --native TSPHOST MODULE PHONESIM SCENARIO..." >&2
   echo "       run_scenarios.sh [--keep DIR] --wine WINE_RUN DEFAULT_PREFIX TSPHOST_EXE MODULE PHONESIM SCENARIO..." >&2
   exit 2
 }
@@ -31,6 +32,12 @@ if [ "${1:-}" = --keep ]; then
   keep=$2
   shift 2
   mkdir -p "$keep"
+fi
+emulator=()
+if [ "${1:-}" = --emulator ]; then
+  [ $# -ge 2 ] || usage
+  read -ra emulator <<<"$2"
+  shift 2
 fi
 mode=${1:-}
 shift || true
@@ -115,7 +122,7 @@ run_one() {
   else
     trace=$work/kavrtsp.log
     K482_DOSDEVICES=$work/dosdevices K482_REGISTRY=$work/registry.reg TMPDIR=$work LC_ALL=C LANG=C \
-      timeout "$scenario_bound" "$tsphost" "${settings[@]}" --phone "$work/phone.in" --phone-log "$work/phone.log" \
+      timeout "$scenario_bound" "${emulator[@]}" "$tsphost" "${settings[@]}" --phone "$work/phone.in" --phone-log "$work/phone.log" \
       "$module" "$scenario"
     status=$?
   fi
