@@ -304,21 +304,21 @@ struct MessageLoopRunner {
   }
 
   static bool RunPosted(std::uint32_t threadId) {
-    MessageLoopThread* self = nullptr;
-    MessageQueue* queue = nullptr;
+    QueueEntry* slot = nullptr;
     {
       std::lock_guard<std::mutex> lock(g_queuesGuard);
       for (QueueEntry& entry : g_queues) {
         if (entry.queue != nullptr && entry.threadId == threadId) {
           if (entry.onCaller == nullptr || entry.running) return false;
           entry.running = true;
-          self = entry.onCaller;
-          queue = entry.queue;
+          slot = &entry;
           break;
         }
       }
     }
-    if (self == nullptr) return false;
+    if (slot == nullptr) return false;
+    MessageLoopThread* const self = slot->onCaller;
+    MessageQueue* const queue = slot->queue;
     std::vector<std::shared_ptr<Event>> atEnd;
     for (;;) {
       Message message{};
@@ -334,10 +334,9 @@ struct MessageLoopRunner {
         return true;
       }
     }
+    // The entry stays this loop's while it runs: only its own End frees it.
     std::lock_guard<std::mutex> lock(g_queuesGuard);
-    for (QueueEntry& entry : g_queues) {
-      if (entry.queue == queue) entry.running = false;
-    }
+    slot->running = false;
     return true;
   }
 };
