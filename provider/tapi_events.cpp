@@ -87,16 +87,19 @@ void QelLineEvent(CTspLine* line, HTAPICALL htCall, DWORD dwMsg, DWORD_PTR dwPar
              TraceHex(htLine), TraceHex(htCall), name);
     return;
   }
-  char param1[kParamTextSize];
-  if (dwMsg == LINE_CALLSTATE) {
-    std::snprintf(param1, sizeof param1, "%s", QelCallStateName(static_cast<DWORD>(dwParam1)));
-  } else {
-    std::snprintf(param1, sizeof param1, "0x0%llX", TraceHex(dwParam1));
+  // Every event passes here: its text is not built for a trace that is off.
+  if (QelTraceEnabled()) {
+    char param1[kParamTextSize];
+    if (dwMsg == LINE_CALLSTATE) {
+      std::snprintf(param1, sizeof param1, "%s", QelCallStateName(static_cast<DWORD>(dwParam1)));
+    } else {
+      std::snprintf(param1, sizeof param1, "0x0%llX", TraceHex(dwParam1));
+    }
+    char stamp[64];
+    QelTrace("  TAPI-Line Event: HTAPILINE = 0x0%llX, HTAPICALL = 0x0%llX  <%s> <%s> <0x0%llX> <0x0%llX>  at %s\r\n",
+             TraceHex(htLine), TraceHex(htCall), name, param1, TraceHex(dwParam2), TraceHex(dwParam3),
+             QelTraceTimeStamp(stamp, sizeof stamp));
   }
-  char stamp[64];
-  QelTrace("  TAPI-Line Event: HTAPILINE = 0x0%llX, HTAPICALL = 0x0%llX  <%s> <%s> <0x0%llX> <0x0%llX>  at %s\r\n",
-           TraceHex(htLine), TraceHex(htCall), name, param1, TraceHex(dwParam2), TraceHex(dwParam3),
-           QelTraceTimeStamp(stamp, sizeof stamp));
   eventProc(htLine, htCall, dwMsg, dwParam1, dwParam2, dwParam3);
   QelTrace("  TAPI-Line Event: HTAPILINE = 0x0%llX, HTAPICALL = 0x0%llX  <%s> <0x0%llX> <0x0%llX> <0x0%llX> return \r\n",
            TraceHex(htLine), TraceHex(htCall), name, TraceHex(dwParam1), TraceHex(dwParam2), TraceHex(dwParam3));

@@ -181,6 +181,8 @@ void QelTraceSetEnabled(DWORD enabled) {
   RebuildPath();
 }
 
+bool QelTraceEnabled() { return g_traceEnabled.load(); }
+
 void QelTraceClose() {
   g_traceEnabled.store(false);
   g_traceOpen.store(false);

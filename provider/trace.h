@@ -36,6 +36,8 @@ struct TraceFunc {
 void QelTraceOpen();
 void QelTraceSetEnabled(DWORD enabled);
 void QelTraceClose();
+// Whether texts are written now: callers skip building costly arguments when not.
+bool QelTraceEnabled();
 void QelTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void QelTraceBytes(const void* bytes, std::int32_t count, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
