@@ -268,18 +268,22 @@ bool NameLess(std::string_view a, std::string_view b) {
   });
 }
 
-std::string CanonicalKey(std::string_view path) {
-  std::string out;
+void AppendCanonicalKey(std::string* out, std::string_view path) {
   while (!path.empty()) {
     const std::size_t slash = path.find('\\');
     const std::string_view part = path.substr(0, slash);
     if (!part.empty()) {
-      if (!out.empty()) out.push_back('\\');
-      out.append(part);
+      if (!out->empty()) out->push_back('\\');
+      out->append(part);
     }
     if (slash == std::string_view::npos) break;
     path.remove_prefix(slash + 1);
   }
+}
+
+std::string CanonicalKey(std::string_view path) {
+  std::string out;
+  AppendCanonicalKey(&out, path);
   return out;
 }
 

@@ -39,6 +39,8 @@ bool NameLess(std::string_view a, std::string_view b);
 
 // Drops empty components: "A\\B\" is "A\B".
 std::string CanonicalKey(std::string_view path);
+// The same components appended to *out, each after a backslash when *out is not empty.
+void AppendCanonicalKey(std::string* out, std::string_view path);
 
 Section* FindSection(Document& document, std::string_view key);
 const Section* FindSection(const Document& document, std::string_view key);

@@ -58,9 +58,13 @@ std::string StorePath() {
   return home + "/.config/k482tsp/registry.reg";
 }
 
+// Every key operation starts here: one string, built in place.
 std::string SectionKey(std::string_view path) {
-  const std::string relative = r4::CanonicalKey(path);
-  return relative.empty() ? std::string(kRoot) : std::string(kRoot) + "\\" + relative;
+  std::string key;
+  key.reserve(kRoot.size() + 1 + path.size());
+  key.append(kRoot);
+  r4::AppendCanonicalKey(&key, path);
+  return key;
 }
 
 bool IsStrictlyBelow(std::string_view section, std::string_view key) {
@@ -319,8 +323,9 @@ long Key::QueryValue(const std::string& name, std::uint32_t* type, void* data, s
   Snapshot read;
   if (const long result = Load(&read); result != kSuccess) return result;
   const r4::Document& document = *read;
-  if (!KeyExists(document, path_)) return kKeyDeleted;
+  // A key with a section exists; only one without needs the wider look.
   const r4::Section* section = r4::FindSection(document, path_);
+  if (section == nullptr && !KeyExists(document, path_)) return kKeyDeleted;
   const r4::Value* value = section == nullptr ? nullptr : r4::FindValue(*section, name);
   if (value == nullptr) return kFileNotFound;
   if (type != nullptr) *type = value->type;
