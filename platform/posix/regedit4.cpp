@@ -269,6 +269,12 @@ bool NameLess(std::string_view a, std::string_view b) {
 }
 
 void AppendCanonicalKey(std::string* out, std::string_view path) {
+  // Paths are mostly canonical already: taken whole.
+  if (!path.empty() && path.front() != '\\' && path.back() != '\\' && path.find("\\\\") == std::string_view::npos) {
+    if (!out->empty()) out->push_back('\\');
+    out->append(path);
+    return;
+  }
   while (!path.empty()) {
     const std::size_t slash = path.find('\\');
     const std::string_view part = path.substr(0, slash);
