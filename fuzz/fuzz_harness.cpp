@@ -43,9 +43,16 @@ void UseOwnSettings(const char* values) {
 }
 
 SettingsStore::SettingsStore(const std::uint8_t* data, std::size_t size) {
-  std::uint32_t hash = 2166136261u;  // FNV-1a
-  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 16777619u;
-  g_settingsInFile = hash % kFileStoreShare == 0;
+  // FNV-1a over eight bytes at a time: every step is an instrumented compare.
+  std::uint64_t hash = 14695981039346656037u;
+  std::size_t at = 0;
+  for (; at + sizeof hash <= size; at += sizeof hash) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, data + at, sizeof word);
+    hash = (hash ^ word) * 1099511628211u;
+  }
+  for (; at < size; ++at) hash = (hash ^ data[at]) * 1099511628211u;
+  g_settingsInFile = (hash ^ hash >> 32) % kFileStoreShare == 0;
   platform::registry::UseMemoryStore(g_settingsInFile ? nullptr : &g_settingsInMemory);
 }
 
@@ -59,6 +66,7 @@ void SettingsStore::Write(const std::string& text) {
     std::ofstream(std::getenv("K482_REGISTRY"), std::ios::binary | std::ios::trunc) << text;
   } else {
     g_settingsInMemory = text;
+    platform::registry::UseMemoryStore(&g_settingsInMemory);
   }
 }
 

@@ -69,7 +69,8 @@ class Key {
 
 #if !defined(_WIN32)
 // For fuzzers: the store is *text, read and replaced as the file would be but
-// without touching a file, under a lock of this process; its text is read again
+// without touching a file, under a lock of this process. A caller that changes
+// *text itself calls this again before the next read; the text is read again
 // only when it changed. Null goes back to the file and frees what the store in
 // memory held. Shipped code never calls it.
 void UseMemoryStore(std::string* text);

@@ -166,8 +166,8 @@ __attribute__((noinline)) long LoadFile(Snapshot* document) {
 long Load(Snapshot* document) {
   if (!g_inMemory.load()) return LoadFile(document);
   std::lock_guard<std::mutex> lock(g_memory->guard);
-  // Read once after each change: the same text reads the same.
-  if (g_memory->read == nullptr || g_memory->readText != *g_memory->text) {
+  // Read once after each change (UseMemoryStore drops what a changed text made).
+  if (g_memory->read == nullptr) {
     g_memory->read = std::make_shared<const r4::Document>(r4::Parse(*g_memory->text));
     g_memory->readText = *g_memory->text;
   }
@@ -257,6 +257,9 @@ void UseMemoryStore(std::string* text) {
   }
   g_memory->text = text;
   if (text != nullptr) {
+    // The same text reads the same: compared here once, not at every read.
+    std::lock_guard<std::mutex> lock(g_memory->guard);
+    if (g_memory->read != nullptr && g_memory->readText != *text) g_memory->read.reset();
     g_inMemory.store(true);
     return;
   }
