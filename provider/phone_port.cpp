@@ -80,7 +80,8 @@ int CSlurpPort::Open(std::uint32_t portNr, int portType, std::uint32_t baudRate)
   const std::uint32_t error = device->Open(name);
   if (error != 0) {
     QelTrace("**** ERROR: Opening port <%s> fault !\r\n", name.c_str());
-    QelTrace("    CreateFile error: %s", platform::SystemErrorText(error).c_str());
+    // The system's text for the error is only looked up for a trace that is on.
+    if (QelTraceEnabled()) QelTrace("    CreateFile error: %s", platform::SystemErrorText(error).c_str());
     return -1;
   }
   device->Configure(baudRate);
