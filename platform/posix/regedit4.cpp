@@ -269,8 +269,12 @@ bool NameLess(std::string_view a, std::string_view b) {
 }
 
 void AppendCanonicalKey(std::string* out, std::string_view path) {
-  // Paths are mostly canonical already: taken whole.
-  if (!path.empty() && path.front() != '\\' && path.back() != '\\' && path.find("\\\\") == std::string_view::npos) {
+  // Paths are mostly canonical already (no empty component): taken whole.
+  bool canonical = !path.empty() && path.front() != '\\' && path.back() != '\\';
+  for (std::size_t at = path.find('\\'); canonical && at != std::string_view::npos; at = path.find('\\', at + 1)) {
+    canonical = path[at + 1] != '\\';  // never the last: the path does not end in one
+  }
+  if (canonical) {
     if (!out->empty()) out->push_back('\\');
     out->append(path);
     return;

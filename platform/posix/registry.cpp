@@ -287,12 +287,12 @@ Key& Key::operator=(Key&& other) noexcept {
 
 long Key::Open(const std::string& path, Access access) {
   Close();
-  const std::string key = SectionKey(path);
+  std::string key = SectionKey(path);
   Snapshot read;
   if (const long result = Load(&read); result != kSuccess) return result;
   const r4::Document& document = *read;
   if (!KeyExists(document, key)) return kFileNotFound;
-  path_ = key;
+  path_ = std::move(key);
   open_ = true;
   writable_ = access == Access::kAllAccess;
   return kSuccess;
@@ -301,7 +301,7 @@ long Key::Open(const std::string& path, Access access) {
 long Key::Create(const std::string& path) {
   Close();
   if (HasLineBreakOrNul(path)) return kInvalidParameter;
-  const std::string key = SectionKey(path);
+  std::string key = SectionKey(path);
   Snapshot read;
   if (const long result = Load(&read); result != kSuccess) return result;
   const r4::Document& document = *read;
@@ -312,7 +312,7 @@ long Key::Create(const std::string& path) {
     });
     if (result != kSuccess) return result;
   }
-  path_ = key;
+  path_ = std::move(key);
   open_ = true;
   writable_ = true;
   return kSuccess;
