@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -217,15 +216,19 @@ long Replace(const std::string& file, r4::Document document) {
 }
 
 // Read, change and replace the file under an exclusive lock on a file of its
-// own (the data file is replaced, so it cannot carry the lock itself).
-long Update(const std::function<long(r4::Document*, bool*)>& change) {
-  const std::string file = StorePath();
+// own (the data file is replaced, so it cannot carry the lock itself). Where
+// unchanged(current) holds, the store is already as the change would leave it:
+// nothing is copied or written.
+template <typename Change, typename Unchanged>
+long Update(const Change& change, const Unchanged& unchanged) {
+  std::string file;
   // The store in memory has no other process to fear, only other threads.
   std::unique_lock<std::mutex> inMemory;
   Fd lock(-1);
   if (g_inMemory.load()) {
     inMemory = std::unique_lock<std::mutex>(g_memory->update);
   } else {
+    file = StorePath();
     if (file.empty()) return kAccessDenied;
     const std::filesystem::path parent = std::filesystem::path(file).parent_path();
     if (!parent.empty()) {
@@ -240,11 +243,17 @@ long Update(const std::function<long(r4::Document*, bool*)>& change) {
   }
   Snapshot current;
   long result = Load(&current);
+  if (result == kSuccess && unchanged(*current)) return kSuccess;
   r4::Document document = *current;
   bool changed = false;
   if (result == kSuccess) result = change(&document, &changed);
   if (result == kSuccess && changed) result = Replace(file, std::move(document));
   return result;  // closing the lock file releases the lock
+}
+
+template <typename Change>
+long Update(const Change& change) {
+  return Update(change, [](const r4::Document&) { return false; });
 }
 
 }  // namespace
@@ -357,6 +366,12 @@ long Key::SetValue(const std::string& name, std::uint32_t type, const void* data
     return kInvalidParameter;
   }
   const std::string bytes = data == nullptr ? std::string() : std::string(static_cast<const char*>(data), size);
+  // The same value set again (a default stored back, say) leaves the store as it is.
+  const auto holds = [&](const r4::Document& document) {
+    const r4::Section* section = r4::FindSection(document, path_);
+    const r4::Value* value = section == nullptr ? nullptr : r4::FindValue(*section, name);
+    return value != nullptr && value->type == type && value->data == bytes;
+  };
   return Update([&](r4::Document* document, bool* changed) {
     if (!KeyExists(*document, path_)) return kKeyDeleted;
     r4::Section& section = EnsureSection(document, path_, changed);
@@ -371,7 +386,7 @@ long Key::SetValue(const std::string& name, std::uint32_t type, const void* data
       *changed = true;
     }
     return kSuccess;
-  });
+  }, holds);
 }
 
 long Key::EnumValue(std::uint32_t index, std::string* name) const {
