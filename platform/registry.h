@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace platform::registry {
 
@@ -37,10 +38,11 @@ class Key {
   Key(const Key&) = delete;
   Key& operator=(const Key&) = delete;
 
-  // RegOpenKeyEx: the key must exist.
-  long Open(const std::string& path, Access access);
+  // RegOpenKeyEx: the key must exist. The path is a view: the POSIX store
+  // makes no string of a caller's fixed path at every open.
+  long Open(std::string_view path, Access access);
   // RegCreateKeyEx (non-volatile, KEY_ALL_ACCESS): opens the key, creating it and its parents.
-  long Create(const std::string& path);
+  long Create(std::string_view path);
   void Close();
   bool IsOpen() const;
 

@@ -294,7 +294,7 @@ Key& Key::operator=(Key&& other) noexcept {
   return *this;
 }
 
-long Key::Open(const std::string& path, Access access) {
+long Key::Open(std::string_view path, Access access) {
   Close();
   std::string key = SectionKey(path);
   Snapshot read;
@@ -307,7 +307,7 @@ long Key::Open(const std::string& path, Access access) {
   return kSuccess;
 }
 
-long Key::Create(const std::string& path) {
+long Key::Create(std::string_view path) {
   Close();
   if (HasLineBreakOrNul(path)) return kInvalidParameter;
   std::string key = SectionKey(path);

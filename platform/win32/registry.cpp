@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -34,11 +35,11 @@ Key& Key::operator=(Key&& other) noexcept {
   return *this;
 }
 
-long Key::Open(const std::string& path, Access access) {
+long Key::Open(std::string_view path, Access access) {
   Close();
   HKEY key = nullptr;
   const REGSAM rights = (access == Access::kRead ? KEY_READ : KEY_ALL_ACCESS) | kSameViewForEveryone;
-  const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, rights, &key);
+  const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, std::string(path).c_str(), 0, rights, &key);
   if (result == ERROR_SUCCESS) {
     handle_ = key;
     writable_ = access == Access::kAllAccess;
@@ -46,11 +47,12 @@ long Key::Open(const std::string& path, Access access) {
   return result;
 }
 
-long Key::Create(const std::string& path) {
+long Key::Create(std::string_view path) {
   Close();
   HKEY key = nullptr;
-  const LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                      KEY_ALL_ACCESS | kSameViewForEveryone, nullptr, &key, nullptr);
+  const LONG result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, std::string(path).c_str(), 0, nullptr,
+                                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | kSameViewForEveryone, nullptr, &key,
+                                      nullptr);
   if (result == ERROR_SUCCESS) {
     handle_ = key;
     writable_ = true;
