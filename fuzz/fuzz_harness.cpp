@@ -122,7 +122,16 @@ GuardedStructure::GuardedStructure(DWORD totalSize)
 }
 
 void GuardedStructure::Check() const {
-  for (std::size_t at = std::max<std::size_t>(size_, sizeof(DWORD) * 3); at < bytes_.size(); ++at) {
+  std::size_t at = std::max<std::size_t>(size_, sizeof(DWORD) * 3);
+  // Eight guard bytes at a time while they are whole; the bytes of the first
+  // word that is not, and any tail, one by one.
+  std::uint64_t guardWord = 0;
+  std::memset(&guardWord, kGuard, sizeof guardWord);
+  for (std::uint64_t word = 0; at + sizeof word <= bytes_.size(); at += sizeof word) {
+    std::memcpy(&word, bytes_.data() + at, sizeof word);
+    if (word != guardWord) break;
+  }
+  for (; at < bytes_.size(); ++at) {
     if (bytes_[at] != kGuard) {
       std::fprintf(stderr, "written at %zu past a structure of %u bytes\n", at, size_);
       std::abort();
