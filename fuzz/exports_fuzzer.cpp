@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzing::Tapi::Reset();
-  const fuzzing::SettingsStore store(data, size);
+  fuzzing::SettingsStore store(data, size);
+  const fuzzing::TraceShare trace(store, data, size);
   FuzzInput in(data, size);
   if (++g_inputs % kRestartEvery == 0) {
     TSPI_providerShutdown(kVersion, 1);

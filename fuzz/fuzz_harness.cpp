@@ -10,8 +10,10 @@
 #include <random>
 #include <string>
 
+#include "common/tsp_config.h"
 #include "platform/registry.h"
 #include "platform/thread.h"
+#include "provider/trace.h"
 #include "provider/tsp_port.h"
 #include "provider/tsp_provider.h"
 
@@ -28,6 +30,26 @@ std::map<DRV_REQUESTID, int> g_completions;
 std::string g_settingsInMemory;
 bool g_settingsInFile = false;
 
+// FNV-1a over eight bytes at a time (every step is an instrumented compare),
+// folded to 32 bits.
+std::uint32_t InputHash(const std::uint8_t* data, std::size_t size) {
+  std::uint64_t hash = 14695981039346656037u;
+  std::size_t at = 0;
+  for (; at + sizeof hash <= size; at += sizeof hash) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, data + at, sizeof word);
+    hash = (hash ^ word) * 1099511628211u;
+  }
+  for (; at < size; ++at) hash = (hash ^ data[at]) * 1099511628211u;
+  return static_cast<std::uint32_t>(hash ^ hash >> 32);
+}
+
+// The trace switch as the provider reads it from the settings.
+void SetTrace(bool on) {
+  CTspConfig(kTspConfigKey).SetTrace(on ? 1 : 0);
+  g_TspProvider.ReadTrace();
+}
+
 }  // namespace
 
 void UseOwnSettings(const char* values) {
@@ -40,19 +62,12 @@ void UseOwnSettings(const char* values) {
       std::string("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRAMLO\\482_TSP]\r\n") + values + "\r\n";
   std::ofstream(dir / "registry.reg", std::ios::binary) << g_settingsInMemory;
   platform::RunLoopsOnCaller(true);
+  // As the module's load does; the switch stays off but for a TraceShare.
+  QelTraceOpen();
 }
 
 SettingsStore::SettingsStore(const std::uint8_t* data, std::size_t size) {
-  // FNV-1a over eight bytes at a time: every step is an instrumented compare.
-  std::uint64_t hash = 14695981039346656037u;
-  std::size_t at = 0;
-  for (; at + sizeof hash <= size; at += sizeof hash) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, data + at, sizeof word);
-    hash = (hash ^ word) * 1099511628211u;
-  }
-  for (; at < size; ++at) hash = (hash ^ data[at]) * 1099511628211u;
-  g_settingsInFile = (hash ^ hash >> 32) % kFileStoreShare == 0;
+  g_settingsInFile = InputHash(data, size) % kFileStoreShare == 0;
   platform::registry::UseMemoryStore(g_settingsInFile ? nullptr : &g_settingsInMemory);
 }
 
@@ -68,6 +83,21 @@ void SettingsStore::Write(const std::string& text) {
     g_settingsInMemory = text;
     platform::registry::UseMemoryStore(&g_settingsInMemory);
   }
+}
+
+TraceShare::TraceShare(SettingsStore& store, const std::uint8_t* data, std::size_t size) {
+  // Other bits of the hash than the store's choice.
+  on_ = (InputHash(data, size) >> 16) % kShare == 0;
+  if (!on_) return;
+  store.Changed();
+  SetTrace(true);
+}
+
+TraceShare::~TraceShare() {
+  if (!on_) return;
+  SetTrace(false);
+  std::error_code ignored;
+  std::filesystem::remove(QelTraceCurrentPath(), ignored);
 }
 
 void RunWorker() {

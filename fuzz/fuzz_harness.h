@@ -36,9 +36,28 @@ class SettingsStore {
   SettingsStore& operator=(const SettingsStore&) = delete;
   // Replaces the store's whole text.
   void Write(const std::string& text);
+  // The execution changed the text through the registry: what the store read
+  // of it is let go of at the end too.
+  void Changed() { written_ = true; }
 
  private:
   bool written_ = false;
+};
+
+// The provider's trace for one execution: on for the inputs in kShare, chosen
+// by content as the store is, switched through the "Trace" setting as a user
+// would. Its texts are then built and written; the log goes again at the end,
+// so that it does not grow over a long run.
+class TraceShare {
+ public:
+  static constexpr std::uint32_t kShare = 512;
+  TraceShare(SettingsStore& store, const std::uint8_t* data, std::size_t size);
+  ~TraceShare();
+  TraceShare(const TraceShare&) = delete;
+  TraceShare& operator=(const TraceShare&) = delete;
+
+ private:
+  bool on_ = false;
 };
 
 // Handles what the provider posted to its port worker so far, on this thread,

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzing::Tapi::Reset();
-  const fuzzing::SettingsStore store(data, size);
+  fuzzing::SettingsStore store(data, size);
+  const fuzzing::TraceShare trace(store, data, size);
   HDRVLINE line = nullptr;
   if (g_TspLineMap.LineOpen(0, kLine, &line, fuzzing::Tapi::Event) != 0) std::abort();
   FuzzInput in(data, size);
