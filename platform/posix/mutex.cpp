@@ -1,10 +1,9 @@
 #include "platform/mutex.h"
 
-#include <time.h>
-
 #include <cerrno>
 #include <type_traits>
 
+#include "platform/posix/deadline.h"
 #include "platform/thread.h"
 
 namespace platform {
@@ -27,14 +26,7 @@ LockResult Mutex::Lock(std::uint32_t timeoutMs) {
   // Free, as it nearly always is: taken without reading the clock for a deadline.
   int error = pthread_mutex_trylock(&mutex_);
   if (error == EBUSY) {
-    timespec deadline{};
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-    deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-      deadline.tv_sec += 1;
-      deadline.tv_nsec -= 1000000000L;
-    }
+    const timespec deadline = RealtimeDeadline(timeoutMs);
     error = pthread_mutex_timedlock(&mutex_, &deadline);
   }
   if (error == ETIMEDOUT) return LockResult::kTimeout;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/loop_signal.h"
+#include "platform/posix/deadline.h"
 
 namespace platform {
 
@@ -208,14 +209,7 @@ std::uint32_t Thread::Id() const { return impl_->id; }
 
 std::uint32_t Thread::Join(std::uint32_t timeoutMs) {
   if (!impl_->started) return kWaitFailed;
-  timespec deadline{};
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
+  const timespec deadline = RealtimeDeadline(timeoutMs);
   const int error = pthread_timedjoin_np(impl_->handle, nullptr, &deadline);
   if (error != 0) pthread_detach(impl_->handle);
   impl_->started = false;
