@@ -299,6 +299,8 @@ struct MessageLoopRunner {
 
   static bool RunPosted(std::uint32_t threadId) {
     QueueEntry* slot = nullptr;
+    MessageLoopThread* self = nullptr;
+    MessageQueue* queue = nullptr;
     {
       std::lock_guard<std::mutex> lock(g_queuesGuard);
       for (QueueEntry& entry : g_queues) {
@@ -306,13 +308,13 @@ struct MessageLoopRunner {
           if (entry.onCaller == nullptr || entry.running) return false;
           entry.running = true;
           slot = &entry;
+          self = entry.onCaller;
+          queue = entry.queue;
           break;
         }
       }
     }
     if (slot == nullptr) return false;
-    MessageLoopThread* const self = slot->onCaller;
-    MessageQueue* const queue = slot->queue;
     std::vector<std::shared_ptr<Event>> atEnd;
     for (;;) {
       Message message{};
