@@ -14,31 +14,23 @@ namespace {
 using testing_support::WaitFor;
 using namespace std::chrono_literals;
 
-TEST(ThreadSlot, EachThreadSeesItsOwnValueAndSlotsDoNotShareOne) {
+// Thread slots: each thread sees its own value, and two slots do not share one.
+TEST(Thread, RunsBodyWithSlotsOfItsOwnAndJoins) {
   platform::ThreadSlot first;
   platform::ThreadSlot second;
   first.Set(7);
   second.Set(-3);
   std::intptr_t seenFirst = -1;
   std::intptr_t seenSecond = -1;
+  std::atomic<std::uint32_t> seenId{0};
   platform::Thread thread;
   ASSERT_EQ(thread.Start([&] {
+              seenId = platform::CurrentThreadId();
               seenFirst = first.Get();
               first.Set(99);
               seenSecond = second.Get();
             }),
             0u);
-  ASSERT_EQ(thread.Join(10000), platform::kWaitEnded);
-  EXPECT_EQ(seenFirst, 0) << "a thread starts with nothing set";
-  EXPECT_EQ(seenSecond, 0);
-  EXPECT_EQ(first.Get(), 7) << "another thread's value is its own";
-  EXPECT_EQ(second.Get(), -3);
-}
-
-TEST(Thread, RunsBodyAndJoins) {
-  platform::Thread thread;
-  std::atomic<std::uint32_t> seenId{0};
-  ASSERT_EQ(thread.Start([&] { seenId = platform::CurrentThreadId(); }), 0u);
   EXPECT_TRUE(thread.IsStarted());
   const std::uint32_t id = thread.Id();
   EXPECT_EQ(thread.Join(10000), platform::kWaitEnded);
@@ -46,6 +38,10 @@ TEST(Thread, RunsBodyAndJoins) {
   EXPECT_NE(id, platform::CurrentThreadId());
   EXPECT_FALSE(thread.IsStarted());
   EXPECT_EQ(thread.Join(0), platform::kWaitFailed) << "a joined thread is forgotten";
+  EXPECT_EQ(seenFirst, 0) << "a thread starts with nothing set";
+  EXPECT_EQ(seenSecond, 0);
+  EXPECT_EQ(first.Get(), 7) << "another thread's value is its own";
+  EXPECT_EQ(second.Get(), -3);
 }
 
 TEST(Thread, JoinGivesUpAfterItsBoundAndTheThreadEndsByItself) {
@@ -139,10 +135,7 @@ TEST(MessageLoopThread, RefusedStartSkipsTheLoopButStillEnds) {
   EXPECT_TRUE(log.initialised.load());
   EXPECT_TRUE(log.exited.load());
   EXPECT_TRUE(log.messages.empty());
-}
-
-TEST(MessageLoopThread, PostingToAThreadThatRunsNoLoopFails) {
-  EXPECT_FALSE(platform::PostToThread(0, platform::kMsgUser, 0, 0));
+  EXPECT_FALSE(platform::PostToThread(0, platform::kMsgUser, 0, 0)) << "no thread runs a loop there";
   EXPECT_FALSE(platform::PostToThread(0xFFFFFFF0u, platform::kMsgUser, 0, 0));
 }
 
