@@ -62,6 +62,14 @@ class PhoneTest : public ::testing::Test {
     }
   }
 
+  // A fresh phone takes the steps; "instant" leaves out every delay of the phone's own.
+  void Play(const std::vector<std::string>& steps, bool instant, FarEndPlan::Mode farEnd = FarEndPlan::Mode::kManual) {
+    phone_ = Phone();
+    if (instant) phone_.SetTimings({0ms, 0ms, 0ms});
+    phone_.SetFarEnd({farEnd, 100ms, {}});
+    for (const std::string& step : steps) Step(step);
+  }
+
   Phone phone_;
   const TimePoint start_ = TimePoint{} + 1h;
   TimePoint now_ = start_;
@@ -153,9 +161,7 @@ TEST_F(PhoneTest, CommandsOnSeveralCallsLeaveTheSlotsAsAPhoneWould) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    phone_ = Phone();
-    phone_.SetFarEnd({FarEndPlan::Mode::kManual, 0ms, {}});
-    for (const std::string& step : c.steps) Step(step);
+    Play(c.steps, false);
     EXPECT_EQ(phone_.SlotStates(), c.slots);
     std::string lastReport;
     for (const std::string& packet : TakePackets()) {
@@ -192,10 +198,7 @@ TEST_F(PhoneTest, PacketsEachCallStepSends) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    phone_ = Phone();
-    phone_.SetTimings({0ms, 0ms, 0ms});
-    phone_.SetFarEnd({c.farEnd, 100ms, {}});
-    for (const std::string& step : c.steps) Step(step);
+    Play(c.steps, true, c.farEnd);
     EXPECT_EQ(TakePackets(), c.packets);
   }
   ASSERT_EQ(phone_.endedCalls().size(), 1u);
@@ -242,9 +245,7 @@ TEST_F(PhoneTest, ChargeReportsBelongToAnOutgoingConnectedCall) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    phone_ = Phone();
-    phone_.SetFarEnd({FarEndPlan::Mode::kManual, 0ms, {}});
-    for (const std::string& step : c.steps) Step(step);
+    Play(c.steps, false);
     TakePackets();
     EXPECT_EQ(static_cast<bool>(phone_.Charge(1, "1,23", now_)), c.accepted);
     EXPECT_EQ(TakePackets(), c.accepted ? Packets{"G1,23"} : Packets{});
@@ -263,10 +264,7 @@ TEST_F(PhoneTest, EveryCallEndsWithOneNoticeNamingSlotAndCause) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    phone_ = Phone();
-    phone_.SetTimings({0ms, 0ms, 0ms});
-    phone_.SetFarEnd({FarEndPlan::Mode::kManual, 0ms, {}});
-    for (const std::string& step : c.steps) Step(step);
+    Play(c.steps, true);
     Packets notices;
     for (const std::string& packet : TakePackets()) {
       if (packet[0] == 'L') notices.push_back(packet);
