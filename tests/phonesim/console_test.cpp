@@ -53,7 +53,9 @@ TEST(ConsoleTest, CommandsReachTheSimulatorAndMistakesAreExplained) {
        [](const Simulator& s) { return s.Faults().splitBytes == 2 && s.Faults().splitPause == 15ms; }},
       {"split 0", "usage: split", any},
       {"split at 3 10", "cut after byte 3, the pieces 10 ms apart",
-       [](const Simulator& s) { return s.Faults().cutAt == 3 && s.Faults().splitBytes == 0; }},
+       [](const Simulator& s) {
+         return s.Faults().cutAt == 3 && s.Faults().splitBytes == 0 && s.Faults().splitPause == 10ms;
+       }},
       {"split at 0", "usage: split at", [](const Simulator& s) { return s.Faults().cutAt == 3; }},
       {"split off", "messages go out whole",
        [](const Simulator& s) { return s.Faults().cutAt == 0 && s.Faults().splitBytes == 0; }},
