@@ -10,17 +10,13 @@
 
 namespace {
 
-TEST(AppendToFileExclusive, CreatesThenAppends) {
+TEST(AppendToFileExclusive, CreatesThenAppendsAndFailsWhereNoFileCanBeMade) {
   testing_support::TempDir dir;
   const std::string path = dir.File("log.txt");
   ASSERT_TRUE(platform::AppendToFileExclusive(path, "one\r\n", 5));
   ASSERT_TRUE(platform::AppendToFileExclusive(path, "two\r\n", 5));
   EXPECT_EQ(testing_support::ReadFile(path), "one\r\ntwo\r\n");
-}
-
-TEST(AppendToFileExclusive, FailsWhereNoFileCanBeCreated) {
-  testing_support::TempDir dir;
-  EXPECT_FALSE(platform::AppendToFileExclusive(dir.File("missing/dir/log.txt"), "x", 1));
+  EXPECT_FALSE(platform::AppendToFileExclusive(dir.File("missing/dir/log.txt"), "x", 1)) << "no file can be made there";
 }
 
 TEST(AppendToFileExclusive, ConcurrentWritersNeverInterleaveWithinOneText) {
