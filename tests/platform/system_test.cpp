@@ -26,25 +26,19 @@ TEST(System, ClocksGiveCalendarTimes) {
   }
 }
 
-TEST(System, ExecutablePathNamesThisProgram) {
+TEST(System, ProgramDirectoriesVersionAndErrorTextsAreKnown) {
   const std::string path = platform::ExecutablePath();
   EXPECT_NE(path.find("platform_tests"), std::string::npos) << path;
   EXPECT_TRUE(std::filesystem::path(path).is_absolute() || path.find(':') != std::string::npos) << path;
-}
-
-TEST(System, DirectoriesAndVersionAreKnown) {
   EXPECT_FALSE(platform::TempDirectory().empty());
   EXPECT_FALSE(platform::SystemDirectory().empty());
   EXPECT_TRUE(platform::GetOsVersion().known);
 #if defined(_WIN32)
   EXPECT_EQ(platform::TempDirectory().back(), '\\') << "GetTempPath ends in a backslash";
 #endif
-}
-
-TEST(System, SystemErrorTextReadsLikeASystemMessage) {
   const std::string text = platform::SystemErrorText(2);
   ASSERT_GE(text.size(), 3u);
-  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << "reads like a system message";
 }
 
 #if !defined(_WIN32)
