@@ -167,11 +167,11 @@ const Script kScripts[] = {
      {{"makecall long", kDone}, {"expect callerid " + std::string(300, '7'), kDone},
       {"expect LINE_CALLINFO CALLERID", kDone}},
      true, {}},
-    // What it did see, it finds afterwards, in order, and lists no more.
+    // What it did see, it finds afterwards, in order, each event once, and lists no more.
     {"FailedExpectationSaysWhatWasSeenInstead",
      {{"makecall busy", kDone}, {"expect CONNECTED within 300 ms", kFailed}, {"expect DIALTONE", kDone},
       {"expect CONNECTED within 100 ms", kFailed}, {"!once      call 1: DIALTONE (UNAVAIL)\n", kDone},
-      {"expect DISCONNECTED BUSY", kDone}, {"expect DIALTONE within 100 ms", kFailed}},
+      {"expect DISCONNECTED BUSY", kDone}, {"expect DISCONNECTED BUSY within 100 ms", kFailed}},
      true,
      {"request 1 accepted, completed 0", "!! no CONNECTED; what arrived for call 1 or later instead:",
       "     call 1: DIALTONE (UNAVAIL)\n", "     call 1: DISCONNECTED (BUSY)\n"}},
