@@ -138,8 +138,9 @@ TEST(Charging, TextAsItIsAndAnythingElseAsBytes) {
   const std::string cut = Aocd("EUR", 720, 0).substr(0, 15);
   EXPECT_EQ(ChargingText(cut).substr(0, 8), "02 01 21");
   EXPECT_EQ(ChargingText(std::string("\x01\x02", 2)), "01 02");
-  // A multiplier beyond ones is no AOC-D amount.
+  // A multiplier beyond ones, or a first element that is no recorded currency, is no AOC-D amount.
   EXPECT_EQ(ChargingText(Aocd("EUR", 1, 7)).substr(0, 8), "02 01 21");
+  EXPECT_EQ(ChargingText(Aocd("EUR", 1, 0).replace(5, 1, "\xA3")).substr(0, 8), "02 01 21");
 }
 
 TEST(Charging, ChangesNameWhatTheBitsAnnounce) {
