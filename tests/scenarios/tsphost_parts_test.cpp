@@ -239,29 +239,6 @@ TEST(RequestBook, ForgettingKeepsWhatIsOpenAndStillCatchesALateSecondCompletion)
   EXPECT_EQ(counts.completions, 5u);
 }
 
-TEST(EventLog, ForgettingKeepsTheNumberingAndFindsWhatComesLater) {
-  EventLog log;
-  const auto state = [](DWORD value) {
-    Event event;
-    event.kind = Event::Kind::kCallState;
-    event.param1 = value;
-    return event;
-  };
-  const auto connected = [](const Event& e) { return e.param1 == LINECALLSTATE_CONNECTED; };
-  const auto soon = [] { return std::chrono::steady_clock::now() + 50ms; };
-  log.Append(state(LINECALLSTATE_CONNECTED));
-  log.Append(state(LINECALLSTATE_IDLE));
-  log.Forget();
-  EXPECT_EQ(log.LastSeq(), 2u);
-  EXPECT_FALSE(log.WaitFor(0, connected, soon()).has_value()) << "forgotten";
-  log.Append(state(LINECALLSTATE_CONNECTED));
-  const auto found = log.WaitFor(0, connected, soon());
-  ASSERT_TRUE(found.has_value());
-  EXPECT_EQ(found->seq, 3u);
-  EXPECT_FALSE(log.WaitFor(3, connected, soon()).has_value());
-  EXPECT_EQ(log.Since(1, [](const Event&) { return true; }).size(), 1u);
-}
-
 class PhoneFilesTest : public ::testing::Test {
  protected:
   testing_support::TempDir dir;
