@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzing::Tapi::Reset();
   fuzzing::SettingsStore store(data, size);
-  const fuzzing::TraceShare trace(store, data, size);
+  const fuzzing::TraceShare trace(store);
   FuzzInput in(data, size);
   if (++g_inputs % kRestartEvery == 0) {
     TSPI_providerShutdown(kVersion, 1);

@@ -66,8 +66,8 @@ void UseOwnSettings(const char* values) {
   QelTraceOpen();
 }
 
-SettingsStore::SettingsStore(const std::uint8_t* data, std::size_t size) {
-  g_settingsInFile = InputHash(data, size) % kFileStoreShare == 0;
+SettingsStore::SettingsStore(const std::uint8_t* data, std::size_t size) : hash_(InputHash(data, size)) {
+  g_settingsInFile = hash_ % kFileStoreShare == 0;
   platform::registry::UseMemoryStore(g_settingsInFile ? nullptr : &g_settingsInMemory);
 }
 
@@ -85,9 +85,9 @@ void SettingsStore::Write(const std::string& text) {
   }
 }
 
-TraceShare::TraceShare(SettingsStore& store, const std::uint8_t* data, std::size_t size) {
+TraceShare::TraceShare(SettingsStore& store) {
   // Other bits of the hash than the store's choice.
-  on_ = (InputHash(data, size) >> 16) % kShare == 0;
+  on_ = (store.Hash() >> 16) % kShare == 0;
   if (!on_) return;
   store.Changed();
   SetTrace(true);

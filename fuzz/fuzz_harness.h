@@ -39,8 +39,11 @@ class SettingsStore {
   // The execution changed the text through the registry: what the store read
   // of it is let go of at the end too.
   void Changed() { written_ = true; }
+  // The input's hash, which picks the store and other shares of inputs.
+  std::uint32_t Hash() const { return hash_; }
 
  private:
+  std::uint32_t hash_;
   bool written_ = false;
 };
 
@@ -51,7 +54,7 @@ class SettingsStore {
 class TraceShare {
  public:
   static constexpr std::uint32_t kShare = 512;
-  TraceShare(SettingsStore& store, const std::uint8_t* data, std::size_t size);
+  explicit TraceShare(SettingsStore& store);
   ~TraceShare();
   TraceShare(const TraceShare&) = delete;
   TraceShare& operator=(const TraceShare&) = delete;

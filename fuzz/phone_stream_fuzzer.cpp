@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzing::Tapi::Reset();
   fuzzing::SettingsStore store(data, size);
-  const fuzzing::TraceShare trace(store, data, size);
+  const fuzzing::TraceShare trace(store);
   HDRVLINE line = nullptr;
   if (g_TspLineMap.LineOpen(0, kLine, &line, fuzzing::Tapi::Event) != 0) std::abort();
   FuzzInput in(data, size);
