@@ -1,6 +1,5 @@
 #include "tools/tsphost/fields.h"
 
-#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <iterator>
@@ -152,8 +151,7 @@ const Field kCallStatus[] = {
 
 // Lower case, without a leading "dw" (also after a "DialParams." part).
 std::string Key(const std::string& name) {
-  std::string key;
-  for (char c : name) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string key = Lower(name);
   const std::size_t dot = key.find('.') == std::string::npos ? 0 : key.find('.') + 1;
   if (key.compare(dot, 2, "dw") == 0) key.erase(dot, 2);
   return key;
@@ -205,7 +203,7 @@ const char* StructureName(Structure structure) {
 std::optional<DWORD> ParseFieldValue(const Field& field, const std::vector<std::string>& words) {
   if (words.empty()) return std::nullopt;
   if (words.size() == 1) {
-    if (words[0] == "none" || words[0] == "NONE") return DWORD{0};
+    if (Lower(words[0]) == "none") return DWORD{0};
     const bool hex = words[0].size() > 2 && words[0][0] == '0' && (words[0][1] == 'x' || words[0][1] == 'X');
     const char* first = words[0].data() + (hex ? 2 : 0);
     const char* last = words[0].data() + words[0].size();

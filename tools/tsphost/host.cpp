@@ -1,7 +1,6 @@
 #include "tools/tsphost/host.h"
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -47,9 +46,7 @@ std::u16string Widen(const std::string& text) {
 #if !defined(_WIN32)
 bool EndsWithDll(const std::string& name) {
   if (name.size() < 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tail == ".dll";
+  return Lower(name.substr(name.size() - 4)) == ".dll";
 }
 #endif
 

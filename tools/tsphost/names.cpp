@@ -119,4 +119,9 @@ std::string MessageName(DWORD message) {
   return "message " + std::to_string(message);
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 }  // namespace tsphost

@@ -55,4 +55,7 @@ std::optional<LONG> ParseResult(const std::string& text);
 // The name of a line message (LINE_CALLSTATE, LINE_NEWCALL ...), or its number.
 std::string MessageName(DWORD message);
 
+// The text in lower case (ASCII), as scripts' words are compared.
+std::string Lower(std::string text);
+
 }  // namespace tsphost

@@ -1,7 +1,6 @@
 #include "tools/tsphost/session.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -30,11 +29,6 @@ std::vector<std::string> Split(const std::string& line) {
   std::vector<std::string> words;
   for (std::string word; in >> word;) words.push_back(word);
   return words;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 std::string Join(const std::vector<std::string>& words, std::size_t from, const char* separator = " ") {
