@@ -7,13 +7,9 @@
 #include <vector>
 
 #include "setup/tapi_app.h"
+#include "tests/setup/provider_registry.h"
 
 namespace setup_test {
-
-struct RegisteredProvider {
-  DWORD id;
-  std::string fileName;
-};
 
 // Fills the fixed part, and the entries and names behind it when the
 // caller's dwTotalSize has room for them; false when it has not.

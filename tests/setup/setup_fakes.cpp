@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -39,6 +40,24 @@ std::string Hex(std::uintptr_t value) {
   char text[32];
   std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
   return text;
+}
+
+// A directory, or the failure asked for.
+bool Directory(const std::optional<std::uint32_t>& failure, const char* path, std::string* directory,
+               std::uint32_t* error) {
+  if (failure) {
+    *error = *failure;
+    return false;
+  }
+  *directory = path;
+  return true;
+}
+
+// True when the nth call (counted in *calls) is to fail, with its code in *error.
+bool FailsNow(const std::map<int, std::uint32_t>& failures, int* calls, std::uint32_t* error) {
+  const auto failure = failures.find(++*calls);
+  if (failure != failures.end()) *error = failure->second;
+  return failure != failures.end();
 }
 
 // By setup::BoxForm.
@@ -153,29 +172,15 @@ bool FakeHost::LoadTapiLibrary() {
 }
 
 bool FakeHost::SystemDirectory(std::string* directory, std::uint32_t* error) {
-  if (systemDirectoryError) {
-    *error = *systemDirectoryError;
-    return false;
-  }
-  *directory = kSystemDirectory;
-  return true;
+  return Directory(systemDirectoryError, kSystemDirectory, directory, error);
 }
 
 bool FakeHost::Wow64SystemDirectory(std::string* directory, std::uint32_t* error) {
-  if (wow64DirectoryError) {
-    *error = *wow64DirectoryError;
-    return false;
-  }
-  *directory = kWow64Directory;
-  return true;
+  return Directory(wow64DirectoryError, kWow64Directory, directory, error);
 }
 
 bool FakeHost::CopyFileReplacing(const std::string& from, const std::string& to, std::uint32_t* error) {
-  const auto failure = copyFailures.find(++copies_);
-  if (failure != copyFailures.end()) {
-    *error = failure->second;
-    return false;
-  }
+  if (FailsNow(copyFailures, &copies_, error)) return false;
   if (currentDirectory.count(from) == 0) {
     *error = 2;
     return false;
@@ -186,11 +191,7 @@ bool FakeHost::CopyFileReplacing(const std::string& from, const std::string& to,
 }
 
 bool FakeHost::SetNormalAttributes(const std::string& path, std::uint32_t* error) {
-  const auto failure = attributeFailures.find(++attributeCalls_);
-  if (failure != attributeFailures.end()) {
-    *error = failure->second;
-    return false;
-  }
+  if (FailsNow(attributeFailures, &attributeCalls_, error)) return false;
   if (existing.count(path) == 0) {
     *error = 2;
     return false;

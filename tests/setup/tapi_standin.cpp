@@ -25,7 +25,6 @@
 
 namespace {
 
-constexpr char kProvidersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Providers";
 constexpr HLINEAPP kLineApp = 0x4B48;
 
 void Log(const std::string& line) {
@@ -49,31 +48,10 @@ std::string Hex(std::uint32_t value) {
   return text;
 }
 
+using setup_test::kProvidersKey;
+using setup_test::ReadDword;
+using setup_test::ReadRegistered;
 using Registered = setup_test::RegisteredProvider;
-
-DWORD ReadDword(platform::registry::Key& key, const std::string& name, DWORD fallback) {
-  DWORD value = 0;
-  std::uint32_t size = sizeof value;
-  return key.QueryValue(name, nullptr, &value, &size) == platform::registry::kSuccess ? value : fallback;
-}
-
-std::string ReadString(platform::registry::Key& key, const std::string& name) {
-  char text[512] = {};
-  std::uint32_t size = sizeof text - 1;
-  return key.QueryValue(name, nullptr, text, &size) == platform::registry::kSuccess ? std::string(text) : std::string();
-}
-
-std::vector<Registered> ReadRegistered() {
-  std::vector<Registered> list;
-  platform::registry::Key key;
-  if (key.Open(kProvidersKey, platform::registry::Access::kRead) != platform::registry::kSuccess) return list;
-  const DWORD count = ReadDword(key, "NumProviders", 0);
-  for (DWORD i = 0; i < count; ++i) {
-    list.push_back({ReadDword(key, "ProviderID" + std::to_string(i), 0),
-                    ReadString(key, "ProviderFilename" + std::to_string(i))});
-  }
-  return list;
-}
 
 bool WriteRegistered(const std::vector<Registered>& list, DWORD nextId) {
   platform::registry::Key key;

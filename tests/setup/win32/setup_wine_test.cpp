@@ -19,7 +19,9 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/test_support.h"
+#include "platform/system.h"
+#include "tests/setup/provider_registry.h"
+#include "tests/support/settings_fixture.h"
 #include "tests/support/wine_windows.h"
 
 namespace {
@@ -31,8 +33,10 @@ using namespace wine_windows;
 namespace fs = std::filesystem;
 
 constexpr auto kWindowTimeout = 60s;
-constexpr char kProvidersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony\\Providers";
-constexpr char kSettingsKey[] = "SOFTWARE\\BRAMLO\\482_TSP";
+using platform::SystemDirectory;
+using setup_test::kProvidersKey;
+using setup_test::ReadRegistered;
+using Registered = std::vector<setup_test::RegisteredProvider>;
 
 // A Unix path of the build as Wine sees it.
 std::string WinePath(const std::string& unixPath) {
@@ -43,34 +47,10 @@ std::string WinePath(const std::string& unixPath) {
   return path;
 }
 
-std::string SystemDirectory() {
-  char path[MAX_PATH] = {};
-  GetSystemDirectoryA(path, MAX_PATH);
-  return path;
-}
-
 std::string Wow64Directory() {
   char path[MAX_PATH] = {};
   GetSystemWow64DirectoryA(path, MAX_PATH);
   return path;
-}
-
-std::optional<DWORD> RegistryDword(const char* key, const std::string& name) {
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name.c_str(), RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-std::optional<std::string> RegistryString(const char* key, const std::string& name) {
-  char value[512] = {};
-  DWORD size = sizeof value;
-  if (RegGetValueA(HKEY_LOCAL_MACHINE, key, name.c_str(), RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  return std::string(value);
 }
 
 DWORD ProcessOf(HWND window) {
@@ -139,7 +119,6 @@ class SetupWineTest : public ::testing::Test {
       DeleteFileA(file.c_str());
     }
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kProvidersKey);
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kSettingsKey);
 
     package_ = dir_.path() / "package";
     fs::create_directories(package_);
@@ -353,6 +332,7 @@ class SetupWineTest : public ::testing::Test {
 
   static std::optional<std::string>* wineTapi_;
   testing_support::TempDir dir_;
+  testing_support::SettingsSandbox settings_;
   fs::path package_;
   std::string log_, system_, wow64_;
   std::map<int, std::string> strings_;
@@ -367,17 +347,16 @@ std::optional<std::string>* SetupWineTest::wineTapi_ = nullptr;
 TEST_F(SetupWineTest, InstallsThenReplacesOnASecondRun) {
   InstallAndAnswer(false, IDOK, "");
   ExpectInstalledFiles();
-  const auto firstId = RegistryDword(kProvidersKey, "ProviderID0");
-  EXPECT_EQ(RegistryDword(kProvidersKey, "NumProviders"), 1u);
-  EXPECT_EQ(RegistryString(kProvidersKey, "ProviderFilename0"), "k482tsp.tsp");
-  ASSERT_TRUE(firstId.has_value());
+  const Registered first = ReadRegistered();
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].fileName, "k482tsp.tsp");
   // TAPI's part: the UI module wrote the install defaults of the user's language.
-  EXPECT_EQ(RegistryDword(kSettingsKey, "NumLines"), 1u);
-  EXPECT_EQ(RegistryDword(kSettingsKey, "PortNr"), 0u);
-  EXPECT_EQ(RegistryString(kSettingsKey, "MSN0"), "10");
-  EXPECT_EQ(RegistryString(kSettingsKey, "Currency"), "EUR");
-  EXPECT_EQ(RegistryString(kSettingsKey, "ChargePerUnit"), chargePerUnit_);
-  const std::string id = std::to_string(*firstId);
+  EXPECT_EQ(settings_.StoredDword("NumLines"), 1u);
+  EXPECT_EQ(settings_.StoredDword("PortNr"), 0u);
+  EXPECT_EQ(settings_.StoredString("MSN0"), "10");
+  EXPECT_EQ(settings_.StoredString("Currency"), "EUR");
+  EXPECT_EQ(settings_.StoredString("ChargePerUnit"), chargePerUnit_);
+  const std::string id = std::to_string(first[0].id);
   const std::string log = StandInLog();
   EXPECT_NE(log.find("lineAddProviderA k482tsp.tsp owned"), std::string::npos) << log;
   EXPECT_NE(log.find("TUISPI_providerInstall " + id + " -> 0x00000000"), std::string::npos) << log;
@@ -386,8 +365,7 @@ TEST_F(SetupWineTest, InstallsThenReplacesOnASecondRun) {
 
   // The user changed a setting; a second run replaces the driver, which
   // resets it, and a cancelled sheet still counts as success.
-  const DWORD port = 3;
-  ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsKey, "PortNr", REG_DWORD, &port, sizeof port), ERROR_SUCCESS);
+  settings_.PutDword("PortNr", 3);
   handled_.clear();
   InstallAndAnswer(true, IDCANCEL, "-replace");
   ExpectInstalledFiles();
@@ -395,9 +373,11 @@ TEST_F(SetupWineTest, InstallsThenReplacesOnASecondRun) {
   EXPECT_NE(secondLog.find("lineRemoveProvider " + id + " unowned"), std::string::npos) << secondLog;
   EXPECT_NE(secondLog.find("TUISPI_providerRemove " + id + " -> 0x00000000"), std::string::npos) << secondLog;
   EXPECT_LT(secondLog.find("TUISPI_providerRemove"), secondLog.find("lineAddProviderA")) << secondLog;
-  EXPECT_EQ(RegistryDword(kProvidersKey, "NumProviders"), 1u);
-  EXPECT_NE(RegistryDword(kProvidersKey, "ProviderID0"), firstId);
-  EXPECT_EQ(RegistryDword(kSettingsKey, "PortNr"), 0u);
+  const Registered second = ReadRegistered();
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_NE(second[0], first[0]);
+  EXPECT_EQ(second[0].fileName, "k482tsp.tsp");
+  EXPECT_EQ(settings_.StoredDword("PortNr"), 0u);
 }
 
 // Started from another directory, the copy fails with the system's text as
@@ -420,16 +400,16 @@ TEST_F(SetupWineTest, FailuresAreReportedAndATapi32BesideSetupIsNeverLoaded) {
   struct Failure {
     const char* fail;  // null: started from another directory
     std::vector<std::pair<std::string, std::string>> boxes;  // caption and text
-    std::optional<DWORD> providers;                          // registered after
+    Registered registered;                                   // after
   };
   const Failure failures[] = {
       {nullptr,
        {{"Error !", pattern.substr(0, first + 1) + systemText + pattern.substr(pattern.find('\n', first + 1))}},
-       std::nullopt},
-      {"lineAddProviderA=0x80000048", {{"Error !", Text(153)}}, std::nullopt},
+       {}},
+      {"lineAddProviderA=0x80000048", {{"Error !", Text(153)}}, {}},
       {"lineInitializeExA=0x80000048",
        {{"Kavrel TSP Setup", "lineInitializeEx returns 0x080000048"}, {"Error !", Text(157)}},
-       1u},
+       {{1, "k482tsp.tsp"}}},
   };
   for (const Failure& failure : failures) {
     SCOPED_TRACE(failure.fail != nullptr ? failure.fail : "elsewhere");
@@ -450,7 +430,7 @@ TEST_F(SetupWineTest, FailuresAreReportedAndATapi32BesideSetupIsNeverLoaded) {
     }
     ExpectExitCodeZero();
     EXPECT_TRUE(ReadMeWindows(readMe_).empty());
-    EXPECT_EQ(RegistryDword(kProvidersKey, "NumProviders"), failure.providers);
+    EXPECT_EQ(ReadRegistered(), failure.registered);
     const std::string log = StandInLog().substr(logBefore);
     EXPECT_NE(log.find("lineGetProviderListA"), std::string::npos) << "the system's TAPI answered: " << log;
     EXPECT_EQ(log.find("lineConfigProvider"), std::string::npos) << log;
