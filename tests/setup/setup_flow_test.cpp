@@ -2,6 +2,7 @@
 // every answer and every row of both failure tables, in the user's language.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -62,7 +63,9 @@ Transcript InstalledFromCopy(bool with32BitUiModule = false) {
 // A run from start to end: what the system and TAPI hold, and the whole transcript.
 struct FlowRow {
   const char* name;
-  std::function<void(FakeHost&, FakeTapi&)> arrange;
+  std::deque<BoxAnswer> answers;
+  std::vector<setup_test::RegisteredProvider> registered;  // before
+  std::function<void(FakeHost&, FakeTapi&)> arrange;       // anything else
   Transcript expected;
   std::vector<std::string> providersAfter;
   std::uint16_t langId = kEnglish;
@@ -73,7 +76,9 @@ class FlowTable : public SetupFlowTest, public ::testing::WithParamInterface<Flo
 
 TEST_P(FlowTable, RunsAsTheTranscriptShows) {
   const FlowRow& row = GetParam();
-  row.arrange(host, tapi);
+  host.answers = row.answers;
+  tapi.providers = row.registered;
+  if (row.arrange) row.arrange(host, tapi);
   Run(row.langId, row.package64);
   EXPECT_EQ(host.transcript, row.expected);
   std::vector<std::string> providers;
@@ -91,99 +96,59 @@ const std::string kCopied[] = {"copy k482tsp.ts0 -> C:\\windows\\system32\\k482t
                                "copy ui482tsp.dl0 -> C:\\windows\\system32\\ui482tsp.dll"};
 const Transcript kAsked{"load tapi32.dll", "box yes/no [Kavrel TSP Setup] " + Text(131)};
 const Transcript kReplaceAsked = Concat(kAsked, {"box ok/cancel [Kavrel TSP Setup] " + Text(139)});
-
-void Registered(FakeHost& host, FakeTapi& tapi) {
-  tapi.providers = {{7, "k482tsp.tsp"}};
-  host.answers = {BoxAnswer::kYes, BoxAnswer::kOk};
-}
-
-// fail(tapi) with the installation answered Yes.
-std::function<void(FakeHost&, FakeTapi&)> Failing(std::function<void(FakeTapi&)> fail) {
-  return [fail](FakeHost& host, FakeTapi& tapi) {
-    host.answers = {BoxAnswer::kYes, BoxAnswer::kOk};
-    fail(tapi);
-  };
-}
-
+const Transcript kAdded = Concat(kAsked, {kCopied[0], kCopied[1], "tapi add k482tsp.tsp owner 0x4242"});
+const std::vector<setup_test::RegisteredProvider> kOurs{{7, "k482tsp.tsp"}};
+constexpr BoxAnswer kYes = BoxAnswer::kYes;
+constexpr BoxAnswer kOk = BoxAnswer::kOk;
 constexpr LONG kOperationFailed = static_cast<LONG>(LINEERR_OPERATIONFAILED);
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, FlowTable,
     ::testing::Values(
-        FlowRow{"FreshInstallCopiesAddsConfiguresAndOpensTheReadMe",
-                [](FakeHost& h, FakeTapi&) { h.answers = {BoxAnswer::kYes}; }, Concat(kAsked, InstalledFromCopy()),
-                {"k482tsp.tsp"}},
-        FlowRow{"AnsweringNoEndsWithoutAnotherMessage", [](FakeHost& h, FakeTapi&) { h.answers = {BoxAnswer::kNo}; },
-                Concat(kAsked, {"end"}), {}},
-        FlowRow{"MissingTapiIsAHardErrorBeforeAnyQuestion", [](FakeHost& h, FakeTapi&) { h.tapiPresent = false; },
+        FlowRow{"FreshInstallCopiesAddsConfiguresAndOpensTheReadMe", {kYes}, {}, {},
+                Concat(kAsked, InstalledFromCopy()), {"k482tsp.tsp"}},
+        FlowRow{"AnsweringNoEndsWithoutAnotherMessage", {BoxAnswer::kNo}, {}, {}, Concat(kAsked, {"end"}), {}},
+        FlowRow{"MissingTapiIsAHardErrorBeforeAnyQuestion", {}, {},
+                [](FakeHost& h, FakeTapi&) { h.tapiPresent = false; },
                 {"load tapi32.dll", "box hard error [Error !] " + Text(143), "end"}, {}},
-        FlowRow{"ThirtyTwoBitPackageOn64BitWindowsStopsBeforeCopying",
-                [](FakeHost& h, FakeTapi&) {
-                  h.wow64Process = true;
-                  h.answers = {BoxAnswer::kYes};
-                },
+        FlowRow{"ThirtyTwoBitPackageOn64BitWindowsStopsBeforeCopying", {kYes}, {},
+                [](FakeHost& h, FakeTapi&) { h.wow64Process = true; },
                 {"box hard error [Error !] " + Text(162), "end"}, {}, 0x0413},
-        FlowRow{"RegisteredProviderIsReplacedAfterOk",
-                [](FakeHost& h, FakeTapi& api) {
-                  api.providers = {{3, "other.tsp"}, {7, "K482TSP.TSP"}};
-                  h.answers = {BoxAnswer::kYes, BoxAnswer::kOk};
-                },
+        FlowRow{"RegisteredProviderIsReplacedAfterOk", {kYes, kOk}, {{3, "other.tsp"}, {7, "K482TSP.TSP"}}, {},
                 Concat(Concat(kReplaceAsked, {"tapi remove 7 owner 0x0", "pause 200 ms"}), InstalledFromCopy()),
                 {"other.tsp", "k482tsp.tsp"}},
-        FlowRow{"DecliningTheReplacementLeavesTheOldProvider",
-                [](FakeHost& h, FakeTapi& api) {
-                  Registered(h, api);
-                  h.answers = {BoxAnswer::kYes, BoxAnswer::kCancel};
-                },
+        FlowRow{"DecliningTheReplacementLeavesTheOldProvider", {kYes, BoxAnswer::kCancel}, kOurs, {},
                 Concat(kReplaceAsked, {"end"}), {"k482tsp.tsp"}},
-        FlowRow{"ProviderRegisteredWithAPathIsNotOurs",
-                [](FakeHost& h, FakeTapi& api) {
-                  api.providers = {{7, "C:\\WINDOWS\\system32\\k482tsp.tsp"}};
-                  h.answers = {BoxAnswer::kYes};
-                },
+        FlowRow{"ProviderRegisteredWithAPathIsNotOurs", {kYes}, {{7, "C:\\WINDOWS\\system32\\k482tsp.tsp"}}, {},
                 Concat(kAsked, InstalledFromCopy()), {"C:\\WINDOWS\\system32\\k482tsp.tsp", "k482tsp.tsp"}},
-        FlowRow{"UnreadableProviderListCountsAsNotRegistered",
-                [](FakeHost& h, FakeTapi& api) {
-                  Registered(h, api);
-                  api.listResult = kOperationFailed;
-                },
+        FlowRow{"UnreadableProviderListCountsAsNotRegistered", {kYes, kOk}, kOurs,
+                [](FakeHost&, FakeTapi& api) { api.listResult = kOperationFailed; },
                 Concat(kAsked, InstalledFromCopy()), {"k482tsp.tsp", "k482tsp.tsp"}},
-        FlowRow{"X64PackageAlsoInstallsThe32BitUiModule", [](FakeHost& h, FakeTapi&) { h.answers = {BoxAnswer::kYes}; },
-                Concat(kAsked, InstalledFromCopy(true)), {"k482tsp.tsp"}, kEnglish, true},
+        FlowRow{"X64PackageAlsoInstallsThe32BitUiModule", {kYes}, {}, {}, Concat(kAsked, InstalledFromCopy(true)),
+                {"k482tsp.tsp"}, kEnglish, true},
         // Resetting the attributes of a file that is not there yet fails, and must not stop setup.
-        FlowRow{"ReadOnlyOldFileIsMadeWritableBeforeTheCopy",
-                [](FakeHost& h, FakeTapi&) {
-                  h.attributeFailures = {{1, 2}, {3, 2}};
-                  h.answers = {BoxAnswer::kYes};
-                },
+        FlowRow{"ReadOnlyOldFileIsMadeWritableBeforeTheCopy", {kYes}, {},
+                [](FakeHost& h, FakeTapi&) { h.attributeFailures = {{1, 2}, {3, 2}}; },
                 Concat(kAsked, InstalledFromCopy()), {"k482tsp.tsp"}},
-        FlowRow{"X64PackageOnWindowsWithoutA32BitPartSkipsThe32BitModule",
-                [](FakeHost& h, FakeTapi&) {
-                  h.wow64DirectoryError = setup::kErrorCallNotImplemented;
-                  h.answers = {BoxAnswer::kYes};
-                },
+        FlowRow{"X64PackageOnWindowsWithoutA32BitPartSkipsThe32BitModule", {kYes}, {},
+                [](FakeHost& h, FakeTapi&) { h.wow64DirectoryError = setup::kErrorCallNotImplemented; },
                 Concat(kAsked, InstalledFromCopy()), {"k482tsp.tsp"}, kEnglish, true},
         // The rows of the TAPI failure table.
-        FlowRow{"RemovalFails",
-                [](FakeHost& h, FakeTapi& api) {
-                  Registered(h, api);
-                  api.removeResult = kOperationFailed;
-                },
+        FlowRow{"RemovalFails", {kYes, kOk}, kOurs,
+                [](FakeHost&, FakeTapi& api) { api.removeResult = kOperationFailed; },
                 Concat(kReplaceAsked, {"tapi remove 7 owner 0x0", "box hard error [Error !] " + Text(147), "end"}),
                 {"k482tsp.tsp"}},
-        FlowRow{"AddingFails", Failing([](FakeTapi& api) { api.addResult = static_cast<LONG>(LINEERR_NOMULTIPLEINSTANCE); }),
-                Concat(kAsked, {kCopied[0], kCopied[1], "tapi add k482tsp.tsp owner 0x4242",
-                                "box tapi error [Error !] " + Text(155), "end"}),
-                {}},
-        FlowRow{"InitializeFails",
-                Failing([](FakeTapi& api) { api.initializeResult = static_cast<LONG>(LINEERR_OPERATIONUNAVAIL); }),
-                Concat(kAsked, {kCopied[0], kCopied[1], "tapi add k482tsp.tsp owner 0x4242", "tapi initialize",
+        FlowRow{"AddingFails", {kYes}, {},
+                [](FakeHost&, FakeTapi& api) { api.addResult = static_cast<LONG>(LINEERR_NOMULTIPLEINSTANCE); },
+                Concat(kAdded, {"box tapi error [Error !] " + Text(155), "end"}), {}},
+        FlowRow{"InitializeFails", {kYes}, {},
+                [](FakeHost&, FakeTapi& api) { api.initializeResult = static_cast<LONG>(LINEERR_OPERATIONUNAVAIL); },
+                Concat(kAdded, {"tapi initialize",
                                 "box code note [Kavrel TSP Setup] lineInitializeEx returns 0x080000049",
                                 "box tapi error [Error !] " + Text(159), "end"}),
                 {"k482tsp.tsp"}},
-        FlowRow{"ConfigurationFails", Failing([](FakeTapi& api) { api.configResult = kOperationFailed; }),
-                Concat(kAsked, {kCopied[0], kCopied[1], "tapi add k482tsp.tsp owner 0x4242", "tapi initialize",
-                                "tapi config 40 owner 0x4242",
+        FlowRow{"ConfigurationFails", {kYes}, {}, [](FakeHost&, FakeTapi& api) { api.configResult = kOperationFailed; },
+                Concat(kAdded, {"tapi initialize", "tapi config 40 owner 0x4242",
                                 "box code note [Kavrel TSP Setup] lineConfigProvider returns 0x080000048",
                                 "box tapi error [Error !] " + Text(159), "tapi shutdown 0x5150", "end"}),
                 {"k482tsp.tsp"}}),
