@@ -65,6 +65,7 @@ struct Control {
 };
 
 struct Language {
+  WORD primary;  // of the user's language ID
   const char* tag;
   SheetLanguage sheet;
   const wchar_t* enterNumber;
@@ -77,19 +78,19 @@ constexpr wchar_t kRangeEn[] = L"Please enter a number between 0 and 32766.";
 constexpr wchar_t kLengthEn[] = L"Please enter no more than 5 characters.";
 constexpr wchar_t kUnsavedEn[] = L"The settings could not be saved.";
 
-const Language kGerman{"de", SheetLanguage::kGerman, L"Geben Sie bitte eine Zahl ein !",
+const Language kGerman{LANG_GERMAN, "de", SheetLanguage::kGerman, L"Geben Sie bitte eine Zahl ein !",
                        L"Geben Sie bitte eine Zahl zwischen 0 und 32766 ein.",
                        L"Geben Sie bitte nicht mehr als 5 Zeichen ein.",
                        L"Die Einstellungen konnten nicht gespeichert werden."};
-const Language kFrench{"fr", SheetLanguage::kFrench, L"Tapez un nombre !",
+const Language kFrench{LANG_FRENCH, "fr", SheetLanguage::kFrench, L"Tapez un nombre !",
                        L"Veuillez entrer un nombre compris entre 0 et 32766.",
                        L"Veuillez ne pas entrer plus de 5 caractères.",
                        L"Les paramètres n'ont pas pu être enregistrés."};
-const Language kDutch{"nl", SheetLanguage::kDutch, L"Voer een getal in !", L"Voer een getal tussen 0 en 32766 in.",
+const Language kDutch{LANG_DUTCH, "nl", SheetLanguage::kDutch, L"Voer een getal in !", L"Voer een getal tussen 0 en 32766 in.",
                       L"Voer niet meer dan 5 tekens in.", L"De instellingen konden niet worden opgeslagen."};
-const Language kEnglish{"en", SheetLanguage::kEnglish, L"Please enter a number !", kRangeEn, kLengthEn, kUnsavedEn};
+const Language kEnglish{LANG_ENGLISH, "en", SheetLanguage::kEnglish, L"Please enter a number !", kRangeEn, kLengthEn, kUnsavedEn};
 // Italian users get the English pages with an enter-a-number text of their own.
-const Language kItalian{"it", SheetLanguage::kEnglish, L"Digitare un numero.", kRangeEn, kLengthEn, kUnsavedEn};
+const Language kItalian{LANG_ITALIAN, "it", SheetLanguage::kEnglish, L"Digitare un numero.", kRangeEn, kLengthEn, kUnsavedEn};
 
 constexpr DWORD kKind = 0x0F;  // button and static kinds
 
@@ -142,18 +143,10 @@ std::vector<Control> PageControls(const Language& l, int page) {
 }
 
 const Language& SessionLanguage() {
-  switch (GetUserDefaultLangID() & 0x3FF) {
-    case LANG_GERMAN:
-      return kGerman;
-    case LANG_FRENCH:
-      return kFrench;
-    case LANG_DUTCH:
-      return kDutch;
-    case LANG_ITALIAN:
-      return kItalian;
-    default:
-      return kEnglish;
+  for (const Language* language : {&kGerman, &kFrench, &kDutch, &kItalian}) {
+    if (language->primary == (GetUserDefaultLangID() & 0x3FF)) return *language;
   }
+  return kEnglish;
 }
 
 std::wstring TitleOf(const Language& l, int page) {
