@@ -176,23 +176,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Correction{"ChargeMissing", 1u, std::nullopt, IDC_FORMAT_UNITS, 1, "0", "0"}),
     [](const ::testing::TestParamInfo<Correction>& param) { return param.param.name; });
 
-TEST_F(SheetTest, EachEnabledFormatButtonStoresItsFormatAndTheThirdCannotBeChosen) {
-  for (int format = 1; format <= 4; ++format) {
-    SCOPED_TRACE(format);
-    PutDword("ChargeFormat", 3);
-    Open([format](SheetSession& sheet) {
-      ASSERT_TRUE(sheet.SelectPage(kCharges));
-      EXPECT_TRUE(sheet.View(kCharges).At(IDC_FORMAT_AOCD_UNITS).disabled);
-      sheet.Click(IDC_FORMAT_UNITS + format - 1);
-      sheet.Click(IDC_FORMAT_AOCD_UNITS);
-      EXPECT_EQ(CheckedFormatButton(sheet.View(kCharges)), IDC_FORMAT_UNITS + format - 1);
-      EXPECT_EQ(sheet.ApplyEnabled(), format != 3) << "a disabled button is no edit";
-      EXPECT_TRUE(sheet.PressOk());
-    });
-    EXPECT_EQ(StoredDword("ChargeFormat"), static_cast<std::uint32_t>(format));
-  }
-}
-
 struct PortCase {
   std::uint32_t stored;
   int chosen;         // -1: none
@@ -413,45 +396,6 @@ TEST_F(SheetTest, APageNeverShownWritesNothingAndOneComeBackToShowsWhatItHolds) 
       },
       kGermanComma);
   EXPECT_EQ(StoredString("ChargePerUnit"), "1.500");
-}
-
-// Cancel alone, Apply with nothing to apply, Apply on another page than the
-// first, OK without edits, Apply then OK: one notice for anything saved.
-TEST_F(SheetTest, TheProviderHearsOfChangesOnlyWhenSomethingWasSaved) {
-  const std::pair<std::function<void(SheetSession&)>, int> endings[] = {
-      {[](SheetSession&) {}, 0},
-      {[](SheetSession& s) { EXPECT_FALSE(s.PressApply()); }, 0},
-      {[](SheetSession& s) {
-         ASSERT_TRUE(s.SelectPage(kCharges));
-         s.Type(IDC_CURRENCY, "CHF");
-         EXPECT_TRUE(s.PressApply());
-       },
-       1},
-      {[](SheetSession& s) { EXPECT_TRUE(s.PressOk()); }, 1},
-      {[](SheetSession& s) {
-         s.Click(IDC_TRACE);
-         EXPECT_TRUE(s.PressApply());
-         EXPECT_TRUE(s.PressOk());
-       },
-       1},
-  };
-  for (std::size_t i = 0; i < std::size(endings); ++i) {
-    SCOPED_TRACE(i);
-    const auto& [script, notifications] = endings[i];
-    FakeProvider::Reset();
-    Open(script);
-    ASSERT_FALSE(FakeProvider::requests.empty());
-    const SentRequest& info = FakeProvider::requests.front();
-    EXPECT_EQ(info.code, UI_REQUEST_INTERFACE_INFO);
-    EXPECT_EQ(info.objectType, static_cast<DWORD>(TUISPIDLL_OBJECT_PROVIDERID));
-    EXPECT_EQ(info.objectId, 1u);
-    EXPECT_EQ(FakeProvider::NotifyCount(), notifications);
-    EXPECT_EQ(FakeProvider::requests.size(), static_cast<std::size_t>(1 + notifications));
-    for (const SentRequest& request : FakeProvider::requests) {
-      EXPECT_EQ(request.blockSize, kUiRequestSize);
-      EXPECT_EQ(request.sizeArgument, kUiRequestSize);
-    }
-  }
 }
 
 // The info page and the caption from the provider's answer; without one, the

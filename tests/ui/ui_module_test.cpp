@@ -300,6 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {"[O]K, [A]pply, [C]ancel:", "[O]K, [C]ancel:"}, {}, {{"MSN0", "1234"}}, {}, true},
         FormRun{"ApplyIsOfferedOnlyAfterAnEdit", "en_US.UTF-8", 1, "\n\n\n\n\n\na\nc\n", {"[O]K, [C]ancel:"},
                 {"[A]pply"}, {}, {}, false},
+        FormRun{"OkWithoutAnEditStillTellsTheProvider", "en_US.UTF-8", 1, "\n\n\n\n\n\no\n", {}, {}, {}, {}, true},
         FormRun{"ADashEmptiesAFieldAndClearsTheCheckBox", "en_US.UTF-8", 1, "\n\n-\n\n-\n\no\n", {}, {},
                 {{"Currency", ""}}, {{"Trace", 0}}, true},
         // Nothing stored: the form says so and goes round the pages again with what the user typed.
