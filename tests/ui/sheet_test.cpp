@@ -176,6 +176,23 @@ INSTANTIATE_TEST_SUITE_P(
                       Correction{"ChargeMissing", 1u, std::nullopt, IDC_FORMAT_UNITS, 1, "0", "0"}),
     [](const ::testing::TestParamInfo<Correction>& param) { return param.param.name; });
 
+TEST_F(SheetTest, EachEnabledFormatButtonStoresItsFormatAndTheThirdCannotBeChosen) {
+  for (int format = 1; format <= 4; ++format) {
+    SCOPED_TRACE(format);
+    PutDword("ChargeFormat", 3);
+    Open([format](SheetSession& sheet) {
+      ASSERT_TRUE(sheet.SelectPage(kCharges));
+      EXPECT_TRUE(sheet.View(kCharges).At(IDC_FORMAT_AOCD_UNITS).disabled);
+      sheet.Click(IDC_FORMAT_UNITS + format - 1);
+      sheet.Click(IDC_FORMAT_AOCD_UNITS);
+      EXPECT_EQ(CheckedFormatButton(sheet.View(kCharges)), IDC_FORMAT_UNITS + format - 1);
+      EXPECT_EQ(sheet.ApplyEnabled(), format != 3) << "a disabled button is no edit";
+      EXPECT_TRUE(sheet.PressOk());
+    });
+    EXPECT_EQ(StoredDword("ChargeFormat"), static_cast<std::uint32_t>(format));
+  }
+}
+
 struct PortCase {
   std::uint32_t stored;
   int chosen;         // -1: none
