@@ -59,6 +59,18 @@ DWORD ProcessOf(HWND window) {
   return process;
 }
 
+// What differs by the session's language: the column of its texts, its
+// read-me, the charge the UI module installs, and its screenshots' tag.
+struct Language {
+  WORD primary;
+  int offset;
+  std::string readMe, tag, chargePerUnit;
+};
+const Language kLanguages[] = {{LANG_ENGLISH, 2, "ReadMe", "en", "0.1"},
+                               {LANG_GERMAN, 0, "ReadMe_D", "de", "0.06"},
+                               {LANG_DUTCH, 1, "ReadMe_NL", "nl", "0.05"},
+                               {LANG_FRENCH, 3, "ReadMe_F", "fr", "0.12"}};
+
 // A message box of setup's as the user sees it.
 struct Box {
   HWND window = nullptr;
@@ -96,19 +108,8 @@ class SetupWineTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(ReadFile(SystemDirectory() + "\\tapi32.dll"), ReadFile(WinePath(K482_TAPI_STANDIN)))
         << "the stand-in is not in the system directory";
-    switch (GetUserDefaultLangID() & 0x3FF) {
-      case LANG_GERMAN:
-        offset_ = 0, readMe_ = "ReadMe_D", tag_ = "de", chargePerUnit_ = "0.06";
-        break;
-      case LANG_DUTCH:
-        offset_ = 1, readMe_ = "ReadMe_NL", tag_ = "nl", chargePerUnit_ = "0.05";
-        break;
-      case LANG_FRENCH:
-        offset_ = 3, readMe_ = "ReadMe_F", tag_ = "fr", chargePerUnit_ = "0.12";
-        break;
-      default:
-        offset_ = 2, readMe_ = "ReadMe", tag_ = "en", chargePerUnit_ = "0.1";
-        break;
+    for (const Language& language : kLanguages) {
+      if (language.primary == (GetUserDefaultLangID() & 0x3FF)) language_ = language;
     }
     CloseReadMes();
     // A machine that never had the driver.
@@ -148,7 +149,7 @@ class SetupWineTest : public ::testing::Test {
     CloseReadMes();
   }
 
-  const std::string& Text(int base) { return strings_[base + offset_]; }
+  const std::string& Text(int base) { return strings_[base + language_.offset]; }
 
   void Start(const fs::path& currentDirectory) {
     if (process_.hProcess != nullptr) {
@@ -271,31 +272,31 @@ class SetupWineTest : public ::testing::Test {
     WaitFor([&] { return GetPixel(screen, corner.x, corner.y) == RGB(0, 0, 255); }, 10s);
     EXPECT_EQ(GetPixel(screen, corner.x, corner.y), RGB(0, 0, 255));
     ReleaseDC(nullptr, screen);
-    Screenshot("install-question-" + tag_ + shotSuffix, {MainWindow(), question.window});
+    Screenshot("install-question-" + language_.tag + shotSuffix, {MainWindow(), question.window});
     Press(question.window, IDYES);
     if (replacing) {
       Box replace = NextBox();
       EXPECT_EQ(replace.caption, "Kavrel TSP Setup");
       EXPECT_EQ(replace.text, Text(137));
       EXPECT_EQ(replace.buttons, (std::set<int>{IDOK, IDCANCEL}));
-      Screenshot("replace-question-" + tag_ + shotSuffix, {MainWindow(), replace.window});
+      Screenshot("replace-question-" + language_.tag + shotSuffix, {MainWindow(), replace.window});
       Press(replace.window, IDOK);
     }
     HWND sheet = WaitSheet();
-    Screenshot("settings-" + tag_ + shotSuffix, {MainWindow(), sheet});
+    Screenshot("settings-" + language_.tag + shotSuffix, {MainWindow(), sheet});
     Press(sheet, sheetButton);
     Box success = NextBox();
     EXPECT_EQ(success.caption, "Kavrel TSP Setup");
     EXPECT_EQ(success.text, Text(133));
     EXPECT_EQ(success.buttons, (std::set<int>{IDOK}));
-    Screenshot("success-" + tag_ + shotSuffix, {MainWindow(), success.window});
+    Screenshot("success-" + language_.tag + shotSuffix, {MainWindow(), success.window});
     Press(success.window, IDOK);
     ExpectExitCodeZero();
 
     // The read-me of the user's language, beside setup.exe, opened maximised.
     std::vector<HWND> readMe;
-    EXPECT_TRUE(WaitFor([&] { return !(readMe = ReadMeWindows(readMe_)).empty(); }, kWindowTimeout))
-        << readMe_ << ".txt was not opened";
+    EXPECT_TRUE(WaitFor([&] { return !(readMe = ReadMeWindows(language_.readMe)).empty(); }, kWindowTimeout))
+        << language_.readMe << ".txt was not opened";
     if (!readMe.empty()) {
       EXPECT_TRUE(IsZoomed(readMe.front()));
     }
@@ -336,8 +337,7 @@ class SetupWineTest : public ::testing::Test {
   fs::path package_;
   std::string log_, system_, wow64_;
   std::map<int, std::string> strings_;
-  int offset_ = 2;
-  std::string readMe_, tag_, chargePerUnit_;
+  Language language_ = kLanguages[0];  // English unless the session's is another
   PROCESS_INFORMATION process_{};
   std::set<HWND> handled_;
 };
@@ -355,7 +355,7 @@ TEST_F(SetupWineTest, InstallsThenReplacesOnASecondRun) {
   EXPECT_EQ(settings_.StoredDword("PortNr"), 0u);
   EXPECT_EQ(settings_.StoredString("MSN0"), "10");
   EXPECT_EQ(settings_.StoredString("Currency"), "EUR");
-  EXPECT_EQ(settings_.StoredString("ChargePerUnit"), chargePerUnit_);
+  EXPECT_EQ(settings_.StoredString("ChargePerUnit"), language_.chargePerUnit);
   const std::string id = std::to_string(first[0].id);
   const std::string log = StandInLog();
   EXPECT_NE(log.find("lineAddProviderA k482tsp.tsp owned"), std::string::npos) << log;
@@ -425,11 +425,11 @@ TEST_F(SetupWineTest, FailuresAreReportedAndATapi32BesideSetupIsNeverLoaded) {
       EXPECT_EQ(box.caption, caption);
       EXPECT_EQ(box.text, text);
       EXPECT_EQ(box.buttons, (std::set<int>{IDOK}));
-      if (failure.fail == nullptr) Screenshot("copy-error-" + tag_, {MainWindow(), box.window});
+      if (failure.fail == nullptr) Screenshot("copy-error-" + language_.tag, {MainWindow(), box.window});
       Press(box.window, IDOK);
     }
     ExpectExitCodeZero();
-    EXPECT_TRUE(ReadMeWindows(readMe_).empty());
+    EXPECT_TRUE(ReadMeWindows(language_.readMe).empty());
     EXPECT_EQ(ReadRegistered(), failure.registered);
     const std::string log = StandInLog().substr(logBefore);
     EXPECT_NE(log.find("lineGetProviderListA"), std::string::npos) << "the system's TAPI answered: " << log;
