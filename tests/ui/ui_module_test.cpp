@@ -301,6 +301,9 @@ INSTANTIATE_TEST_SUITE_P(
         FormRun{"ApplyIsOfferedOnlyAfterAnEdit", "en_US.UTF-8", 1, "\n\n\n\n\n\na\nc\n", {"[O]K, [C]ancel:"},
                 {"[A]pply"}, {}, {}, false},
         FormRun{"OkWithoutAnEditStillTellsTheProvider", "en_US.UTF-8", 1, "\n\n\n\n\n\no\n", {}, {}, {}, {}, true},
+        // The format by its number, the first one applied, then the last.
+        FormRun{"TheFirstAndLastFormatsAreChosenByTheirNumbers", "en_US.UTF-8", 1, "\n\n\n\n\n1\na\n\n\n\n\n\n4\no\n",
+                {"  [1] "}, {}, {}, {{"ChargeFormat", 4}}, true},
         FormRun{"ADashEmptiesAFieldAndClearsTheCheckBox", "en_US.UTF-8", 1, "\n\n-\n\n-\n\no\n", {}, {},
                 {{"Currency", ""}}, {{"Trace", 0}}, true},
         // Nothing stored: the form says so and goes round the pages again with what the user typed.
