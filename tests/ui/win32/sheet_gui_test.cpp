@@ -423,6 +423,7 @@ TEST_F(SheetGuiTest, ThePagesShowTheTemplatesOfTheUserLanguageAndTheStoredSettin
 
   // An edit, then Cancel: nothing stored, the provider not told.
   ASSERT_TRUE(run.SelectPage(0));
+  EXPECT_FALSE(run.ApplyEnabled()) << "the controls filled again on coming back are no edit";
   run.Type(7005, L"999");
   run.Press(IDCANCEL);
   ASSERT_TRUE(run.AwaitEnd());
