@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/serial.h"
@@ -505,6 +506,35 @@ TEST_F(WorkerTest, TheLinkOpensWithTheFirstLineAndClosesWithTheLast) {
   ASSERT_EQ(g_TspLineMap.LineOpen(2, FakeTapi::LineHandle(), &first, FakeTapi::EventProc), 0);
   ASSERT_EQ(TSPI_lineGetLineDevStatus(first, status), 0);
   EXPECT_EQ(status->dwDevStatusFlags & 5u, 0u);
+}
+
+// A worker that cannot take the phone's answer in time (it waits for the line
+// map's lock, held here until lineOpen has given up on it): the line opens all
+// the same after the bound, and connects once the worker gets there.
+TEST_F(WorkerTest, AWorkerThatCannotConnectInTimeLeavesTheLineOpenAfterTheBound) {
+  using Clock = std::chrono::steady_clock;
+  ASSERT_TRUE(g_TspLineMap.Lock(CTspLineMap::kShortLockMs));
+  worker->GetPhonePort()->GetQueue().AddBytes(reinterpret_cast<const std::uint8_t*>("C\xFF\xFF\xFF"), 4);
+  ASSERT_TRUE(worker->Post(WM_TSP_CANREAD, 0, 0));
+  ASSERT_TRUE(Shows("    TspPort::OnCanRead(.)"));
+
+  LONG result = -1;
+  HDRVLINE hdLine = nullptr;
+  const Clock::time_point start = Clock::now();
+  std::thread tapiThread(
+      [&] { result = TSPI_lineOpen(0, FakeTapi::LineHandle(), &hdLine, 0x00020002, FakeTapi::EventProc); });
+  const bool warned = Shows("*** WARNING: Target port open but not connected!\r\n");
+  const Clock::duration waited = Clock::now() - start;
+  g_TspLineMap.Unlock();
+  tapiThread.join();
+  ASSERT_TRUE(warned);
+  EXPECT_GE(waited, std::chrono::milliseconds(1100)) << "the bound of 11 checks of 100 ms";
+  EXPECT_LT(waited, std::chrono::seconds(3));
+  EXPECT_EQ(result, 0) << "opened all the same";
+  ASSERT_NE(hdLine, nullptr);
+  peer->Send(kOk);
+  EXPECT_TRUE(WaitFor([&] { return worker->IsConnected() == 1; })) << "connected once the worker got there";
+  TSPI_lineClose(hdLine);
 }
 
 // A phone that answers nothing is given up before the connect command goes on
