@@ -14,24 +14,6 @@ using testing_support::CallModelTest;
 constexpr std::uint8_t kFree = 0xFF;
 constexpr DRV_REQUESTID kRequest = 0x51;
 
-TEST(DialString, SplitsNumberAndPostDialDigits) {
-  const struct {
-    const char* text;
-    const char* number;
-    const char* postDial;
-  } cases[] = {{"0301234,,,567", "0301234", "567"}, {"030,,1234", "0301234", ""},
-               {"030:99", "030", "99"},             {"+49 (30) 1234", "49301234", ""},
-               {"*31#@4711", "*31#", "4711"},       {"12,,x,56", "1256", ""},
-               {"", "", ""},                        {"abc!$-", "", ""}};
-  for (const auto& c : cases) {
-    std::string number = "old";
-    std::string postDial = "old";
-    CTspCall::ParseDialString(c.text, &number, &postDial);
-    EXPECT_EQ(number, c.number) << c.text;
-    EXPECT_EQ(postDial, c.postDial) << c.text;
-  }
-}
-
 class CallRequests : public CallModelTest {
  protected:
   // A call the phone reports as dialled at the phone (slot 1, dial tone).
