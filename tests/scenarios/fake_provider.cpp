@@ -17,7 +17,6 @@ namespace {
 
 struct FakeCall {
   HTAPICALL htCall = nullptr;
-  std::u16string caller;
 };
 
 std::atomic<int> g_inside{0};
@@ -57,8 +56,6 @@ void JoinThreads() {
 
 // The events a storm sends, each one making the host ask for the call's information.
 constexpr int kStormEvents = 200;
-// A caller number longer than LINECALLINFO's own size leaves room for.
-constexpr std::size_t kLongCallerDigits = 300;
 
 }  // namespace
 
@@ -132,28 +129,11 @@ LONG TAPI_CALLBACK TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE, HTAPIC
       g_event(g_htLine, htCall, LINE_CALLSTATE, LINECALLSTATE_DIALTONE, LINEDIALTONEMODE_UNAVAIL, 0);
       g_event(g_htLine, htCall, LINE_CALLSTATE, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BUSY, 0);
     });
-  } else if (what == u"newcall") {
-    // A second call comes in while this one is made; TAPI hands out its handle at once.
-    FakeCall* incoming = NewCall(nullptr);
-    incoming->caller = u"0407654321";
-    HTAPICALL given = nullptr;
-    g_event(g_htLine, nullptr, LINE_NEWCALL, reinterpret_cast<DWORD_PTR>(incoming), reinterpret_cast<DWORD_PTR>(&given),
-            0);
-    incoming->htCall = given;
-    if (given != nullptr) {
-      g_event(g_htLine, given, LINE_CALLSTATE, LINECALLSTATE_OFFERING, LINEOFFERINGMODE_ACTIVE, 0);
-      g_event(g_htLine, given, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
-    }
-    g_complete(dwRequestID, 0);
   } else if (what == u"storm") {
     g_complete(dwRequestID, 0);
     g_threads.emplace_back([htCall] {
       for (int i = 0; i < kStormEvents; ++i) g_event(g_htLine, htCall, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
     });
-  } else if (what == u"long") {
-    call->caller = std::u16string(kLongCallerDigits, u'7');
-    g_complete(dwRequestID, 0);
-    g_event(g_htLine, htCall, LINE_CALLINFO, LINECALLINFOSTATE_CALLERID, 0, 0);
   } else {
     g_complete(dwRequestID, 0);
   }
@@ -179,25 +159,15 @@ LONG TAPI_CALLBACK TSPI_lineGetCallStatus(HDRVCALL, LPLINECALLSTATUS lpCallStatu
   return 0;
 }
 
-LONG TAPI_CALLBACK TSPI_lineGetCallInfo(HDRVCALL hdCall, LPLINECALLINFO lpCallInfo) {
+LONG TAPI_CALLBACK TSPI_lineGetCallInfo(HDRVCALL, LPLINECALLINFO lpCallInfo) {
   Entry entry;
   // Stays inside long enough for a second caller to run into it, without sleeping;
   // bounded by time, since a yield on a loaded machine can cost a whole time slice.
   const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
   while (std::chrono::steady_clock::now() < until) std::this_thread::yield();
-  const FakeCall* call = reinterpret_cast<const FakeCall*>(hdCall);
-  const DWORD fixed = kLineCallInfoSize20;
-  const DWORD callerBytes = call->caller.empty() ? 0 : static_cast<DWORD>((call->caller.size() + 1) * sizeof(WCHAR));
-  lpCallInfo->dwNeededSize = fixed + callerBytes;
-  lpCallInfo->dwUsedSize = fixed;
+  lpCallInfo->dwNeededSize = kLineCallInfoSize20;
+  lpCallInfo->dwUsedSize = kLineCallInfoSize20;
   lpCallInfo->dwOrigin = LINECALLORIGIN_OUTBOUND;
-  if (callerBytes > 0 && lpCallInfo->dwTotalSize >= fixed + callerBytes) {
-    std::memcpy(reinterpret_cast<unsigned char*>(lpCallInfo) + fixed, call->caller.c_str(), callerBytes);
-    lpCallInfo->dwCallerIDSize = callerBytes;
-    lpCallInfo->dwCallerIDOffset = fixed;
-    lpCallInfo->dwCallerIDFlags = LINECALLPARTYID_ADDRESS;
-    lpCallInfo->dwUsedSize = fixed + callerBytes;
-  }
   return 0;
 }
 
