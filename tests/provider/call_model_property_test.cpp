@@ -9,7 +9,6 @@
 #include <map>
 #include <mutex>
 #include <random>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -174,7 +173,6 @@ TEST_F(CallModelProperties, ReportsAndRequestsInAnyOrder) {
     const bool accepted = result == static_cast<LONG>(id);
     EXPECT_EQ(completed[id], accepted ? 1 : 0) << "request " << id << " returned " << result;
   }
-  std::set<HTAPICALL> announced;
   for (const RecordedEvent& event : tapi.Events()) {
     if (event.message == LINE_CALLSTATE || event.message == LINE_CALLINFO) {
       EXPECT_NE(event.htCall, nullptr) << "an event for a call TAPI does not hold";

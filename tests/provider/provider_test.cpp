@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <mutex>
-#include <vector>
 
 #include "common/ui_request.h"
 #include "provider/trace.h"
 #include "provider/tsp_port.h"
 #include "provider/tsp_provider.h"
+#include "tests/support/fake_tapi.h"
 #include "tests/support/settings_fixture.h"
 #include "tests/support/trace_fixture.h"
 
@@ -17,31 +16,9 @@ namespace {
 
 using testing_support::WaitFor;
 
-struct Completion {
-  DRV_REQUESTID id;
-  LONG result;
-};
-
-std::mutex g_completionsGuard;
-std::vector<Completion> g_completions;
-
-void TAPI_CALLBACK RecordCompletion(DRV_REQUESTID id, LONG result) {
-  std::lock_guard<std::mutex> lock(g_completionsGuard);
-  g_completions.push_back({id, result});
-}
-
-std::vector<Completion> Completions() {
-  std::lock_guard<std::mutex> lock(g_completionsGuard);
-  return g_completions;
-}
-
 class ProviderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    settings.PutDword("Trace", 1);
-    std::lock_guard<std::mutex> lock(g_completionsGuard);
-    g_completions.clear();
-  }
+  void SetUp() override { settings.PutDword("Trace", 1); }
   void TearDown() override {
     TSPI_providerShutdown(0x00020002, 5);
     EXPECT_EQ(g_pTspPort.load(), nullptr);
@@ -49,7 +26,7 @@ class ProviderTest : public ::testing::Test {
 
   LONG Init() {
     DWORD options = 0;
-    const LONG result = TSPI_providerInit(0x00020002, 5, 0, 0, 1, 0, RecordCompletion, &options);
+    const LONG result = TSPI_providerInit(0x00020002, 5, 0, 0, 1, 0, testing_support::FakeTapi::CompletionProc, &options);
     EXPECT_EQ(options, LINETSPIOPTION_NONREENTRANT);
     return result;
   }
@@ -64,6 +41,7 @@ class ProviderTest : public ::testing::Test {
 
   testing_support::SettingsSandbox settings;
   testing_support::TraceSandbox trace;
+  testing_support::FakeTapi tapi;
 };
 
 TEST_F(ProviderTest, AStaleWorkerPointerIsReportedAndReplaced) {
@@ -192,7 +170,7 @@ TEST_F(ProviderTest, DialogInstanceDataWithoutARequestCompletesNothing) {
   ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, const_cast<DWORD*>(none), 8), 0);
   ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, const_cast<DWORD*>(seven), 4), 0);
   ASSERT_EQ(TSPI_providerGenericDialogData(0, TUISPIDLL_OBJECT_DIALOGINSTANCE, nullptr, 8), 0);
-  EXPECT_TRUE(Completions().empty());
+  EXPECT_TRUE(tapi.Completions().empty());
 }
 
 TEST_F(ProviderTest, CompletionWithoutProcedureIsSkippedWithAWarning) {

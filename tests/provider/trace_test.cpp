@@ -55,8 +55,6 @@ TEST_F(TraceTest, EntryAndExitBlocksCarryTheParametersByKindAndDirection) {
 
   char addressHex[32];
   std::snprintf(addressHex, sizeof addressHex, "0x%llx", TraceHex(address));
-  char refHex[32];
-  std::snprintf(refHex, sizeof refHex, "0x%llx", TraceHex(&addressRef));
   char outHex[32];
   std::snprintf(outHex, sizeof outHex, "0x%llx", TraceHex(&out));
   const std::string expected = std::string("TSPI_lineMakeCall() from <EXE> (<TID>),  at <TIME>\r\n") +
@@ -67,7 +65,6 @@ TEST_F(TraceTest, EntryAndExitBlocksCarryTheParametersByKindAndDirection) {
                                "  lpdwNull= 0x0 '0x0'\r\n" +
                                "TSPI_lineMakeCall() returning 0x80000048 ,  at <TIME>\r\n\r\n";
   EXPECT_EQ(StableLog(), expected);
-  (void)refHex;
 }
 
 TEST_F(TraceTest, SwitchedOffWritesNothingAndStillReturnsTheResult) {
