@@ -21,11 +21,6 @@ class CallRequests : public CallModelTest {
     Report(3, kFree, kFree);
     return Slot(1);
   }
-  void SetState(CTspCall* call, DWORD state) {
-    ASSERT_TRUE(g_TspLineMap.Lock(1000));
-    call->m_dwCallState = state;
-    g_TspLineMap.Unlock();
-  }
 };
 
 TEST_F(CallRequests, EachRequestOnlyInTheStatesThatAllowIt) {
@@ -240,9 +235,7 @@ TEST_F(CallInformation, NoCallerLeavesTheCallerFieldsAsPassed) {
 TEST_F(CallInformation, StatusOfAnAcceptedCall) {
   Report(3, kFree, kFree);
   CTspCall* call = Slot(1);
-  ASSERT_TRUE(g_TspLineMap.Lock(1000));
-  call->m_dwCallState = LINECALLSTATE_ACCEPTED;
-  g_TspLineMap.Unlock();
+  SetState(call, LINECALLSTATE_ACCEPTED);
   LINECALLSTATUS status{};
   status.dwTotalSize = sizeof status;
   ASSERT_EQ(g_TspLineMap.LineGetCallStatus(Handle(call), &status), 0);

@@ -63,9 +63,7 @@ TEST_F(Lines, CountersFollowCallsThatNeverGotASlotOrWereClosedOnHold) {
   Report(3, kFree, kFree);
   Report(6, kFree, kFree);
   CTspCall* first = Slot(1);
-  ASSERT_TRUE(g_TspLineMap.Lock(1000));
-  first->m_bControlled = 1;
-  g_TspLineMap.Unlock();
+  Locked([&] { first->m_bControlled = 1; });
   HDRVCALL consult = nullptr;
   ASSERT_EQ(g_TspLineMap.LineSetupTransfer(kRequest, Handle(first), reinterpret_cast<HTAPICALL>(0x7300), &consult,
                                            nullptr),
@@ -111,9 +109,7 @@ TEST_F(Lines, ClosingAControlledCallInProgressDropsItOnce) {
   Report(3, 4, kFree);
   CTspCall* first = Slot(1);
   CTspCall* second = Slot(2);
-  ASSERT_TRUE(g_TspLineMap.Lock(1000));
-  first->m_bControlled = 1;
-  g_TspLineMap.Unlock();
+  Locked([&] { first->m_bControlled = 1; });
   ASSERT_EQ(line->m_dwNumActiveCalls, 2u);
   tapi.Clear();
   ASSERT_EQ(g_TspLineMap.LineCloseCall(Handle(first)), 0);

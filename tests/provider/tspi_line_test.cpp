@@ -137,9 +137,7 @@ TEST_F(EntryPoints, RequestsThePhoneCannotHearFail) {
   EXPECT_EQ(line->m_ActiveCalls.FindWaitingOutbound(), nullptr) << "no call left waiting for a slot";
 
   // A call the phone never had needs no phone to end.
-  ASSERT_TRUE(g_TspLineMap.Lock(1000));
-  call->SetCallState(LINECALLSTATE_UNKNOWN, 0);
-  g_TspLineMap.Unlock();
+  Locked([&] { call->SetCallState(LINECALLSTATE_UNKNOWN, 0); });
   tapi.Clear();
   EXPECT_EQ(TSPI_lineDrop(kRequest, hdCall, nullptr, 0), static_cast<LONG>(kRequest));
   EXPECT_EQ(call->m_dwCallState, LINECALLSTATE_IDLE);

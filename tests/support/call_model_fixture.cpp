@@ -30,6 +30,12 @@ void CallModelTest::Report(std::uint8_t slot1, std::uint8_t slot2, std::uint8_t 
   Phone(std::string{'C', static_cast<char>(slot1), static_cast<char>(slot2), static_cast<char>(slot3)});
 }
 
+void CallModelTest::Locked(const std::function<void()>& change) {
+  ASSERT_TRUE(g_TspLineMap.Lock(1000));
+  change();
+  g_TspLineMap.Unlock();
+}
+
 bool CallModelTest::TraceShows(const std::string& text) {
   return WaitFor([&] { return trace.Log().find(text) != std::string::npos; });
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "provider/byte_queue.h"
@@ -26,6 +27,12 @@ class CallModelTest : public ::testing::Test {
   void Report(std::uint8_t slot1, std::uint8_t slot2, std::uint8_t slot3);
   CTspCall* Slot(DWORD slot) { return line->m_ActiveCalls.FindById(slot, 0); }
   HDRVCALL Handle(CTspCall* call) { return reinterpret_cast<HDRVCALL>(call); }
+  // Changes calls under the line map's lock, as the port worker does.
+  void Locked(const std::function<void()>& change);
+  // A state the phone never reports, or not at the moment wanted.
+  void SetState(CTspCall* call, DWORD state) {
+    Locked([&] { call->m_dwCallState = state; });
+  }
   // Waits until the trace shows text (the port worker writes asynchronously).
   bool TraceShows(const std::string& text);
 
