@@ -207,14 +207,4 @@ TEST_F(EntryPoints, OpeningWithoutAPortWorkerIsRefused) {
   EXPECT_NE(trace.Log().find("*** ERROR: TspPort not initialized!\r\n"), std::string::npos);
 }
 
-TEST_F(EntryPoints, OpeningOnAMissingPortFailsAndLeavesNoLineOpen) {
-  settings.PutDword("PortNr", 196);  // COM197
-  HDRVLINE hd = nullptr;
-  EXPECT_EQ(TSPI_lineOpen(1, reinterpret_cast<HTAPILINE>(0x5101), &hd, 0x00020002, testing_support::FakeTapi::EventProc),
-            static_cast<LONG>(LINEERR_OPERATIONFAILED));
-  EXPECT_EQ(hd, nullptr);
-  EXPECT_EQ(g_TspLineMap.CountOpenLines(), 1u) << "only the fixture's line";
-  EXPECT_NE(trace.Log().find("*** ERROR: Failed to open comm port!\r\n"), std::string::npos);
-}
-
 }  // namespace
