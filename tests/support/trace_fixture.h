@@ -25,7 +25,6 @@ class TraceSandbox {
 
   // Forgets what was logged so far.
   void ClearLog() const;
-  const TempDir& dir() const { return dir_; }
 
  private:
   TempDir dir_;
