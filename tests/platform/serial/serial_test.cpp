@@ -45,11 +45,6 @@ Bytes Pattern(std::size_t count, unsigned step, unsigned start = 0) {
   return bytes;
 }
 
-Bytes Concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 [[noreturn]] void Stuck(const char* what) {
   // A thread still inside the port can be neither joined nor left behind: end the run loudly.
   std::fprintf(stderr, "FATAL: %s did not end in time\n", what);
@@ -185,25 +180,6 @@ int OpenInAnotherProcess(const std::string& comName) {
 #endif
 }
 
-const char* Name(SerialWait wait) {
-  switch (wait) {
-    case SerialWait::kData: return "kData";
-    case SerialWait::kCancelled: return "kCancelled";
-    case SerialWait::kError: return "kError";
-  }
-  return "?";
-}
-
-}  // namespace
-}  // namespace serial_test
-
-namespace platform {
-void PrintTo(SerialWait wait, std::ostream* out) { *out << serial_test::Name(wait); }
-}  // namespace platform
-
-namespace serial_test {
-namespace {
-
 TEST(SerialDevicePathTest, MapsPortNamesToDevices) {
   struct Case {
     const char* name;
@@ -284,6 +260,7 @@ class SerialPortTest : public ::testing::Test {
     std::string whyNot;
     peer_ = MakePhonePeer(&whyNot);
     if (!peer_) GTEST_SKIP() << whyNot;
+    OpenConfigured(port_);
   }
 
   // Opens port on the peer's line with the phone's settings.
@@ -323,31 +300,27 @@ class SerialPortTest : public ::testing::Test {
   }
 
   std::unique_ptr<PhonePeer> peer_;
+  SerialPort port_;  // opened on the peer's line; closed before the peer goes
 };
 
 TEST_F(SerialPortTest, SecondOpenIsRefusedWhileFirstWorksOn) {
-  SerialPort first;
-  OpenConfigured(first);
-
   SerialPort second;
   EXPECT_EQ(second.Open(peer_->PortName()), kAccessDenied);
   EXPECT_FALSE(second.IsOpen());
   // Opening an open object again, or the port from another process, is refused the same way.
-  EXPECT_EQ(first.Open(peer_->PortName()), kAccessDenied);
+  EXPECT_EQ(port_.Open(peer_->PortName()), kAccessDenied);
   EXPECT_EQ(OpenInAnotherProcess(peer_->PortName()), static_cast<int>(kAccessDenied));
 
-  ExpectRoundTrip(first, 'a', 'b');
+  ExpectRoundTrip(port_, 'a', 'b');
 
-  first.Close();
+  port_.Close();
   EXPECT_EQ(second.Open(peer_->PortName()), 0u);
   second.Configure(kBaudRate);
   ExpectRoundTrip(second, 'c', 'd');
 }
 
 TEST_F(SerialPortTest, ReceiveLoopAssemblesBurstsAndPieces) {
-  SerialPort port;
-  OpenConfigured(port);
-  ReceiveLoop loop(port);
+  ReceiveLoop loop(port_);
 
   // Each piece arrives while the loop waits: single bytes, odd sizes, and bursts
   // larger than one read.
@@ -357,7 +330,7 @@ TEST_F(SerialPortTest, ReceiveLoopAssemblesBurstsAndPieces) {
   for (const std::size_t size : pieces) {
     const Bytes piece = Pattern(size, 1, start);
     start += 37;
-    expected = Concat(expected, piece);
+    expected.insert(expected.end(), piece.begin(), piece.end());
     peer_->Send(piece);
     ASSERT_TRUE(loop.WaitForBytes(expected.size()))
         << "after a piece of " << size << ": " << loop.Data().size() << " of " << expected.size();
@@ -369,16 +342,14 @@ TEST_F(SerialPortTest, ReceiveLoopAssemblesBurstsAndPieces) {
 }
 
 TEST_F(SerialPortTest, BurstWaitingBeforeTheWaitIsReadInChunks) {
-  SerialPort port;
-  OpenConfigured(port);
   const Bytes burst = Pattern(3000, 1, 5);
   peer_->Send(burst);
   // Let it land in the driver before anyone waits: the wait must still report it.
-  WaitOnThread first(port);
+  WaitOnThread first(port_);
   ASSERT_TRUE(first.EndsWithin(10s));
   ASSERT_EQ(first.Result(), SerialWait::kData);
 
-  ReceiveLoop loop(port);
+  ReceiveLoop loop(port_);
   ASSERT_TRUE(loop.WaitForBytes(burst.size())) << loop.Data().size() << " of " << burst.size();
   loop.Stop();
   EXPECT_EQ(loop.Data(), burst);
@@ -386,37 +357,33 @@ TEST_F(SerialPortTest, BurstWaitingBeforeTheWaitIsReadInChunks) {
 }
 
 TEST_F(SerialPortTest, CancelWaitEndsBlockedWaitAndEveryLaterOne) {
-  SerialPort port;
-  OpenConfigured(port);
-  WaitOnThread blocked(port);
+  WaitOnThread blocked(port_);
   // Nothing is sent: the wait must not end by itself.
-  ASSERT_FALSE(blocked.EndsWithin(300ms)) << "ended with " << Name(blocked.Result());
+  ASSERT_FALSE(blocked.EndsWithin(300ms)) << "ended with " << static_cast<int>(blocked.Result());
 
-  port.CancelWait();
+  port_.CancelWait();
   ASSERT_TRUE(blocked.EndsWithin(2s));
   EXPECT_EQ(blocked.Result(), SerialWait::kCancelled);
 
   peer_->Send({'x'});
   for (int i = 0; i < 2; ++i) {
-    WaitOnThread later(port);
+    WaitOnThread later(port_);
     ASSERT_TRUE(later.EndsWithin(2s)) << "wait " << i << " after CancelWait";
     EXPECT_EQ(later.Result(), SerialWait::kCancelled);
   }
   // Cancelling waits leaves the line itself working.
   std::uint32_t error = 0;
-  EXPECT_TRUE(port.WriteByte('y', &error)) << error;
+  EXPECT_TRUE(port_.WriteByte('y', &error)) << error;
   EXPECT_TRUE(PeerReceives(1));
 }
 
 TEST_F(SerialPortTest, CloseEndsBlockedWaitOrReceiveLoopAndPortReopens) {
-  SerialPort port;
-  OpenConfigured(port);
   {
-    WaitOnThread blocked(port);
+    WaitOnThread blocked(port_);
     // Make sure the wait is under way, not yet to start, when the port closes.
-    ASSERT_FALSE(blocked.EndsWithin(100ms)) << "ended with " << Name(blocked.Result());
+    ASSERT_FALSE(blocked.EndsWithin(100ms)) << "ended with " << static_cast<int>(blocked.Result());
     const auto start = std::chrono::steady_clock::now();
-    port.Close();
+    port_.Close();
     // Close waits for the wait to let go of the device; that must take far less than its bound.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
     // Once Close returns the port is free: nothing in flight holds it any more.
@@ -426,45 +393,43 @@ TEST_F(SerialPortTest, CloseEndsBlockedWaitOrReceiveLoopAndPortReopens) {
     ASSERT_TRUE(blocked.EndsWithin(2s));
     EXPECT_EQ(blocked.Result(), SerialWait::kCancelled);
   }
-  EXPECT_FALSE(port.IsOpen());
-  port.Close();  // again: nothing happens
+  EXPECT_FALSE(port_.IsOpen());
+  port_.Close();  // again: nothing happens
 
   // A reopened port is fresh, no cancel left over from the close: its receive
   // loop runs until a close during traffic ends it.
-  OpenConfigured(port);
-  ReceiveLoop loop(port);
+  OpenConfigured(port_);
+  ReceiveLoop loop(port_);
   const Bytes first = Pattern(500, 3);
   peer_->Send(first);
   ASSERT_TRUE(loop.WaitForBytes(1));
   // More is on its way while the port closes under the reading thread.
   peer_->Send(Pattern(2000, 5));
-  WriteAll(port, Pattern(20, 1));
-  port.Close();  // no CancelWait first: Close alone must end the loop
+  WriteAll(port_, Pattern(20, 1));
+  port_.Close();  // no CancelWait first: Close alone must end the loop
   loop.Join();
   const Bytes got = loop.Data();
   ASSERT_GE(got.size(), 1u);
   EXPECT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(std::min(got.size(), first.size())),
                          first.begin()));
 
-  OpenConfigured(port);
-  ExpectRoundTrip(port, 'i', 'j');
+  OpenConfigured(port_);
+  ExpectRoundTrip(port_, 'i', 'j');
 }
 
 TEST_F(SerialPortTest, PurgeDropsPendingInput) {
-  SerialPort port;
-  OpenConfigured(port);
   const Bytes stale(200, 'A');
   peer_->Send(stale);
   {
-    WaitOnThread arrived(port);
+    WaitOnThread arrived(port_);
     ASSERT_TRUE(arrived.EndsWithin(10s));
     ASSERT_EQ(arrived.Result(), SerialWait::kData);
   }
-  port.Purge();
+  port_.Purge();
   const Bytes fresh(50, 'B');
   peer_->Send(fresh);
 
-  ReceiveLoop loop(port);
+  ReceiveLoop loop(port_);
   ASSERT_TRUE(WaitFor([&] {
     const Bytes got = loop.Data();
     return std::count(got.begin(), got.end(), 'B') == 50;
@@ -478,8 +443,6 @@ TEST_F(SerialPortTest, PurgeDropsPendingInput) {
 }
 
 TEST_F(SerialPortTest, WriteTimesOutWhileLineIsBackedUp) {
-  SerialPort port;
-  OpenConfigured(port);
   peer_->Stall();
   // The line takes some tens of kilobytes before it backs up.
   Bytes written;
@@ -489,7 +452,7 @@ TEST_F(SerialPortTest, WriteTimesOutWhileLineIsBackedUp) {
   while (!refused && written.size() < (1u << 20)) {
     const auto byte = static_cast<std::uint8_t>(written.size() * 7);
     const auto start = std::chrono::steady_clock::now();
-    refused = !port.WriteByte(byte, &error);
+    refused = !port_.WriteByte(byte, &error);
     refusalTook = std::chrono::steady_clock::now() - start;
     if (!refused) written.push_back(byte);
   }
@@ -501,7 +464,7 @@ TEST_F(SerialPortTest, WriteTimesOutWhileLineIsBackedUp) {
   // So is every later byte while the line stays backed up: none waits longer.
   for (int i = 0; i < 3; ++i) {
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(port.WriteByte('z', &error));
+    EXPECT_FALSE(port_.WriteByte('z', &error));
     EXPECT_EQ(error, kTimeout);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   }
@@ -512,21 +475,19 @@ TEST_F(SerialPortTest, WriteTimesOutWhileLineIsBackedUp) {
   peer_->Resume();
   ASSERT_TRUE(WaitFor([&] { return peer_->Received().size() >= written.size(); }, 20s))
       << peer_->Received().size() << " of " << written.size();
-  WriteAll(port, {'k'});
+  WriteAll(port_, {'k'});
   written.push_back('k');
   ASSERT_TRUE(PeerReceives(written.size()));
   EXPECT_TRUE(peer_->Received() == written);
 }
 
 TEST_F(SerialPortTest, HangUpEndsWaitsWithErrorsThatDoNotSpin) {
-  SerialPort port;
-  OpenConfigured(port);
   peer_->HangUp();
-  // A caller that retries at once must not spin: each failed wait pauses first.
+  // A caller that retries at once must not spin: each failed wait pauses port_.
   const auto start = std::chrono::steady_clock::now();
   int errors = 0;
   for (int i = 0; i < 3; ++i) {
-    WaitOnThread wait(port);
+    WaitOnThread wait(port_);
     ASSERT_TRUE(wait.EndsWithin(10s)) << "wait " << i << " after the hang-up";
     if (wait.Result() == SerialWait::kError) ++errors;
   }
@@ -534,8 +495,8 @@ TEST_F(SerialPortTest, HangUpEndsWaitsWithErrorsThatDoNotSpin) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 270ms);
 
   // Cancelling still ends waits on the dead line, pause or no pause.
-  WaitOnThread pausing(port);
-  port.CancelWait();
+  WaitOnThread pausing(port_);
+  port_.CancelWait();
   ASSERT_TRUE(pausing.EndsWithin(2s));
   EXPECT_EQ(pausing.Result(), SerialWait::kCancelled);
 }
