@@ -1,5 +1,7 @@
 #include "tests/phonesim/provider_end.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 #include "platform/thread.h"
@@ -14,17 +16,7 @@ constexpr unsigned char kMarker = 0x14;
 }  // namespace
 
 void PrintTo(const Item& item, std::ostream* out) {
-  *out << (item.kind == Item::Kind::kLine ? "line \"" : "packet \"");
-  for (const char c : item.bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F) {
-      *out << c;
-    } else {
-      static const char kHex[] = "0123456789ABCDEF";
-      *out << "\\x" << kHex[byte >> 4] << kHex[byte & 0x0F];
-    }
-  }
-  *out << '"';
+  *out << (item.kind == Item::Kind::kLine ? "line " : "packet ") << testing::PrintToString(item.bytes);
 }
 
 Item Line(std::string text) { return {Item::Kind::kLine, std::move(text)}; }
@@ -58,7 +50,6 @@ void FrameDecoder::Feed(const std::string& bytes) {
         break;
       case State::kMarker:
         if (byte != kMarker) {
-          ++brokenFrames;
           state_ = State::kText;
         } else {
           payload_.clear();

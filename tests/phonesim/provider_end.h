@@ -38,7 +38,6 @@ class FrameDecoder {
  public:
   void Feed(const std::string& bytes);
   std::deque<Item> items;
-  std::size_t brokenFrames = 0;  // frames given up at their third byte
 
  private:
   enum class State { kText, kLength, kMarker, kPayload, kTrailer };
@@ -76,7 +75,6 @@ class ProviderEnd {
   // Every byte received so far, and when it was taken off the line.
   const std::string& raw() const { return raw_; }
   const std::vector<Clock::time_point>& arrivals() const { return arrivals_; }
-  std::size_t brokenFrames() const { return decoder_.brokenFrames; }
 
  private:
   void Pump();

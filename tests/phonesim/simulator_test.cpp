@@ -48,16 +48,6 @@ class LineTest : public ::testing::Test {
     ASSERT_TRUE(simulator_->WaitForPeer(Peer::kOpen, 5s));
   }
 
-  // An outgoing call in slot 1 that the far end has answered, its packets read.
-  void ConnectOutgoing() {
-    provider_.Send("ATD0301234");
-    for (;;) {
-      const std::optional<std::string> packet = provider_.NextPacket();
-      ASSERT_TRUE(packet) << "the call never connected";
-      if (*packet == Report(phonesim::kConnected, kFree, kFree)) return;
-    }
-  }
-
   testing_support::TempDir dir_;
   testing_support::ScopedEnv env_;
   std::unique_ptr<Simulator> simulator_;
@@ -80,17 +70,6 @@ TEST_F(LineTest, EchoesEveryLineThenAnswersOkOrError) {
     EXPECT_EQ(provider_.UntilResult(), (Items{Line(c.line.substr(0, phonesim::kMaxCommandLine)), Line(c.result)}));
   }
   EXPECT_EQ(simulator_->SlotStates(), phonesim::kAllFree) << "none of them had a call to act on";
-}
-
-TEST_F(LineTest, ChargeReportsAreFramedWithLengthMarkerAndTrailer) {
-  ASSERT_NO_FATAL_FAILURE(ConnectOutgoing());
-  for (const std::string text : {"12", "1,23", "0.065"}) {
-    SCOPED_TRACE(text);
-    const std::size_t before = provider_.raw().size();
-    ASSERT_TRUE(simulator_->Charge(1, text));
-    EXPECT_EQ(provider_.NextPacket(), "G" + text);
-    EXPECT_EQ(provider_.raw().substr(before), phonesim::Frame("G" + text)) << "one whole frame, nothing else";
-  }
 }
 
 TEST_F(LineTest, SplitOrGarbledOutputStillDecodesToTheSamePackets) {
@@ -123,24 +102,27 @@ TEST_F(LineTest, SplitOrGarbledOutputStillDecodesToTheSamePackets) {
   }
 }
 
-TEST_F(LineTest, BrokenMarkerSpoilsOnlyItsOwnPacket) {
-  simulator_->CorruptNextMarker();
-  simulator_->SendPacket("S11");
-  simulator_->SendReport();
-  EXPECT_EQ(provider_.NextPacket(), Report(kFree, kFree, kFree));
-  EXPECT_EQ(provider_.brokenFrames(), 1u);
-  EXPECT_NE(provider_.raw().find("\x02\x03\x15S11"), std::string::npos);
-}
-
-TEST_F(LineTest, WrongLengthByteIsOffByWhatWasAskedForOneFrame) {
-  for (const int delta : {1, -1, 3}) {
-    SCOPED_TRACE(delta);
-    simulator_->CorruptNextLength(delta);
+// The frame after a broken one arrives whole.
+TEST_F(LineTest, BrokenMarkerOrLengthByteSpoilsOnlyItsOwnFrame) {
+  const std::string whole = phonesim::Frame("S11");
+  const struct {
+    std::function<void(Simulator&)> fault;
+    std::size_t at;  // the byte spoilt
+    char byte;
+  } kCases[] = {
+      {[](Simulator& s) { s.CorruptNextMarker(); }, 2, '\x15'},
+      {[](Simulator& s) { s.CorruptNextLength(1); }, 1, '\x04'},
+      {[](Simulator& s) { s.CorruptNextLength(-1); }, 1, '\x02'},
+      {[](Simulator& s) { s.CorruptNextLength(3); }, 1, '\x06'},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "byte " << c.at << " made " << int{c.byte});
+    c.fault(*simulator_);
     simulator_->SendPacket("S11");
     simulator_->SendPacket("S11");
-    const std::string broken = std::string{'\x02', static_cast<char>(3 + delta), '\x14'} + "S11";
-    const std::string whole = std::string{'\x02', '\x03', '\x14'} + "S11";
-    EXPECT_TRUE(provider_.ReceiveUntil(broken + phonesim::Frame("S11").substr(6) + whole));
+    std::string broken = whole;
+    broken[c.at] = c.byte;
+    EXPECT_TRUE(provider_.ReceiveUntil(broken + whole));
   }
 }
 
