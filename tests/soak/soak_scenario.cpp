@@ -25,10 +25,19 @@ struct Cycle {
     return std::to_string(low + random.Below(high - low + 1));
   }
   std::string Call(int number) { return "call " + std::to_string(number); }
+  // A request of the application, which completes with success.
+  void Request(const std::string& text) {
+    Line(text);
+    Line("expect completion 0");
+  }
+  // The call has gone idle and the application lets go of it.
+  void Closed(int call) {
+    Line("expect " + Call(call) + " IDLE");
+    Line("closecall " + Call(call));
+  }
 
   int MakeCall() {
-    Line("makecall 030" + Digits(4));
-    Line("expect completion 0");
+    Request("makecall 030" + Digits(4));
     return nextCall++;
   }
   // Connected; the call ends by the application's drop or by the far end.
@@ -54,8 +63,7 @@ struct Cycle {
     Line("phone plug");
     Line("phone report");
     if (!hangup) return false;
-    Line("expect " + Call(call) + " IDLE");
-    Line("closecall " + Call(call));
+    Closed(call);
     return true;
   }
   // The phone stops answering while the far end hangs up; switched on again it
@@ -66,8 +74,7 @@ struct Cycle {
     Line("sleep " + Between(100, 800) + " ms");
     Line("phone silent off");
     Line("phone report");
-    Line("expect " + Call(call) + " IDLE");
-    Line("closecall " + Call(call));
+    Closed(call);
   }
   // Faults that need a connected call; true when they ended it.
   bool WhileConnected(const std::string& fault, int call) {
@@ -94,8 +101,7 @@ struct Cycle {
     const int call = nextCall++;
     Line("phone ring 040" + Digits(7) + " 10");
     Line("expect " + Call(call) + " OFFERING");
-    Line("answer " + Call(call));
-    Line("expect completion 0");
+    Request("answer " + Call(call));
     Line("expect " + Call(call) + " CONNECTED");
     if (WhileConnected(fault, call)) return;
     End(call);
@@ -104,8 +110,7 @@ struct Cycle {
     Line("phone farend busy " + Between(20, 100));
     const int call = MakeCall();
     Line("expect " + Call(call) + " DISCONNECTED BUSY");
-    Line("expect " + Call(call) + " IDLE");
-    Line("closecall " + Call(call));
+    Closed(call);
     Line("phone farend answer 100");
   }
   // A hold gives dial tone on a new call that the phone announces; taking the
@@ -116,27 +121,22 @@ struct Cycle {
     if (WhileConnected(fault, call)) return;
     const int rounds = 1 + static_cast<int>(random.Below(2));
     for (int i = 0; i < rounds; ++i) {
-      Line("hold " + Call(call));
-      Line("expect completion 0");
+      Request("hold " + Call(call));
       Line("expect " + Call(call) + " ONHOLDPENDTRANSFER");
       const int opened = nextCall++;
       Line("expect " + Call(opened) + " DIALTONE");
-      Line("unhold " + Call(call));
-      Line("expect completion 0");
+      Request("unhold " + Call(call));
       Line("expect " + Call(call) + " CONNECTED");
-      Line("expect " + Call(opened) + " IDLE");
-      Line("closecall " + Call(opened));
+      Closed(opened);
     }
     End(call);
   }
   void BlindTransfer() {
     const int call = MakeCall();
     Line("expect " + Call(call) + " CONNECTED");
-    Line("transfer 040" + Digits(5) + " " + Call(call));
-    Line("expect completion 0");
+    Request("transfer 040" + Digits(5) + " " + Call(call));
     Line("expect " + Call(call) + " DISCONNECTED NORMAL");
-    Line("expect " + Call(call) + " IDLE");
-    Line("closecall " + Call(call));
+    Closed(call);
   }
   // The consultation call gets its dial tone from the phone and is dialled by
   // the application; it ends either dropped, the first call taken back, or
@@ -144,16 +144,13 @@ struct Cycle {
   void ConsultationTransfer() {
     const int first = MakeCall();
     Line("expect " + Call(first) + " CONNECTED");
-    Line("setuptransfer " + Call(first));
-    Line("expect completion 0");
+    Request("setuptransfer " + Call(first));
     const int consult = nextCall++;
     Line("expect " + Call(first) + " ONHOLDPENDTRANSFER");
     Line("expect " + Call(consult) + " DIALTONE");
-    Line("dial 040" + Digits(5) + " " + Call(consult));
-    Line("expect completion 0");
+    Request("dial 040" + Digits(5) + " " + Call(consult));
     Line("expect " + Call(consult) + " CONNECTED");
-    Line("swaphold " + std::to_string(consult) + " " + std::to_string(first));
-    Line("expect completion 0");
+    Request("swaphold " + std::to_string(consult) + " " + std::to_string(first));
     Line("expect " + Call(first) + " CONNECTED");
     Line("expect " + Call(consult) + " ONHOLDPENDTRANSFER");
     Line("swaphold " + std::to_string(first) + " " + std::to_string(consult));
@@ -162,14 +159,12 @@ struct Cycle {
     if (random.Chance(50)) {
       Line("phone phone onhook");
       Line("expect " + Call(first) + " IDLE");
-      Line("expect " + Call(consult) + " IDLE");
-      Line("closecall " + Call(consult));
+      Closed(consult);
       Line("closecall " + Call(first));
       return;
     }
     Line("drop " + Call(consult));
-    Line("expect " + Call(consult) + " IDLE");
-    Line("closecall " + Call(consult));
+    Closed(consult);
     Line("unhold " + Call(first));
     Line("expect " + Call(first) + " CONNECTED");
     End(first);
