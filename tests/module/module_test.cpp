@@ -11,11 +11,11 @@
 #include "platform/module.h"
 #include "platform/system.h"
 #include "tapi/tspi.h"
-#include "tests/support/settings_fixture.h"
+#include "tests/support/module_phone_sandbox.h"
 
 namespace {
 
-using testing_support::ReadFile;
+using testing_support::Bind;
 using testing_support::WaitFor;
 
 DRV_REQUESTID g_lastCompleted = 0;
@@ -34,9 +34,9 @@ class ModuleTest : public ::testing::Test {
   // The settings as a person would write them by hand.
   void WriteSettings() {
 #if defined(_WIN32)
-    settings.PutDword("NumLines", 1);
-    settings.PutDword("NumPhones", 0);
-    settings.PutDword("Trace", 1);
+    sandbox.settings.PutDword("NumLines", 1);
+    sandbox.settings.PutDword("NumPhones", 0);
+    sandbox.settings.PutDword("Trace", 1);
 #else
     testing_support::WriteFile(testing_support::GetEnv("K482_REGISTRY").value(),
                                "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRAMLO\\482_TSP]\r\n"
@@ -44,29 +44,16 @@ class ModuleTest : public ::testing::Test {
 #endif
   }
 
-  template <typename F>
-  F* Bind(const char* name) {
-    auto* entry = reinterpret_cast<F*>(module.Symbol(name));
-    EXPECT_NE(entry, nullptr) << name;
-    return entry;
-  }
-
-  std::string Log() const { return ReadFile(logDir.File("kavrtsp.log")).value_or(""); }
-
-  testing_support::SettingsSandbox settings;
-  testing_support::TempDir logDir;
-  testing_support::ScopedEnv tmpdir{"TMPDIR", logDir.path().string()};
-  testing_support::ScopedEnv tmp{"TMP", logDir.path().string()};
-  testing_support::ScopedEnv temp{"TEMP", logDir.path().string()};
+  testing_support::ModuleSandbox sandbox;
   platform::LoadedModule module;
 };
 
 TEST_F(ModuleTest, LoadsNegotiatesEnumeratesInitialisesAndShutsDown) {
-  auto* negotiate = Bind<TSPI_lineNegotiateTSPIVersion_fn>("TSPI_lineNegotiateTSPIVersion");
-  auto* enumDevices = Bind<TSPI_providerEnumDevices_fn>("TSPI_providerEnumDevices");
-  auto* init = Bind<TSPI_providerInit_fn>("TSPI_providerInit");
-  auto* dialogData = Bind<TSPI_providerGenericDialogData_fn>("TSPI_providerGenericDialogData");
-  auto* shutdown = Bind<TSPI_providerShutdown_fn>("TSPI_providerShutdown");
+  auto* negotiate = Bind<TSPI_lineNegotiateTSPIVersion_fn>(module, "TSPI_lineNegotiateTSPIVersion");
+  auto* enumDevices = Bind<TSPI_providerEnumDevices_fn>(module, "TSPI_providerEnumDevices");
+  auto* init = Bind<TSPI_providerInit_fn>(module, "TSPI_providerInit");
+  auto* dialogData = Bind<TSPI_providerGenericDialogData_fn>(module, "TSPI_providerGenericDialogData");
+  auto* shutdown = Bind<TSPI_providerShutdown_fn>(module, "TSPI_providerShutdown");
   ASSERT_TRUE(negotiate && enumDevices && init && dialogData && shutdown);
 
   DWORD version = 0;
@@ -93,10 +80,10 @@ TEST_F(ModuleTest, LoadsNegotiatesEnumeratesInitialisesAndShutsDown) {
 
   ASSERT_EQ(shutdown(0x00020002, 9), 0);
   module.Unload();
-  ASSERT_TRUE(WaitFor([&] { return Log().find("TSPI App ExitInstance() returning 0x0") != std::string::npos; }))
-      << Log();
+  const auto exited = [&] { return sandbox.Log().find("TSPI App ExitInstance() returning 0x0") != std::string::npos; };
+  ASSERT_TRUE(WaitFor(exited)) << sandbox.Log();
 
-  const std::string log = testing_support::StableTimes(Log());
+  const std::string log = testing_support::StableTimes(sandbox.Log());
   std::size_t at = 0;
   for (const char* record : {"TSPI App InitInstance() returning 0x0", "TSPI_lineNegotiateTSPIVersion() returning 0x0",
                              "TSPI_providerEnumDevices() returning 0x0", "        PortThread created: 0x",
@@ -130,7 +117,7 @@ TEST(ModuleProcessExit, Child) {
   platform::LoadedModule module;
   std::string error;
   ASSERT_TRUE(module.Load(K482_MODULE_PATH, &error)) << error;
-  auto* init = reinterpret_cast<TSPI_providerInit_fn*>(module.Symbol("TSPI_providerInit"));
+  auto* init = Bind<TSPI_providerInit_fn>(module, "TSPI_providerInit");
   ASSERT_NE(init, nullptr);
   DWORD options = 0;
   ASSERT_EQ(init(0x00020002, 9, 0, 0, 1, 0, OnCompletion, &options), 0);
@@ -142,7 +129,7 @@ TEST_F(ModuleTest, ProcessExitWithTheProviderRunningIsClean) {
   testing_support::ScopedEnv child("K482_MODULE_EXIT_CHILD", "1");
   const std::string command = "\"" + platform::ExecutablePath() + "\" --gtest_filter=ModuleProcessExit.Child";
   EXPECT_EQ(std::system(command.c_str()), 0);
-  const std::string log = Log();
+  const std::string log = sandbox.Log();
   EXPECT_NE(log.find("TSPI_providerInit() returning 0x0"), std::string::npos) << log;
 #if defined(_WIN32)
   // A terminating Windows process has killed the worker already: nothing more is done.
