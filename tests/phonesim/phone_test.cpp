@@ -171,7 +171,8 @@ TEST_F(PhoneTest, CommandsOnSeveralCallsLeaveTheSlotsAsAPhoneWould) {
   }
 }
 
-// Steps after "|" make exactly these packets, each call step at once, "later" a second on.
+// Steps after "|" make exactly these packets, each call step at once, "later" a
+// second on; every call ends with one notice naming its slot and cause.
 TEST_F(PhoneTest, PacketsEachCallStepSends) {
   using Mode = FarEndPlan::Mode;
   const struct {
@@ -193,6 +194,10 @@ TEST_F(PhoneTest, PacketsEachCallStepSends) {
       {"hold and retrieve", Mode::kManual, {"ATD1", "answer", "|", "ATR", "ATR"},
        {Report(kHeld, kSetup, kFree), Report(kConnected, kFree, kFree), "L210"}},
       {"digits in a connected call are tones", Mode::kManual, {"ATD1", "answer", "|", "ATD123"}, {}},
+      {"rejected", Mode::kManual, {"ring", "|", "ATJ"}, {Report(kFree, kFree, kFree), "L115"}},
+      {"dropped", Mode::kManual, {"ATD1", "answer", "|", "ATT"}, {Report(kFree, kFree, kFree), "L110"}},
+      {"unanswered caller gave up", Mode::kManual, {"ring", "|", "hangup 1"},
+       {"S10", Report(kDisconnected, kFree, kFree), "L110", Report(kFree, kFree, kFree)}},
       {"blind transfer", Mode::kManual, {"ATD1", "answer", "|", "ATV0309999"},
        {"S10", Report(kDisconnected, kFree, kFree), "L110", Report(kFree, kFree, kFree)}},
   };
@@ -249,27 +254,6 @@ TEST_F(PhoneTest, ChargeReportsBelongToAnOutgoingConnectedCall) {
     TakePackets();
     EXPECT_EQ(static_cast<bool>(phone_.Charge(1, "1,23", now_)), c.accepted);
     EXPECT_EQ(TakePackets(), c.accepted ? Packets{"G1,23"} : Packets{});
-  }
-}
-
-TEST_F(PhoneTest, EveryCallEndsWithOneNoticeNamingSlotAndCause) {
-  const struct {
-    const char* name;
-    std::vector<std::string> steps;
-    const char* notice;
-  } kCases[] = {
-      {"rejected", {"ring", "ATJ"}, "L115"},
-      {"dropped", {"ATD1", "answer", "ATT"}, "L110"},
-      {"unanswered caller gave up", {"ring", "hangup 1"}, "L110"},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    Play(c.steps, true);
-    Packets notices;
-    for (const std::string& packet : TakePackets()) {
-      if (packet[0] == 'L') notices.push_back(packet);
-    }
-    EXPECT_EQ(notices, Packets{c.notice});
   }
 }
 
