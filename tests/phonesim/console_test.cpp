@@ -4,9 +4,6 @@
 
 #include <functional>
 
-#include "tests/phonesim/provider_end.h"
-#include "tests/support/test_support.h"
-
 namespace phonesim {
 namespace {
 
@@ -86,25 +83,6 @@ TEST(ConsoleTest, CommandsReachTheSimulatorAndMistakesAreExplained) {
   EXPECT_FALSE(console.quit());
   console.Execute("quit");
   EXPECT_TRUE(console.quit());
-}
-
-TEST(ConsoleTest, WaitFindsEachMatchingCommandLineOnce) {
-  testing_support::TempDir dir;
-  testing_support::ScopedEnv env("K482_DOSDEVICES", dir.path().string());
-  Options options;
-  options.link = dir.File("com3");
-  Simulator simulator(options);
-  ASSERT_TRUE(simulator.Start());
-  phonesim_test::ProviderEnd provider;
-  ASSERT_EQ(provider.Open(), 0u);
-  Console console(simulator);
-
-  provider.Send("ATA");
-  EXPECT_EQ(console.Execute("wait AT[AT] 5000"), "received ATA");
-  EXPECT_EQ(console.Execute("wait AT[AT] 50"), "timed out waiting for AT[AT]") << "ATA was already taken";
-  provider.Send("ATT");
-  EXPECT_EQ(console.Execute("wait AT[AT] 5000"), "received ATT");
-  EXPECT_EQ(console.Execute("wait ["), "not a regular expression: [");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "tests/phonesim/provider_end.h"
 #include "tests/support/test_support.h"
+#include "tools/phonesim/console.h"
 #include "tools/phonesim/transmitter.h"
 
 namespace phonesim_test {
@@ -172,6 +173,16 @@ TEST_F(LineTest, ByteLogTimesShowTheWritersPauses) {
   EXPECT_GE(median(afterByte), 12ms);
   EXPECT_GE(median(afterLineEnd), 35ms);
   EXPECT_GE(median(afterLineEnd) - median(afterByte), 15ms);
+}
+
+TEST_F(LineTest, ConsoleWaitFindsEachMatchingCommandLineOnce) {
+  phonesim::Console console(*simulator_);
+  provider_.Send("ATA");
+  EXPECT_EQ(console.Execute("wait AT[AT] 5000"), "received ATA");
+  EXPECT_EQ(console.Execute("wait AT[AT] 50"), "timed out waiting for AT[AT]") << "ATA was already taken";
+  provider_.Send("ATT");
+  EXPECT_EQ(console.Execute("wait AT[AT] 5000"), "received ATT");
+  EXPECT_EQ(console.Execute("wait ["), "not a regular expression: [");
 }
 
 // Reopening after a close is phonesim_program's (program_test.sh), round after round.
