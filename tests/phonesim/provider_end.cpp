@@ -124,13 +124,9 @@ std::optional<Item> ProviderEnd::Next(std::chrono::milliseconds timeout) {
 }
 
 std::optional<std::string> ProviderEnd::NextPacket(std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    const std::optional<Item> item = Next(std::max(left, std::chrono::milliseconds{0}));
-    if (!item) return std::nullopt;
-    if (item->kind == Item::Kind::kPacket) return item->bytes;
-  }
+  const std::vector<Item> items = Until([](const Item& item) { return item.kind == Item::Kind::kPacket; }, timeout);
+  if (items.empty() || items.back().kind != Item::Kind::kPacket) return std::nullopt;
+  return items.back().bytes;
 }
 
 bool ProviderEnd::ReceiveUntil(const std::string& bytes, std::chrono::milliseconds timeout) {
@@ -143,6 +139,10 @@ bool ProviderEnd::ReceiveUntil(const std::string& bytes, std::chrono::millisecon
 }
 
 std::vector<Item> ProviderEnd::UntilResult(std::chrono::milliseconds timeout) {
+  return Until([](const Item& item) { return item == Line("OK") || item == Line("ERROR"); }, timeout);
+}
+
+std::vector<Item> ProviderEnd::Until(const std::function<bool(const Item&)>& last, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   std::vector<Item> items;
   for (;;) {
@@ -150,7 +150,7 @@ std::vector<Item> ProviderEnd::UntilResult(std::chrono::milliseconds timeout) {
     std::optional<Item> item = Next(std::max(left, std::chrono::milliseconds{0}));
     if (!item) return items;
     items.push_back(*item);
-    if (*item == Line("OK") || *item == Line("ERROR")) return items;
+    if (last(*item)) return items;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -78,6 +79,8 @@ class ProviderEnd {
 
  private:
   void Pump();
+  // Items up to the first for which last holds (included), or all that came within the time-out.
+  std::vector<Item> Until(const std::function<bool(const Item&)>& last, std::chrono::milliseconds timeout);
 
   std::string comName_;
   platform::SerialPort port_;
