@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "platform/registry.h"
-#include "tests/platform/registry/registry_test_util.h"
 
 namespace testing_support {
 
@@ -39,17 +38,19 @@ SettingsSandbox::~SettingsSandbox() { DeleteKey(); }
 void SettingsSandbox::DeleteKey() { EmptyAndDelete(kSettingsKeyPath); }
 
 void SettingsSandbox::PutString(const std::string& name, const std::string& value) {
-  PutBytes(name, reg::kTypeString, registry_test::Sz(value));
+  PutBytes(name, reg::kTypeString, std::string(value.c_str(), value.size() + 1));
 }
 
 void SettingsSandbox::PutDword(const std::string& name, std::uint32_t value) {
-  PutBytes(name, reg::kTypeDword, registry_test::Dword(value));
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+  PutBytes(name, reg::kTypeDword, bytes);
 }
 
 void SettingsSandbox::PutBytes(const std::string& name, std::uint32_t type, const std::string& bytes) {
   reg::Key key;
   ASSERT_EQ(key.Create(kSettingsKeyPath), reg::kSuccess);
-  ASSERT_EQ(registry_test::Set(key, name, type, bytes), reg::kSuccess);
+  ASSERT_EQ(key.SetValue(name, type, bytes.data(), static_cast<std::uint32_t>(bytes.size())), reg::kSuccess);
 }
 
 bool SettingsSandbox::KeyExists() {
@@ -57,33 +58,30 @@ bool SettingsSandbox::KeyExists() {
   return key.Open(kSettingsKeyPath, reg::Access::kRead) == reg::kSuccess;
 }
 
-namespace {
-
-std::optional<registry_test::Stored> Stored(const std::string& name) {
+std::optional<std::uint32_t> SettingsSandbox::StoredType(const std::string& name) {
   reg::Key key;
   if (key.Open(kSettingsKeyPath, reg::Access::kRead) != reg::kSuccess) return std::nullopt;
-  registry_test::Stored stored = registry_test::Query(key, name);
-  if (stored.result != reg::kSuccess) return std::nullopt;
-  return stored;
-}
-
-}  // namespace
-
-std::optional<std::uint32_t> SettingsSandbox::StoredType(const std::string& name) {
-  const auto stored = Stored(name);
-  return stored ? std::optional(stored->type) : std::nullopt;
+  std::uint32_t type = 0;
+  std::uint32_t size = 0;
+  if (key.QueryValue(name, &type, nullptr, &size) != reg::kSuccess) return std::nullopt;
+  return type;
 }
 
 std::optional<std::string> SettingsSandbox::StoredString(const std::string& name) {
-  const auto stored = Stored(name);
-  return stored ? std::optional(std::string(stored->data.c_str())) : std::nullopt;
+  reg::Key key;
+  if (key.Open(kSettingsKeyPath, reg::Access::kRead) != reg::kSuccess) return std::nullopt;
+  char buffer[1024] = {};
+  std::uint32_t size = sizeof buffer - 1;
+  if (key.QueryValue(name, nullptr, buffer, &size) != reg::kSuccess) return std::nullopt;
+  return std::string(buffer, strnlen(buffer, size));
 }
 
 std::optional<std::uint32_t> SettingsSandbox::StoredDword(const std::string& name) {
-  const auto stored = Stored(name);
+  reg::Key key;
+  if (key.Open(kSettingsKeyPath, reg::Access::kRead) != reg::kSuccess) return std::nullopt;
   std::uint32_t value = 0;
-  if (!stored || stored->data.size() != sizeof value) return std::nullopt;
-  std::memcpy(&value, stored->data.data(), sizeof value);
+  std::uint32_t size = sizeof value;
+  if (key.QueryValue(name, nullptr, &value, &size) != reg::kSuccess || size != 4) return std::nullopt;
   return value;
 }
 
