@@ -32,6 +32,8 @@ TEST_F(TspConfigTest, MissingKeyReadsDefaultsAndStoresThem) {
   }
   EXPECT_EQ(StoredDword("NumLines"), 0u);
   EXPECT_EQ(StoredDword("Trace"), 0u);
+  ASSERT_EQ(config.SetNumPhones(0x01020304), 1);
+  EXPECT_EQ(StoredDword("NumPhones"), 0x01020304u) << "all four bytes, low byte first";
 }
 
 // Every scenario writes its settings through the writers (tsphost's "set") and
