@@ -182,6 +182,18 @@ const Script kScripts[] = {
       {"expect status dwCallState LOUD", kFailed}, {"expect caps dwMaxNumActiveCalls 3", kFailed},
       {"expect state CONNECTED", kDone}},
      true, {"!! call 1: dwCallPrivilege is none (0), not OWNER", "!! LINECALLSTATUS has no field dwNoSuchField"}},
+    // One query into a buffer of a pattern: what the provider wrote, what it
+    // left, and that it wrote nothing past dwTotalSize (the fake writes three fields).
+    {"AQueryShowsWhatTheProviderLeftAsPassed",
+     {{"makecall 0301234", kDone}, {"expect queried dwCallState 0", kFailed},
+      {"query status size 200 fill 0x5A", kDone}, {"expect result 0", kDone},
+      {"expect queried dwCallState CONNECTED", kDone}, {"expect queried dwCallFeatures untouched", kDone},
+      {"expect queried dwCallPrivilege OWNER", kFailed}, {"expect queried untouched from 200", kDone},
+      {"expect queried untouched from 8", kFailed}, {"expect queried text Nothing x", kFailed},
+      {"query status size 9999", kFailed}, {"query caps call 1", kFailed}, {"query status fill", kFailed}},
+     true,
+     {"LINECALLSTATUS of call 1, dwTotalSize 200, filled with 0x5A: 0",
+      "!! LINECALLSTATUS: dwCallPrivilege is untouched, not OWNER", "!! LINECALLSTATUS: byte 8 was written"}},
     {"LinesAScriptCannotReadFailIt",
      {{"expect CONECTED", kFailed}, {"expect DISCONNECTED LOUD", kFailed}, {"expect result maybe", kFailed},
       {"makecal 1", kFailed}, {"drop call x", kFailed}, {"expect no events", kFailed}, {"sleep 2 min", kFailed},

@@ -10,12 +10,12 @@ namespace tsphost {
 namespace {
 
 #define K482_FIELD(structure, name, family) {#name, offsetof(structure, name), family}
-#define K482_DIAL_PARAMS(which)                                                                        \
-  {#which ".dwDialPause", offsetof(LINEDEVCAPS, which) + offsetof(LINEDIALPARAMS, dwDialPause), nullptr}, \
-      {#which ".dwDialSpeed", offsetof(LINEDEVCAPS, which) + offsetof(LINEDIALPARAMS, dwDialSpeed), nullptr}, \
-      {#which ".dwDigitDuration", offsetof(LINEDEVCAPS, which) + offsetof(LINEDIALPARAMS, dwDigitDuration),   \
+#define K482_DIAL_PARAMS(structure, which)                                                                  \
+  {#which ".dwDialPause", offsetof(structure, which) + offsetof(LINEDIALPARAMS, dwDialPause), nullptr},       \
+      {#which ".dwDialSpeed", offsetof(structure, which) + offsetof(LINEDIALPARAMS, dwDialSpeed), nullptr},   \
+      {#which ".dwDigitDuration", offsetof(structure, which) + offsetof(LINEDIALPARAMS, dwDigitDuration),     \
        nullptr},                                                                                               \
-      {#which ".dwWaitForDialtone", offsetof(LINEDEVCAPS, which) + offsetof(LINEDIALPARAMS, dwWaitForDialtone), \
+      {#which ".dwWaitForDialtone", offsetof(structure, which) + offsetof(LINEDIALPARAMS, dwWaitForDialtone),   \
        nullptr}
 
 constexpr char kPartyIdNames[] = "LINECALLPARTYID_";
@@ -52,13 +52,14 @@ const Field kDevCaps[] = {
     K482_FIELD(LINEDEVCAPS, dwUUIAnswerSize, nullptr),
     K482_FIELD(LINEDEVCAPS, dwUUIMakeCallSize, nullptr),
     K482_FIELD(LINEDEVCAPS, dwUUIDropSize, nullptr),
-    K482_DIAL_PARAMS(MinDialParams),
-    K482_DIAL_PARAMS(MaxDialParams),
-    K482_DIAL_PARAMS(DefaultDialParams),
+    K482_DIAL_PARAMS(LINEDEVCAPS, MinDialParams),
+    K482_DIAL_PARAMS(LINEDEVCAPS, MaxDialParams),
+    K482_DIAL_PARAMS(LINEDEVCAPS, DefaultDialParams),
     K482_FIELD(LINEDEVCAPS, dwNumTerminals, nullptr),
     K482_FIELD(LINEDEVCAPS, dwLineFeatures, kLineFeatureNames),
     K482_FIELD(LINEDEVCAPS, dwSettableDevStatus, kDevStatusFlagNames),
     K482_FIELD(LINEDEVCAPS, dwAddressTypes, "LINEADDRESSTYPE_"),
+    {"PermanentLineGuid.Data1", offsetof(LINEDEVCAPS, PermanentLineGuid), nullptr},
 };
 
 const Field kAddressCaps[] = {
@@ -137,6 +138,57 @@ const Field kAddressStatus[] = {
     K482_FIELD(LINEADDRESSSTATUS, dwForwardNumEntries, nullptr),
 };
 
+const Field kCallInfo[] = {
+    K482_FIELD(LINECALLINFO, dwNeededSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwUsedSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwLineDeviceID, nullptr),
+    K482_FIELD(LINECALLINFO, dwAddressID, nullptr),
+    K482_FIELD(LINECALLINFO, dwBearerMode, "LINEBEARERMODE_"),
+    K482_FIELD(LINECALLINFO, dwRate, nullptr),
+    K482_FIELD(LINECALLINFO, dwMediaMode, kMediaModeNames),
+    K482_FIELD(LINECALLINFO, dwAppSpecific, nullptr),
+    K482_FIELD(LINECALLINFO, dwCallID, nullptr),
+    K482_FIELD(LINECALLINFO, dwRelatedCallID, nullptr),
+    K482_FIELD(LINECALLINFO, dwCallParamFlags, nullptr),
+    K482_FIELD(LINECALLINFO, dwCallStates, kCallStateNames),
+    K482_FIELD(LINECALLINFO, dwMonitorDigitModes, "LINEDIGITMODE_"),
+    K482_FIELD(LINECALLINFO, dwMonitorMediaModes, kMediaModeNames),
+    K482_DIAL_PARAMS(LINECALLINFO, DialParams),
+    K482_FIELD(LINECALLINFO, dwOrigin, kCallOriginNames),
+    K482_FIELD(LINECALLINFO, dwReason, "LINECALLREASON_"),
+    K482_FIELD(LINECALLINFO, dwCompletionID, nullptr),
+    K482_FIELD(LINECALLINFO, dwNumOwners, nullptr),
+    K482_FIELD(LINECALLINFO, dwNumMonitors, nullptr),
+    K482_FIELD(LINECALLINFO, dwCountryCode, nullptr),
+    K482_FIELD(LINECALLINFO, dwTrunk, nullptr),
+    K482_FIELD(LINECALLINFO, dwCallerIDFlags, kPartyIdNames),
+    K482_FIELD(LINECALLINFO, dwCallerIDSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwCallerIDOffset, nullptr),
+    K482_FIELD(LINECALLINFO, dwCallerIDNameSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwCalledIDFlags, kPartyIdNames),
+    K482_FIELD(LINECALLINFO, dwCalledIDSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwCalledIDOffset, nullptr),
+    K482_FIELD(LINECALLINFO, dwConnectedIDFlags, kPartyIdNames),
+    K482_FIELD(LINECALLINFO, dwConnectedIDSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwConnectedIDOffset, nullptr),
+    K482_FIELD(LINECALLINFO, dwRedirectionIDFlags, kPartyIdNames),
+    K482_FIELD(LINECALLINFO, dwRedirectionIDSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwRedirectingIDFlags, kPartyIdNames),
+    K482_FIELD(LINECALLINFO, dwRedirectingIDSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwAppNameSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwDisplayableAddressSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwCalledPartySize, nullptr),
+    K482_FIELD(LINECALLINFO, dwCommentSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwDisplaySize, nullptr),
+    K482_FIELD(LINECALLINFO, dwUserUserInfoSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwHighLevelCompSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwLowLevelCompSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwChargingInfoSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwChargingInfoOffset, nullptr),
+    K482_FIELD(LINECALLINFO, dwTerminalModesSize, nullptr),
+    K482_FIELD(LINECALLINFO, dwDevSpecificSize, nullptr),
+};
+
 const Field kCallStatus[] = {
     K482_FIELD(LINECALLSTATUS, dwNeededSize, nullptr),
     K482_FIELD(LINECALLSTATUS, dwCallState, kCallStateNames),
@@ -178,6 +230,8 @@ std::optional<Field> FindField(Structure structure, const std::string& name) {
       return Find(kDevStatus, name);
     case Structure::kAddressStatus:
       return Find(kAddressStatus, name);
+    case Structure::kCallInfo:
+      return Find(kCallInfo, name);
     case Structure::kCallStatus:
       return Find(kCallStatus, name);
   }
@@ -194,6 +248,8 @@ const char* StructureName(Structure structure) {
       return "LINEDEVSTATUS";
     case Structure::kAddressStatus:
       return "LINEADDRESSSTATUS";
+    case Structure::kCallInfo:
+      return "LINECALLINFO";
     case Structure::kCallStatus:
       return "LINECALLSTATUS";
   }

@@ -13,7 +13,7 @@
 
 namespace tsphost {
 
-enum class Structure { kDevCaps, kAddressCaps, kDevStatus, kAddressStatus, kCallStatus };
+enum class Structure { kDevCaps, kAddressCaps, kDevStatus, kAddressStatus, kCallInfo, kCallStatus };
 
 struct Field {
   const char* name;

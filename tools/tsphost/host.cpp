@@ -28,6 +28,9 @@ constexpr LONG kUninitialised = static_cast<LONG>(LINEERR_UNINITIALIZED);
 constexpr LONG kBadCall = static_cast<LONG>(LINEERR_INVALCALLHANDLE);
 constexpr LONG kBadLine = static_cast<LONG>(LINEERR_INVALLINEHANDLE);
 
+// Where no provider has an object: a forged handle must be refused, not followed.
+constexpr std::uintptr_t kForgedHandle = 0x4242;
+
 HTAPILINE TapiLine(DWORD device) { return reinterpret_cast<HTAPILINE>(kTapiLineBase + device); }
 HTAPICALL TapiCall(int number) {
   return reinterpret_cast<HTAPICALL>(kTapiCallBase + static_cast<std::uintptr_t>(number));
@@ -331,7 +334,20 @@ HDRVCALL Host::HandleOf(int call) const {
   return found == calls_.end() || found->second.closed ? nullptr : found->second.hdCall;
 }
 
-std::string Host::CallName(int call) const { return "call " + std::to_string(call); }
+bool Host::Resolve(int call, HDRVCALL* hdCall) const {
+  if (call == kNullCall || call == kForgedCall) {
+    *hdCall = call == kNullCall ? nullptr : reinterpret_cast<HDRVCALL>(kForgedHandle);
+    return true;
+  }
+  *hdCall = HandleOf(call);
+  return *hdCall != nullptr;
+}
+
+std::string CallText(int call) {
+  return call == kNullCall ? "call null" : call == kForgedCall ? "call forged" : "call " + std::to_string(call);
+}
+
+std::string Host::CallName(int call) const { return CallText(call); }
 
 template <typename Function>
 Outcome Host::Async(const std::string& what, Function function) {
@@ -349,9 +365,9 @@ Outcome Host::Async(const std::string& what, Function function) {
 
 template <typename Function>
 Outcome Host::OnCall(int call, const std::string& what, Function function) {
-  const HDRVCALL hdCall = HandleOf(call);
+  HDRVCALL hdCall = nullptr;
   // TAPI refuses requests on handles it does not hold without asking the provider.
-  if (hdCall == nullptr) return Outcome{kBadCall, 0, 0};
+  if (!Resolve(call, &hdCall)) return Outcome{kBadCall, 0, 0};
   return Async(what + " " + CallName(call), [&](DRV_REQUESTID id) { return function(id, hdCall); });
 }
 
@@ -420,8 +436,8 @@ Outcome Host::Unhold(int call) {
 }
 
 Outcome Host::SwapHold(int active, int held) {
-  const HDRVCALL heldCall = HandleOf(held);
-  if (heldCall == nullptr) return Outcome{kBadCall, 0, 0};
+  HDRVCALL heldCall = nullptr;
+  if (!Resolve(held, &heldCall)) return Outcome{kBadCall, 0, 0};
   return OnCall(active, "lineSwapHold", [&](DRV_REQUESTID id, HDRVCALL hdCall) {
     return entries_.TSPI_lineSwapHold != nullptr ? entries_.TSPI_lineSwapHold(id, hdCall, heldCall) : kNotExported;
   });
@@ -438,9 +454,10 @@ Outcome Host::BlindTransfer(int call, const std::string& number) {
 
 Outcome Host::SetupTransfer(int call) {
   const auto record = FindCall(call);
-  if (!record || record->closed) return Outcome{kBadCall, 0, 0};
+  const bool madeUp = call == kNullCall || call == kForgedCall;
+  if (!madeUp && (!record || record->closed)) return Outcome{kBadCall, 0, 0};
   HTAPICALL htConsult = nullptr;
-  const int consult = NewCallRecord(record->device, "consultation for " + CallName(call), &htConsult);
+  const int consult = NewCallRecord(record ? record->device : 0, "consultation for " + CallName(call), &htConsult);
   HDRVCALL hdConsult = nullptr;
   Outcome outcome = OnCall(call, "lineSetupTransfer", [&](DRV_REQUESTID id, HDRVCALL hdCall) {
     if (entries_.TSPI_lineSetupTransfer == nullptr) return kNotExported;
@@ -458,8 +475,8 @@ Outcome Host::SetupTransfer(int call) {
 }
 
 LONG Host::GenerateDigits(int call, const std::string& digits) {
-  const HDRVCALL hdCall = HandleOf(call);
-  if (hdCall == nullptr) return kBadCall;
+  HDRVCALL hdCall = nullptr;
+  if (!Resolve(call, &hdCall)) return kBadCall;
   const std::u16string text = Widen(digits);
   std::lock_guard lock(providerMutex_);
   if (!initialised_) return kUninitialised;
@@ -469,14 +486,14 @@ LONG Host::GenerateDigits(int call, const std::string& digits) {
 
 LONG Host::CloseCall(int call) {
   std::lock_guard lock(providerMutex_);
-  const HDRVCALL hdCall = HandleOf(call);
-  if (hdCall == nullptr) return kBadCall;
+  HDRVCALL hdCall = nullptr;
+  if (!Resolve(call, &hdCall)) return kBadCall;
   const LONG result = !initialised_                           ? kUninitialised
                       : entries_.TSPI_lineCloseCall != nullptr ? entries_.TSPI_lineCloseCall(hdCall)
                                                                : kNotExported;
   // The handle is gone on TAPI's side whatever the provider answered.
   std::lock_guard records(mutex_);
-  calls_[call].closed = true;
+  if (const auto found = calls_.find(call); found != calls_.end()) found->second.closed = true;
   return result;
 }
 
@@ -528,8 +545,8 @@ LONG Host::GetAddressStatus(DWORD device, VarBuffer<LINEADDRESSSTATUS>* status) 
 
 LONG Host::GetCallInfo(int call, VarBuffer<LINECALLINFO>* info) {
   std::lock_guard lock(providerMutex_);
-  const HDRVCALL hdCall = HandleOf(call);
-  if (hdCall == nullptr) return kBadCall;
+  HDRVCALL hdCall = nullptr;
+  if (!Resolve(call, &hdCall)) return kBadCall;
   if (!initialised_) return kUninitialised;
   if (entries_.TSPI_lineGetCallInfo == nullptr) return kNotExported;
   return info->Fill([&](LINECALLINFO* s) { return entries_.TSPI_lineGetCallInfo(hdCall, s); });
@@ -537,11 +554,58 @@ LONG Host::GetCallInfo(int call, VarBuffer<LINECALLINFO>* info) {
 
 LONG Host::GetCallStatus(int call, VarBuffer<LINECALLSTATUS>* status) {
   std::lock_guard lock(providerMutex_);
-  const HDRVCALL hdCall = HandleOf(call);
-  if (hdCall == nullptr) return kBadCall;
+  HDRVCALL hdCall = nullptr;
+  if (!Resolve(call, &hdCall)) return kBadCall;
   if (!initialised_) return kUninitialised;
   if (entries_.TSPI_lineGetCallStatus == nullptr) return kNotExported;
   return status->Fill([&](LINECALLSTATUS* s) { return entries_.TSPI_lineGetCallStatus(hdCall, s); });
+}
+
+LONG Host::Query(const RawQuery& query, unsigned char* bytes) {
+  std::memcpy(bytes, &query.totalSize, sizeof query.totalSize);
+  std::lock_guard lock(providerMutex_);
+  if (!initialised_) return kUninitialised;
+  HDRVLINE hdLine = query.line == LineHandle::kForged ? reinterpret_cast<HDRVLINE>(kForgedHandle) : nullptr;
+  if (query.line == LineHandle::kOpen) {
+    std::lock_guard records(mutex_);
+    const auto found = lines_.find(query.device);
+    if (found != lines_.end() && found->second.open) hdLine = found->second.hdLine;
+  }
+  HDRVCALL hdCall = nullptr;
+  DWORD version = query.version.value_or(0);
+  switch (query.structure) {
+    case Structure::kDevCaps:
+    case Structure::kAddressCaps:
+      if (!query.version) {
+        if (const LONG result = DeviceVersion(query.device, &version); result != 0) return result;
+      }
+      break;
+    case Structure::kDevStatus:
+    case Structure::kAddressStatus:
+      if (query.line == LineHandle::kOpen && hdLine == nullptr) return kBadLine;
+      break;
+    case Structure::kCallInfo:
+    case Structure::kCallStatus:
+      if (!Resolve(query.call, &hdCall)) return kBadCall;
+      break;
+  }
+  const auto call = [](auto* entry, auto... args) { return entry != nullptr ? entry(args...) : kNotExported; };
+  switch (query.structure) {
+    case Structure::kDevCaps:
+      return call(entries_.TSPI_lineGetDevCaps, query.device, version, DWORD{0}, reinterpret_cast<LINEDEVCAPS*>(bytes));
+    case Structure::kAddressCaps:
+      return call(entries_.TSPI_lineGetAddressCaps, query.device, query.address, version, DWORD{0},
+                  reinterpret_cast<LINEADDRESSCAPS*>(bytes));
+    case Structure::kDevStatus:
+      return call(entries_.TSPI_lineGetLineDevStatus, hdLine, reinterpret_cast<LINEDEVSTATUS*>(bytes));
+    case Structure::kAddressStatus:
+      return call(entries_.TSPI_lineGetAddressStatus, hdLine, query.address, reinterpret_cast<LINEADDRESSSTATUS*>(bytes));
+    case Structure::kCallInfo:
+      return call(entries_.TSPI_lineGetCallInfo, hdCall, reinterpret_cast<LINECALLINFO*>(bytes));
+    case Structure::kCallStatus:
+      return call(entries_.TSPI_lineGetCallStatus, hdCall, reinterpret_cast<LINECALLSTATUS*>(bytes));
+  }
+  return kNotExported;
 }
 
 LONG Host::DialogData(DWORD_PTR objectId, DWORD objectType, void* params, DWORD size) {

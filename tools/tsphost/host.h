@@ -23,6 +23,7 @@
 #include "platform/module.h"
 #include "tapi/tspi.h"
 #include "tools/tsphost/events.h"
+#include "tools/tsphost/fields.h"
 #include "tools/tsphost/requests.h"
 #include "tools/tsphost/var_buffer.h"
 
@@ -41,6 +42,28 @@ struct CallRecord {
   DWORD mode = 0;
   bool closed = false;  // its handle was released, or the provider shut down
   std::string how;      // how it came: "outgoing to 0301234", "incoming", ...
+};
+
+// Call numbers for handles TAPI itself would never pass, to try a provider's
+// checks with: "call null", "call forged".
+constexpr int kNullCall = -1;
+constexpr int kForgedCall = -2;
+// "call 2", "call null", "call forged".
+std::string CallText(int call);
+
+// The line handle a query hands over: the open line's, or one TAPI would never pass.
+enum class LineHandle { kOpen, kNull, kForged };
+
+// One query as an application may make it: once, into a buffer of the caller's
+// (filled with a pattern, say), with the dwTotalSize the caller chose.
+struct RawQuery {
+  Structure structure = Structure::kDevCaps;
+  DWORD device = 0;
+  DWORD address = 0;
+  int call = 0;
+  LineHandle line = LineHandle::kOpen;
+  std::optional<DWORD> version;  // for capabilities; the negotiated one otherwise
+  DWORD totalSize = 0;
 };
 
 // What a request did: the entry point's result and, for asynchronous ones, the
@@ -111,6 +134,8 @@ class Host {
   LONG GetAddressStatus(DWORD device, VarBuffer<LINEADDRESSSTATUS>* status);
   LONG GetCallInfo(int call, VarBuffer<LINECALLINFO>* info);
   LONG GetCallStatus(int call, VarBuffer<LINECALLSTATUS>* status);
+  // Asks once, into bytes (at least query.totalSize long, filled by the caller).
+  LONG Query(const RawQuery& query, unsigned char* bytes);
 
   // What TAPI does with a UI module's callback: the block goes to the provider's
   // TSPI_providerGenericDialogData and its answer comes back in it.
@@ -179,6 +204,8 @@ class Host {
   std::string CallName(int call) const;
   void RecordHandle(int call, HDRVCALL hdCall);
   HDRVCALL HandleOf(int call) const;
+  // The handle to pass for a call: false when TAPI holds none (a forged one is passed as it is).
+  bool Resolve(int call, HDRVCALL* hdCall) const;
   std::vector<std::string> UiModuleCandidates();
 
   void Queue(Arrival arrival);

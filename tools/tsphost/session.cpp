@@ -21,6 +21,8 @@ using namespace std::chrono_literals;
 
 // How often call information is asked again while an expectation waits for it.
 constexpr auto kInfoPoll = 50ms;
+// The buffer a "query" hands over; dwTotalSize may say less, never more.
+constexpr DWORD kQueryBytes = 4096;
 // How often the phone's log is looked at while an expectation waits for a line.
 constexpr auto kHeardPoll = 20ms;
 
@@ -58,12 +60,22 @@ std::string Hex(DWORD value) {
 
 std::string Version(DWORD version) { return std::to_string(version >> 16) + "." + std::to_string(version & 0xFFFF); }
 
+// "2", or "null" and "forged" for handles TAPI would never pass.
+std::optional<int> CallNumber(const std::string& text) {
+  const std::string which = Lower(text);
+  if (which == "null") return kNullCall;
+  if (which == "forged") return kForgedCall;
+  const auto number = ToInt(which);
+  if (!number || *number == 0) return std::nullopt;
+  return number;
+}
+
 // Takes "call N" off the end of a command, or off the front of an expectation.
 std::optional<int> TakeCall(std::vector<std::string>* words, std::size_t at, bool* malformed) {
   for (std::size_t i = at; i + 1 < words->size(); ++i) {
     if (Lower((*words)[i]) != "call") continue;
-    const auto number = ToInt((*words)[i + 1]);
-    if (!number || *number == 0) {
+    const auto number = CallNumber((*words)[i + 1]);
+    if (!number) {
       *malformed = true;
       return std::nullopt;
     }
@@ -200,6 +212,7 @@ bool Session::Finish() {
 
 int Session::CallFor(std::optional<int> given) {
   const int call = given ? *given : host_.CurrentCall();
+  if (call == kNullCall || call == kForgedCall) return call;
   if (call == 0) {
     Fail("there is no call");
     return 0;
@@ -315,6 +328,7 @@ Session::Step Session::Execute(const std::string& line) {
   bool malformed = false;
   const std::optional<int> given = TakeCall(&words, 1, &malformed);
   if (malformed) return Fail("\"call\" wants a call number: " + line);
+  if (command == "query") return Query(words, given);
   if (command == "makecall") {
     const auto device = host_.CurrentLine();
     if (!device) return Fail("no line is open");
@@ -328,9 +342,9 @@ Session::Step Session::Execute(const std::string& line) {
     // "swaphold" alone swaps the connected call with the held one.
     int active = 0;
     int held = 0;
-    if (words.size() == 3 && ToInt(words[1]) && ToInt(words[2])) {
-      active = *ToInt(words[1]);
-      held = *ToInt(words[2]);
+    if (words.size() == 3 && CallNumber(words[1]) && CallNumber(words[2])) {
+      active = *CallNumber(words[1]);
+      held = *CallNumber(words[2]);
     } else if (words.size() == 1) {
       for (const CallRecord& call : host_.Calls()) {
         if (call.closed) continue;
@@ -345,7 +359,7 @@ Session::Step Session::Execute(const std::string& line) {
       return Fail("usage: swaphold [<active call> <held call>]");
     }
     if (CallFor(active) == 0 || CallFor(held) == 0) return Step::kFailed;
-    return ReportRequest("swaphold call " + std::to_string(active) + " with call " + std::to_string(held),
+    return ReportRequest("swaphold " + CallText(active) + " with " + CallText(held),
                          host_.SwapHold(active, held));
   }
 
@@ -359,7 +373,7 @@ Session::Step Session::Execute(const std::string& line) {
   if (plain && words.size() != 1) return Fail("usage: " + command + " [call N]");
   const int call = CallFor(given);
   if (call == 0) return Step::kFailed;
-  const std::string name = "call " + std::to_string(call);
+  const std::string name = CallText(call);
 
   if (command == "dial") return ReportRequest(name + ": dial " + words[1], host_.Dial(call, words[1]));
   if (command == "transfer") {
@@ -506,6 +520,126 @@ Session::Step Session::RunUi(UiAction action, const std::string& name) {
                             : "the UI module asked the provider through TAPI: " + routed);
 }
 
+Session::Step Session::Query(const Words& words, std::optional<int> call) {
+  static const std::pair<const char*, Structure> kQueries[] = {
+      {"caps", Structure::kDevCaps},          {"addresscaps", Structure::kAddressCaps},
+      {"linestatus", Structure::kDevStatus},  {"addressstatus", Structure::kAddressStatus},
+      {"info", Structure::kCallInfo},         {"status", Structure::kCallStatus}};
+  const char* const usage =
+      "usage: query caps|addresscaps|linestatus|addressstatus|info|status [size N] [fill X] [version V] "
+      "[device D] [address A] [line null|forged] [call N]";
+  if (words.size() < 2 || words.size() % 2 != 0) return Fail(usage);
+  const auto kind = std::find_if(std::begin(kQueries), std::end(kQueries),
+                                 [&](const auto& entry) { return Lower(words[1]) == entry.first; });
+  if (kind == std::end(kQueries)) return Fail(usage);
+  RawQuery query;
+  query.structure = kind->second;
+  query.device = host_.CurrentLine().value_or(0);
+  unsigned char fill = 0;
+  std::optional<DWORD> size;
+  for (std::size_t i = 2; i + 1 < words.size(); i += 2) {
+    const std::string option = Lower(words[i]);
+    const std::string& value = words[i + 1];
+    const auto number = ParseFieldValue(Field{"", 0, nullptr}, {value});
+    if (option == "line" && (Lower(value) == "null" || Lower(value) == "forged")) {
+      query.line = Lower(value) == "null" ? LineHandle::kNull : LineHandle::kForged;
+    } else if (option == "size" && number && *number <= kQueryBytes) {
+      size = *number;
+    } else if (option == "fill" && number && *number <= 0xFF) {
+      fill = static_cast<unsigned char>(*number);
+    } else if (option == "version" && number) {
+      query.version = *number;
+    } else if (option == "device" && number) {
+      query.device = *number;
+    } else if (option == "address" && number) {
+      query.address = *number;
+    } else {
+      return Fail(usage);
+    }
+  }
+  const bool ofCall = query.structure == Structure::kCallInfo || query.structure == Structure::kCallStatus;
+  if (ofCall) {
+    query.call = CallFor(call);
+    if (query.call == 0) return Step::kFailed;
+  } else if (call) {
+    return Fail(usage);
+  }
+  static const DWORD kOwnSize[] = {sizeof(LINEDEVCAPS),       sizeof(LINEADDRESSCAPS), sizeof(LINEDEVSTATUS),
+                                   sizeof(LINEADDRESSSTATUS), sizeof(LINECALLINFO),    sizeof(LINECALLSTATUS)};
+  query.totalSize = size.value_or(kOwnSize[static_cast<int>(query.structure)]);
+  Queried queried{query.structure, fill, std::vector<unsigned char>(kQueryBytes, fill)};
+  const LONG result = host_.Query(query, queried.bytes.data());
+  const auto dword = [&](std::size_t offset) {
+    DWORD value = 0;
+    std::memcpy(&value, queried.bytes.data() + offset, sizeof value);
+    return value;
+  };
+  char filled[8];
+  std::snprintf(filled, sizeof filled, "0x%02X", fill);
+  const std::string whose = ofCall ? CallText(query.call)
+                            : query.line == LineHandle::kNull   ? "line null"
+                            : query.line == LineHandle::kForged ? "line forged"
+                                                                : "line " + std::to_string(query.device);
+  const std::string sizes = "dwNeededSize " + std::to_string(dword(4)) + ", dwUsedSize " + std::to_string(dword(8));
+  queried_ = std::move(queried);
+  ReportResult(std::string(StructureName(query.structure)) + " of " + whose + ", dwTotalSize " +
+                   std::to_string(query.totalSize) + ", filled with " + filled,
+               result);
+  return Say("  " + sizes);
+}
+
+Session::Step Session::ExpectQueried(const Words& words) {
+  if (!queried_) return Fail("nothing has been queried (query ...)");
+  const std::vector<unsigned char>& bytes = queried_->bytes;
+  const DWORD pattern = 0x01010101u * queried_->fill;
+  const auto dword = [&](std::size_t offset) {
+    DWORD value = 0;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+  };
+  const std::string structure = StructureName(queried_->structure);
+  if (Lower(words[0]) == "untouched" && words.size() == 3 && Lower(words[1]) == "from") {
+    const auto from = ToInt(words[2]);
+    if (!from || static_cast<std::size_t>(*from) >= bytes.size()) return Fail("not an offset in the buffer: " + words[2]);
+    for (std::size_t at = static_cast<std::size_t>(*from); at < bytes.size(); ++at) {
+      if (bytes[at] != queried_->fill) return Fail(structure + ": byte " + std::to_string(at) + " was written");
+    }
+    return Step::kDone;
+  }
+  if (Lower(words[0]) == "text" && words.size() >= 2) {
+    // "text ConnectedID 5678": the wide string at dwConnectedIDOffset, dwConnectedIDSize bytes long.
+    const auto size = FindField(queried_->structure, words[1] + "Size");
+    const auto offset = FindField(queried_->structure, words[1] + "Offset");
+    if (!size || !offset) return Fail(structure + " has no part " + words[1] + " that tsphost reads");
+    const DWORD length = dword(size->offset);
+    const DWORD at = dword(offset->offset);
+    const DWORD total = dword(0);
+    if (length == 0 || at > total || length > total - at || total > bytes.size()) {
+      return Fail(structure + ": " + words[1] + " lies outside the structure (offset " + std::to_string(at) +
+                  ", size " + std::to_string(length) + ")");
+    }
+    std::string text;
+    for (DWORD i = 0; i + 1 < length; i += 2) {
+      const unsigned unit = bytes[at + i] | (bytes[at + i + 1] << 8);
+      if (unit == 0) break;
+      text += unit < 0x80 ? static_cast<char>(unit) : '?';
+    }
+    const std::string wanted = Join(words, 2);
+    if (text == wanted) return Step::kDone;
+    return Fail(structure + ": " + words[1] + " is \"" + text + "\", not \"" + wanted + "\"");
+  }
+  const auto field = FindField(queried_->structure, words[0]);
+  if (!field) return Fail(structure + " has no field " + words[0] + " that tsphost reads");
+  const Words value(words.begin() + 1, words.end());
+  const bool untouched = value.size() == 1 && Lower(value[0]) == "untouched";
+  const auto wanted = untouched ? std::optional<DWORD>(pattern) : ParseFieldValue(*field, value);
+  if (!wanted) return Fail("not a value of " + std::string(field->name) + ": " + Join(value, 0));
+  const DWORD actual = dword(field->offset);
+  if (actual == *wanted) return Step::kDone;
+  return Fail(structure + ": " + field->name + " is " + (actual == pattern ? "untouched" : FieldValueText(*field, actual)) +
+              ", not " + (untouched ? "untouched" : FieldValueText(*field, *wanted)));
+}
+
 Session::Step Session::Caps(DWORD device) {
   VarBuffer<LINEDEVCAPS> caps;
   LONG result = host_.GetDevCaps(device, &caps);
@@ -546,7 +680,7 @@ Session::Step Session::LineStatus(DWORD device) {
 Session::Step Session::Info(int call) {
   VarBuffer<LINECALLINFO> info;
   const LONG result = host_.GetCallInfo(call, &info);
-  if (result != 0) return ReportResult("info of call " + std::to_string(call), result);
+  if (result != 0) return ReportResult("info of " + CallText(call), result);
   const CallInfoSummary summary = Summarize(info);
   const auto shown = [](const std::string& value) { return value.empty() ? std::string("-") : value; };
   return Say("call " + std::to_string(call) + ": " +
@@ -559,7 +693,7 @@ Session::Step Session::Info(int call) {
 Session::Step Session::Status(int call) {
   VarBuffer<LINECALLSTATUS> status;
   const LONG result = host_.GetCallStatus(call, &status);
-  if (result != 0) return ReportResult("status of call " + std::to_string(call), result);
+  if (result != 0) return ReportResult("status of " + CallText(call), result);
   const LINECALLSTATUS* s = status.Get();
   const std::string mode = ModeName(s->dwCallState, s->dwCallStateMode);
   return Say("call " + std::to_string(call) + ": " + CallStateName(s->dwCallState) +
@@ -717,6 +851,7 @@ Session::Step Session::Expect(Words words) {
                                                                    {"addresscaps", Structure::kAddressCaps},
                                                                    {"linestatus", Structure::kDevStatus},
                                                                    {"addressstatus", Structure::kAddressStatus},
+                                                                   {"info", Structure::kCallInfo},
                                                                    {"status", Structure::kCallStatus}};
   for (const auto& [name, structure] : kStructures) {
     if (what == name && count >= 4) {
@@ -724,6 +859,7 @@ Session::Step Session::Expect(Words words) {
     }
   }
   if (what == "linestatus" && count == 3) return ExpectLineStatus(Lower(words[2]), timeout);
+  if (what == "queried" && count >= 4) return ExpectQueried(Words(words.begin() + 2, words.end()));
   static const char* const kInfoFields[] = {"callerid", "calledid", "connectedid", "charging", "origin", "state"};
   if (std::find(std::begin(kInfoFields), std::end(kInfoFields), what) != std::end(kInfoFields) && count >= 3) {
     return ExpectInfo(callNumber, what, Join(words, 2), timeout);
@@ -822,9 +958,9 @@ Session::Step Session::ExpectField(Structure structure, int call, const std::str
   if (!field) return Fail(std::string(StructureName(structure)) + " has no field " + name + " that tsphost reads");
   const auto wanted = ParseFieldValue(*field, value);
   if (!wanted) return Fail("not a value of " + std::string(field->name) + ": " + Join(value, 0));
-  const int target = structure == Structure::kCallStatus ? CallFor(call != 0 ? std::optional<int>(call) : std::nullopt)
-                                                         : 0;
-  if (structure == Structure::kCallStatus && target == 0) return Step::kFailed;
+  const bool ofCall = structure == Structure::kCallStatus || structure == Structure::kCallInfo;
+  const int target = ofCall ? CallFor(call != 0 ? std::optional<int>(call) : std::nullopt) : 0;
+  if (ofCall && target == 0) return Step::kFailed;
   const DWORD device = host_.CurrentLine().value_or(0);
   const auto read = [&](auto& buffer, LONG result, DWORD* actual) {
     if (result == 0) std::memcpy(actual, reinterpret_cast<const char*>(buffer.Get()) + field->offset, sizeof *actual);
@@ -846,6 +982,9 @@ Session::Step Session::ExpectField(Structure structure, int call, const std::str
     } else if (structure == Structure::kAddressStatus) {
       VarBuffer<LINEADDRESSSTATUS> buffer;
       result = read(buffer, host_.GetAddressStatus(device, &buffer), &actual);
+    } else if (structure == Structure::kCallInfo) {
+      VarBuffer<LINECALLINFO> buffer;
+      result = read(buffer, host_.GetCallInfo(target, &buffer), &actual);
     } else {
       VarBuffer<LINECALLSTATUS> buffer;
       result = read(buffer, host_.GetCallStatus(target, &buffer), &actual);
@@ -855,7 +994,7 @@ Session::Step Session::ExpectField(Structure structure, int call, const std::str
     if (std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(kInfoPoll);
   }
-  const std::string whose = target != 0 ? "call " + std::to_string(target) : "line " + std::to_string(device);
+  const std::string whose = target != 0 ? CallText(target) : "line " + std::to_string(device);
   return Fail(whose + ": " + field->name + " is " + FieldValueText(*field, actual) + ", not " +
               FieldValueText(*field, *wanted));
 }
@@ -925,6 +1064,12 @@ Calls ("call N" at the end picks one; the newest call is meant otherwise)
   info | status                  the call's information (numbers, charge) | its state and features
   closecall                      release the call's handle (lineCloseCall)
   calls                          the calls tsphost knows
+  ... call null | call forged    hand the provider a null or a made-up call handle instead
+Asking once, as a careless application might
+  query caps|addresscaps|linestatus|addressstatus|info|status [size N] [fill X] [version V]
+        [device D] [address A] [line null|forged] [call N]
+                                 one request into a buffer filled with byte X, dwTotalSize N
+                                 (default: the structure's size); "expect queried" reads it
 Scripts
   phone <phonesim command>       tell the simulated phone or network: phone ring 0301234 10, phone hangup 1 17
   expect [call N] <STATE> [<mode>] [within T]      a LINE_CALLSTATE: expect DISCONNECTED BUSY within 3 s
@@ -942,6 +1087,10 @@ Scripts
   expect linestatus|addressstatus <field> <value>  a field of LINEDEVSTATUS | LINEADDRESSSTATUS
   expect [call N] status <field> <value>           a field of LINECALLSTATUS: expect status dwCallFeatures DROP
                                                    (a number, "none", or the names of the field's flags)
+  expect [call N] info <field> <value>             a field of LINECALLINFO: expect info dwOrigin INBOUND
+  expect queried <field> <value>|untouched         a field of the last query's buffer; "untouched": the fill
+  expect queried text <part> <text>                the text at dw<part>Offset: expect queried text Address 10
+  expect queried untouched from <offset>           no byte from there to the buffer's end was written
   expect no events for T                           nothing happens on the line for that long, nor since the
                                                    last event an expectation found
   T is "2 s", "500 ms"; without "within" an expectation waits 5 s

@@ -76,6 +76,10 @@ class Session {
   Step ExpectField(Structure structure, int call, const std::string& name, const Words& value, Duration timeout);
   Step ExpectHeard(const std::string& pattern, Duration timeout);
 
+  // One query into a buffer filled with a pattern: "query info size 330 fill 0xAA call 2".
+  Step Query(const Words& words, std::optional<int> call);
+  // A field, the text of a variable part, or the bytes after an offset of the last query's buffer.
+  Step ExpectQueried(const Words& words);
   Step Caps(DWORD device);
   Step LineStatus(DWORD device);
   Step Info(int call);
@@ -105,6 +109,13 @@ class Session {
   // The first line the phone heard that an "expect phone heard" may still find:
   // after the line the previous one found, and not before the last request.
   std::size_t heardFrom_ = 0;
+  // The buffer of the last "query", as the provider left it.
+  struct Queried {
+    Structure structure = Structure::kDevCaps;
+    unsigned char fill = 0;
+    std::vector<unsigned char> bytes;
+  };
+  std::optional<Queried> queried_;
   // Per setting (lower case), the value it had before the last "set" of it.
   std::map<std::string, std::string> previous_;
 };
