@@ -540,6 +540,7 @@ Session::Step Session::Query(const Words& words, std::optional<int> call) {
   for (std::size_t i = 2; i + 1 < words.size(); i += 2) {
     const std::string option = Lower(words[i]);
     const std::string& value = words[i + 1];
+    // A number as a plain field takes it: decimal or 0x hexadecimal.
     const auto number = ParseFieldValue(Field{"", 0, nullptr}, {value});
     if (option == "line" && (Lower(value) == "null" || Lower(value) == "forged")) {
       query.line = Lower(value) == "null" ? LineHandle::kNull : LineHandle::kForged;
