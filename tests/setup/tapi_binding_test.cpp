@@ -1,49 +1,29 @@
 // TAPI bound by name on first use: a missing library or entry point is
-// LINEERR_OPERATIONUNAVAIL, once looked for and never again.
+// LINEERR_OPERATIONUNAVAIL, once looked for and never again. Behind the
+// binding, the stand-in tapi32 of the Wine run, which logs every call.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "setup/tapi_binding.h"
+#include "tests/support/settings_fixture.h"
+
+// tapi_standin.cpp
+extern "C" {
+setup::lineAddProvider_fn lineAddProviderA;
+setup::lineConfigProvider_fn lineConfigProvider;
+setup::lineGetProviderList_fn lineGetProviderListA;
+setup::lineInitializeEx_fn lineInitializeExA;
+setup::lineRemoveProvider_fn lineRemoveProvider;
+setup::lineShutdown_fn lineShutdown;
+}
 
 namespace {
-
-struct Calls {
-  std::vector<std::string> made;
-};
-Calls* g_calls = nullptr;
-
-LONG TAPI_CALLBACK AddProvider(LPCSTR name, HWND owner, LPDWORD id) {
-  g_calls->made.push_back(std::string("add ") + name + (owner != nullptr ? " owned" : ""));
-  *id = 77;
-  return 0;
-}
-LONG TAPI_CALLBACK ConfigProvider(HWND, DWORD id) {
-  g_calls->made.push_back("config " + std::to_string(id));
-  return static_cast<LONG>(LINEERR_OPERATIONFAILED);
-}
-LONG TAPI_CALLBACK GetProviderList(DWORD version, LPLINEPROVIDERLIST) {
-  g_calls->made.push_back("list " + std::to_string(version));
-  return 0;
-}
-LONG TAPI_CALLBACK InitializeEx(LPHLINEAPP app, setup::HINSTANCE, setup::LineCallback, LPCSTR, LPDWORD, LPDWORD version,
-                                setup::LINEINITIALIZEEXPARAMS*) {
-  g_calls->made.push_back("initialize " + std::to_string(*version));
-  *app = 5;
-  return 0;
-}
-LONG TAPI_CALLBACK RemoveProvider(DWORD id, HWND) {
-  g_calls->made.push_back("remove " + std::to_string(id));
-  return 0;
-}
-LONG TAPI_CALLBACK Shutdown(HLINEAPP app) {
-  g_calls->made.push_back("shutdown " + std::to_string(app));
-  return 0;
-}
 
 void TAPI_CALLBACK IgnoreLineMessage(DWORD, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
 
@@ -77,9 +57,9 @@ class FakeLibrary final : public setup::TapiLibrary {
 };
 
 std::map<std::string, void*> AllSymbols() {
-  return {{"lineAddProviderA", Address(AddProvider)},         {"lineConfigProvider", Address(ConfigProvider)},
-          {"lineGetProviderListA", Address(GetProviderList)}, {"lineInitializeExA", Address(InitializeEx)},
-          {"lineRemoveProvider", Address(RemoveProvider)},    {"lineShutdown", Address(Shutdown)}};
+  return {{"lineAddProviderA", Address(lineAddProviderA)},         {"lineConfigProvider", Address(lineConfigProvider)},
+          {"lineGetProviderListA", Address(lineGetProviderListA)}, {"lineInitializeExA", Address(lineInitializeExA)},
+          {"lineRemoveProvider", Address(lineRemoveProvider)},     {"lineShutdown", Address(lineShutdown)}};
 }
 
 // Calls each wrapper once, returning the six results.
@@ -88,7 +68,7 @@ std::vector<LONG> CallAll(setup::TapiApi& tapi) {
   HLINEAPP app = 0;
   LINEPROVIDERLIST list{};
   list.dwTotalSize = sizeof list;
-  return {tapi.lineAddProvider("k482tsp.tsp", reinterpret_cast<HWND>(0x10), &id),
+  return {tapi.lineAddProvider("absent.tsp", reinterpret_cast<HWND>(0x10), &id),
           tapi.lineConfigProvider(nullptr, 77),
           tapi.lineGetProviderList(0x00020000, &list),
           tapi.lineInitializeEx(&app, nullptr, IgnoreLineMessage, nullptr, &devices, &version, nullptr),
@@ -98,6 +78,18 @@ std::vector<LONG> CallAll(setup::TapiApi& tapi) {
 
 constexpr LONG kUnavailable = static_cast<LONG>(LINEERR_OPERATIONUNAVAIL);
 constexpr LONG kFailed = static_cast<LONG>(LINEERR_OPERATIONFAILED);
+constexpr LONG kNotRegistered = static_cast<LONG>(LINEERR_INVALPARAM);
+constexpr LONG kNotOurApp = static_cast<LONG>(LINEERR_INVALAPPHANDLE);
+
+// The calls the stand-in logged, without its notes on them.
+std::vector<std::string> StandInCalls(const std::string& path) {
+  std::istringstream log(testing_support::ReadFile(path).value_or(""));
+  std::vector<std::string> calls;
+  for (std::string line; std::getline(log, line);) {
+    if (line.rfind("line", 0) == 0) calls.push_back(line);
+  }
+  return calls;
+}
 
 // Nothing is loaded before the first call; the library and each entry point
 // are looked for once, and what is missing fails only its wrappers.
@@ -108,15 +100,19 @@ TEST(TapiBinding, BindsThePublishedNamesOnFirstUseAndNeverLooksAgain) {
     const char* missing;  // an entry point the library lacks
     std::vector<LONG> results;
   };
+  // Each call's own answer: no such provider file, no provider 77, no application 5.
   const Case cases[] = {
-      {"everything there", true, nullptr, {0, kFailed, 0, 0, 0, 0}},
+      {"everything there", true, nullptr, {kFailed, kNotRegistered, 0, 0, kNotRegistered, kNotOurApp}},
       {"no library", false, nullptr, std::vector<LONG>(6, kUnavailable)},
-      {"no lineInitializeExA", true, "lineInitializeExA", {0, kFailed, 0, kUnavailable, 0, 0}},
+      {"no lineInitializeExA", true, "lineInitializeExA",
+       {kFailed, kNotRegistered, 0, kUnavailable, kNotRegistered, kNotOurApp}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Calls calls;
-    g_calls = &calls;
+    testing_support::SettingsSandbox registry;
+    testing_support::TempDir dir;
+    const std::string logPath = dir.File("tapi.log");
+    testing_support::ScopedEnv standInLog("K482_TAPI_STANDIN_LOG", logPath);
     FakeLibrary::Log log;
     auto symbols = AllSymbols();
     if (c.missing != nullptr) symbols.erase(c.missing);
@@ -128,14 +124,14 @@ TEST(TapiBinding, BindsThePublishedNamesOnFirstUseAndNeverLooksAgain) {
     const std::vector<std::string> published{"lineAddProviderA",  "lineConfigProvider", "lineGetProviderListA",
                                              "lineInitializeExA", "lineRemoveProvider", "lineShutdown"};
     EXPECT_EQ(log.lookups, c.present ? published : std::vector<std::string>{});
+    const std::vector<std::string> calls = StandInCalls(logPath);
     const auto passed = std::count_if(c.results.begin(), c.results.end(), [](LONG r) { return r != kUnavailable; });
-    ASSERT_EQ(calls.made.size(), static_cast<std::size_t>(2 * passed));
+    ASSERT_EQ(calls.size(), static_cast<std::size_t>(2 * passed));
     if (passed == 0) continue;
-    EXPECT_EQ(calls.made[0], "add k482tsp.tsp owned");
-    EXPECT_EQ(std::count(calls.made.begin(), calls.made.end(), "initialize " + std::to_string(0x00050005)),
+    EXPECT_EQ(calls[0], "lineAddProviderA absent.tsp owned");
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "lineInitializeExA 0x00050005 callback"),
               c.results[3] == 0 ? 2 : 0);
   }
-  g_calls = nullptr;
 }
 
 }  // namespace
