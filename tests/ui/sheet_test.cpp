@@ -3,6 +3,7 @@
 // in each language is ui_sheet_gui_tests' part, under Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -18,18 +19,10 @@
 
 namespace {
 
-struct SentRequest {
-  DWORD_PTR objectId;
-  DWORD objectType;
-  DWORD code;
-  DWORD blockSize;
-  DWORD sizeArgument;
-};
-
 // The provider's side of the callback: answers interface-info requests with
-// `answer` (when answering) and records everything.
+// `answer` (when answering) and records the requests' codes.
 struct FakeProvider {
-  static inline std::vector<SentRequest> requests;
+  static inline std::vector<DWORD> requests;
   static inline bool answering = true;
   static inline UiRequest answer{};
 
@@ -44,9 +37,9 @@ struct FakeProvider {
     std::strcpy(answer.szProviderName, "Kavrel Phone TSP");
   }
 
-  static LONG TAPI_CALLBACK Callback(DWORD_PTR objectId, DWORD objectType, LPVOID params, DWORD size) {
+  static LONG TAPI_CALLBACK Callback(DWORD_PTR, DWORD, LPVOID params, DWORD) {
     auto* request = static_cast<UiRequest*>(params);
-    requests.push_back(SentRequest{objectId, objectType, request->dwRequest, request->dwSize, size});
+    requests.push_back(request->dwRequest);
     if (answering && request->dwRequest == UI_REQUEST_INTERFACE_INFO) {
       request->dwProviderVersionMS = answer.dwProviderVersionMS;
       request->dwProviderVersionLS = answer.dwProviderVersionLS;
@@ -57,11 +50,7 @@ struct FakeProvider {
     return 0;
   }
 
-  static int NotifyCount() {
-    int count = 0;
-    for (const SentRequest& request : requests) count += request.code == UI_REQUEST_NOTIFY_CHANGES ? 1 : 0;
-    return count;
-  }
+  static auto NotifyCount() { return std::count(requests.begin(), requests.end(), UI_REQUEST_NOTIFY_CHANGES); }
 };
 
 // Plays the user: runs the script on the sheet, then cancels if it is still open.
@@ -72,7 +61,6 @@ class ScriptedRunner : public SheetRunner {
 
   SheetEnd RunModal(CConfigSheet& sheet) override {
     caption = sheet.Caption();
-    language = sheet.Language();
     for (int i = 0; i < sheet.PageCount(); ++i) templates.push_back(sheet.TemplateId(i));
     SheetSession session(sheet);
     script_(session);
@@ -81,7 +69,6 @@ class ScriptedRunner : public SheetRunner {
   }
 
   std::string caption;
-  SheetLanguage language = SheetLanguage::kEnglish;
   std::vector<int> templates;
 
  private:
@@ -457,7 +444,8 @@ TEST_F(SheetTest, TheInfoPageAndCaptionShowWhatTheProviderReports) {
         kEnglishPoint, c.callback ? &FakeProvider::Callback : nullptr);
     EXPECT_EQ(runner.caption, c.caption);
     EXPECT_EQ(StoredString("MSN0"), "42");
-    EXPECT_EQ(FakeProvider::requests.size(), c.callback ? 2u : 0u);
+    const std::vector<DWORD> told{UI_REQUEST_INTERFACE_INFO, UI_REQUEST_NOTIFY_CHANGES};
+    EXPECT_EQ(FakeProvider::requests, c.callback ? told : std::vector<DWORD>{});
   }
 }
 

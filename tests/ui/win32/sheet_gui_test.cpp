@@ -327,6 +327,18 @@ class SheetGuiTest : public ::testing::Test {
     EXPECT_TRUE(ShootInto("K482_SCREENSHOT_DIR", std::string(language_->tag) + "-" + name, windows)) << name;
   }
 
+  // The text of the message box the sheet opened over itself, under the
+  // sheet's caption; the box is closed after a screenshot when one is named.
+  std::wstring TakeMessage(SheetRun& run, const std::string& shot = "") {
+    HWND box = run.AwaitOpenMessageBox();
+    if (box == nullptr) return L"(no message box)";
+    EXPECT_EQ(TextOf(box), kCaption);
+    if (!shot.empty()) Shoot(run, shot);
+    const std::wstring text = MessageBoxText(box);
+    run.CloseMessageBox(box);
+    return text;
+  }
+
   // Every control of the current page against the table: kind, ID, text and style.
   void ExpectControls(SheetRun& run, int page) {
     const std::vector<Control> expected = PageControls(*language_, page);
@@ -444,21 +456,13 @@ TEST_F(SheetGuiTest, TypedSettingsAreCheckedAppliedAndAnnouncedToTheProvider) {
   ASSERT_TRUE(run.SelectPage(1));
   run.Type(7002, L"abc");
   run.Press(kApplyButton);
-  HWND box = run.AwaitOpenMessageBox();
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(TextOf(box), kCaption);
-  EXPECT_EQ(MessageBoxText(box), language_->enterNumber);
-  Shoot(run, "4-enter-a-number");
-  run.CloseMessageBox(box);
+  EXPECT_EQ(TakeMessage(run, "4-enter-a-number"), language_->enterNumber);
   EXPECT_EQ(run.CurrentIndex(), 1);
   EXPECT_EQ(settings_.StoredString("MSN0"), "4711") << "nothing applied";
 
   run.Type(7002, L"40000");
   run.Press(kApplyButton);
-  box = run.AwaitOpenMessageBox();
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(MessageBoxText(box), language_->range);
-  run.CloseMessageBox(box);
+  EXPECT_EQ(TakeMessage(run), language_->range);
 
   run.Type(7002, Decimal(L"0", L"075"));
   run.Type(7003, L"chfr$x");
@@ -497,10 +501,7 @@ TEST_F(SheetGuiTest, UnusableStoredValuesAreShownCorrectedAndOkAnnouncesWhatItSa
     EXPECT_EQ(TextOf(run.Item(7003)), L"ABCDEF") << "shown in full";
     EXPECT_EQ(SendMessageW(run.Item(7007), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_FALSE(run.SelectPage(2));
-    HWND box = run.AwaitOpenMessageBox();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(MessageBoxText(box), language_->length);
-    run.CloseMessageBox(box);
+    EXPECT_EQ(TakeMessage(run), language_->length);
     EXPECT_EQ(run.CurrentIndex(), 1);
     run.Type(7003, L"ABC");
     run.Press(IDOK);
@@ -522,13 +523,8 @@ TEST_F(SheetGuiTest, SettingsThatCannotBeSavedAreReportedAndStayOnScreen) {
   run.Type(7005, L"0815");
   run.ChooseListEntry(7000, 4);
   run.Press(IDOK);
-  HWND box = run.AwaitOpenMessageBox();
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(TextOf(box), kCaption);
-  const std::wstring text = MessageBoxText(box);
+  const std::wstring text = TakeMessage(run, "5-not-saved");
   EXPECT_EQ(text.substr(0, text.find(L'\n')), language_->unsaved) << Narrow(text);
-  Shoot(run, "5-not-saved");
-  run.CloseMessageBox(box);
   EXPECT_FALSE(run.Finished()) << "the sheet stays open";
   EXPECT_EQ(run.CurrentIndex(), 0);
   EXPECT_EQ(TextOf(run.Item(7005)), L"0815");
@@ -536,10 +532,7 @@ TEST_F(SheetGuiTest, SettingsThatCannotBeSavedAreReportedAndStayOnScreen) {
   EXPECT_TRUE(run.ApplyEnabled()) << "still to be saved";
 
   run.Press(kApplyButton);
-  box = run.AwaitOpenMessageBox();
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(MessageBoxText(box), text);
-  run.CloseMessageBox(box);
+  EXPECT_EQ(TakeMessage(run), text);
   run.Press(IDCANCEL);
   ASSERT_TRUE(run.AwaitEnd());
   EXPECT_EQ(settings_.StoredString("MSN0"), "4711");
