@@ -1,6 +1,7 @@
 // A call's requests, its information and its status, as TAPI sees them.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "provider/tsp_line_map.h"
@@ -97,7 +98,11 @@ TEST_F(CallRequests, DroppingAWaitingCallRejectsItAtThePhone) {
   Report(6, kFree, 10);
   ASSERT_EQ(g_TspLineMap.LineCloseCall(Handle(first)), 0);
   tapi.Clear();
+  // The worker gets its time to send the reject before the call is reported
+  // idle, and again before the request completes.
+  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(second), nullptr, 0), static_cast<LONG>(kRequest));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(180)) << "two pauses of 100 ms";
   EXPECT_TRUE(TraceShows("        TspPort::OnReject reject call 0x0"));
   EXPECT_EQ(trace.Log().find("OnReject reject call"), trace.Log().rfind("OnReject reject call")) << "one reject";
   EXPECT_EQ(second->m_dwCallState, LINECALLSTATE_IDLE);
