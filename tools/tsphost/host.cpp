@@ -335,7 +335,7 @@ HDRVCALL Host::HandleOf(int call) const {
 }
 
 bool Host::Resolve(int call, HDRVCALL* hdCall) const {
-  if (call == kNullCall || call == kForgedCall) {
+  if (IsMadeUp(call)) {
     *hdCall = call == kNullCall ? nullptr : reinterpret_cast<HDRVCALL>(kForgedHandle);
     return true;
   }
@@ -454,8 +454,7 @@ Outcome Host::BlindTransfer(int call, const std::string& number) {
 
 Outcome Host::SetupTransfer(int call) {
   const auto record = FindCall(call);
-  const bool madeUp = call == kNullCall || call == kForgedCall;
-  if (!madeUp && (!record || record->closed)) return Outcome{kBadCall, 0, 0};
+  if (!IsMadeUp(call) && (!record || record->closed)) return Outcome{kBadCall, 0, 0};
   HTAPICALL htConsult = nullptr;
   const int consult = NewCallRecord(record ? record->device : 0, "consultation for " + CallName(call), &htConsult);
   HDRVCALL hdConsult = nullptr;

@@ -48,6 +48,7 @@ struct CallRecord {
 // checks with: "call null", "call forged".
 constexpr int kNullCall = -1;
 constexpr int kForgedCall = -2;
+constexpr bool IsMadeUp(int call) { return call == kNullCall || call == kForgedCall; }
 // "call 2", "call null", "call forged".
 std::string CallText(int call);
 

@@ -58,6 +58,13 @@ std::string Hex(DWORD value) {
   return text;
 }
 
+// A structure's field, read from its bytes as the provider wrote them.
+DWORD DwordAt(const void* bytes, std::size_t offset) {
+  DWORD value = 0;
+  std::memcpy(&value, static_cast<const unsigned char*>(bytes) + offset, sizeof value);
+  return value;
+}
+
 std::string Version(DWORD version) { return std::to_string(version >> 16) + "." + std::to_string(version & 0xFFFF); }
 
 // "2", or "null" and "forged" for handles TAPI would never pass.
@@ -212,7 +219,7 @@ bool Session::Finish() {
 
 int Session::CallFor(std::optional<int> given) {
   const int call = given ? *given : host_.CurrentCall();
-  if (call == kNullCall || call == kForgedCall) return call;
+  if (IsMadeUp(call)) return call;
   if (call == 0) {
     Fail("there is no call");
     return 0;
@@ -570,11 +577,7 @@ Session::Step Session::Query(const Words& words, std::optional<int> call) {
   query.totalSize = size.value_or(kOwnSize[static_cast<int>(query.structure)]);
   Queried queried{query.structure, fill, std::vector<unsigned char>(kQueryBytes, fill)};
   const LONG result = host_.Query(query, queried.bytes.data());
-  const auto dword = [&](std::size_t offset) {
-    DWORD value = 0;
-    std::memcpy(&value, queried.bytes.data() + offset, sizeof value);
-    return value;
-  };
+  const auto dword = [&](std::size_t offset) { return DwordAt(queried.bytes.data(), offset); };
   char filled[8];
   std::snprintf(filled, sizeof filled, "0x%02X", fill);
   const std::string whose = ofCall ? CallText(query.call)
@@ -593,11 +596,7 @@ Session::Step Session::ExpectQueried(const Words& words) {
   if (!queried_) return Fail("nothing has been queried (query ...)");
   const std::vector<unsigned char>& bytes = queried_->bytes;
   const DWORD pattern = 0x01010101u * queried_->fill;
-  const auto dword = [&](std::size_t offset) {
-    DWORD value = 0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-  };
+  const auto dword = [&](std::size_t offset) { return DwordAt(bytes.data(), offset); };
   const std::string structure = StructureName(queried_->structure);
   if (Lower(words[0]) == "untouched" && words.size() == 3 && Lower(words[1]) == "from") {
     const auto from = ToInt(words[2]);
@@ -964,7 +963,7 @@ Session::Step Session::ExpectField(Structure structure, int call, const std::str
   if (ofCall && target == 0) return Step::kFailed;
   const DWORD device = host_.CurrentLine().value_or(0);
   const auto read = [&](auto& buffer, LONG result, DWORD* actual) {
-    if (result == 0) std::memcpy(actual, reinterpret_cast<const char*>(buffer.Get()) + field->offset, sizeof *actual);
+    if (result == 0) *actual = DwordAt(buffer.Get(), field->offset);
     return result;
   };
   const auto deadline = std::chrono::steady_clock::now() + timeout;
