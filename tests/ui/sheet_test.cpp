@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "common/ui_request.h"
-#include "tests/common/refused_writes.h"
 #include "tests/support/settings_fixture.h"
 #include "ui/sheet_session.h"
 #include "ui/show_config_sheet.h"
@@ -162,23 +161,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Correction{"ChargeNotANumber", 1u, "abc", IDC_FORMAT_UNITS, 1, "0", "0"},
                       Correction{"ChargeMissing", 1u, std::nullopt, IDC_FORMAT_UNITS, 1, "0", "0"}),
     [](const ::testing::TestParamInfo<Correction>& param) { return param.param.name; });
-
-TEST_F(SheetTest, EachEnabledFormatButtonStoresItsFormatAndTheThirdCannotBeChosen) {
-  for (int format = 1; format <= 4; ++format) {
-    SCOPED_TRACE(format);
-    PutDword("ChargeFormat", 3);
-    Open([format](SheetSession& sheet) {
-      ASSERT_TRUE(sheet.SelectPage(kCharges));
-      EXPECT_TRUE(sheet.View(kCharges).At(IDC_FORMAT_AOCD_UNITS).disabled);
-      sheet.Click(IDC_FORMAT_UNITS + format - 1);
-      sheet.Click(IDC_FORMAT_AOCD_UNITS);
-      EXPECT_EQ(CheckedFormatButton(sheet.View(kCharges)), IDC_FORMAT_UNITS + format - 1);
-      EXPECT_EQ(sheet.ApplyEnabled(), format != 3) << "a disabled button is no edit";
-      EXPECT_TRUE(sheet.PressOk());
-    });
-    EXPECT_EQ(StoredDword("ChargeFormat"), static_cast<std::uint32_t>(format));
-  }
-}
 
 struct PortCase {
   std::uint32_t stored;
@@ -352,34 +334,6 @@ TEST_F(SheetTest, TheUserLanguagePicksTheTemplatesAndTheEnterANumberText) {
     EXPECT_EQ(runner.templates, c.templates);
     EXPECT_EQ(message, c.enterNumber);
   }
-}
-
-// A user without the right to change the settings (an application that is not
-// run as administrator) is told so on the first page that stayed unsaved;
-// nothing typed is lost, and the provider, which would find nothing new, is
-// not told of changes.
-TEST_F(SheetTest, SettingsThatCannotBeSavedKeepTheSheetOpenOnTheFirstUnsavedPage) {
-  PutString("MSN0", "4711");
-  PutString("Currency", "EUR");
-  testing_support::RefusedWrites refused;
-  Open([](SheetSession& sheet) {
-    sheet.Type(IDC_MSN, "0815");
-    ASSERT_TRUE(sheet.SelectPage(kCharges));
-    sheet.Type(IDC_CURRENCY, "CHF");
-    for (const bool ok : {false, true}) {
-      EXPECT_FALSE(ok ? sheet.PressOk() : sheet.PressApply());
-      EXPECT_FALSE(sheet.Ended());
-      ASSERT_EQ(sheet.CurrentPage(), kConnection);
-      EXPECT_NE(LastMessage(sheet.View(kConnection)).find("administrator"), std::string::npos);
-      EXPECT_EQ(sheet.View(kConnection).GetText(IDC_MSN), "0815");
-      EXPECT_EQ(sheet.View(kCharges).GetText(IDC_CURRENCY), "CHF");
-      EXPECT_TRUE(sheet.ApplyEnabled()) << "still to be saved";
-    }
-    EXPECT_EQ(sheet.View(kConnection).Messages().size(), 2u);
-  });
-  EXPECT_EQ(StoredString("MSN0"), "4711");
-  EXPECT_EQ(StoredString("Currency"), "EUR");
-  EXPECT_EQ(FakeProvider::NotifyCount(), 0);
 }
 
 TEST_F(SheetTest, APageNeverShownWritesNothingAndOneComeBackToShowsWhatItHolds) {

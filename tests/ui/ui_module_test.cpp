@@ -17,18 +17,15 @@
 #include "platform/system.h"
 #include "tapi/tspi.h"
 #include "tests/common/refused_writes.h"
+#include "tests/support/module_phone_sandbox.h"
 #include "tests/support/settings_fixture.h"
 #include "ui/install_defaults.h"
 
 namespace {
 
 namespace reg = platform::registry;
+using testing_support::Bind;
 using testing_support::ScopedEnv;
-
-template <typename F>
-F* Bind(const platform::LoadedModule& module, const char* name) {
-  return reinterpret_cast<F*>(module.Symbol(name));
-}
 
 class UiModuleTest : public testing_support::SettingsTest {
  protected:
@@ -307,9 +304,10 @@ INSTANTIATE_TEST_SUITE_P(
         FormRun{"ADashEmptiesAFieldAndClearsTheCheckBox", "en_US.UTF-8", 1, "\n\n-\n\n-\n\no\n", {}, {},
                 {{"Currency", ""}}, {{"Trace", 0}}, true},
         // Nothing stored: the form says so and goes round the pages again with what the user typed.
-        FormRun{"SettingsThatCannotBeSavedAreReported", "de_DE.UTF-8", 1, "0815\n\n\n\n\n\no\n",
-                {"Kavrel Phone TSP: Die Einstellungen konnten nicht gespeichert werden.", "MSN : [0815]"}, {},
-                {{"MSN0", "4711"}}, {}, false, true},
+        // OK, then Apply, with both pages edited: the first page comes again, Apply still offered.
+        FormRun{"SettingsThatCannotBeSavedAreReported", "de_DE.UTF-8", 1, "0815\n\n\n\nchf\n\no\n\n\n\n\n\n\na\n",
+                {"Kavrel Phone TSP: Die Einstellungen konnten nicht gespeichert werden.", "MSN : [0815]", "[CHF]"},
+                {"[O]K, [C]ancel:"}, {{"MSN0", "4711"}, {"Currency", "EUR"}}, {}, false, true},
         FormRun{"ATraceSwitchedOnWritesTheLogFromTheChangeNoticeOn", "en_US.UTF-8", 0, "\n\nx\n\n\n\no\n", {}, {}, {},
                 {{"Trace", 1}}, true, false, 0, true},
         FormRun{"ALineDialogCancelledTellsTheProviderNothing", "de_DE.UTF-8", 1, "0815\n\n\n\n\n\nc\n",
