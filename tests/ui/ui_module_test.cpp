@@ -205,14 +205,17 @@ struct FormRun {
   std::uint32_t trace;  // stored before
   std::string input;
   std::vector<std::string> shown;
-  std::vector<std::string> notShown;
-  std::vector<std::pair<const char*, std::string>> strings;  // stored after
-  std::vector<std::pair<const char*, std::uint32_t>> numbers;
-  bool notified;
+  std::vector<std::string> notShown = {};
+  std::vector<std::pair<const char*, std::string>> strings = {};  // stored after
+  std::vector<std::pair<const char*, std::uint32_t>> numbers = {};
+  bool notified = false;
   bool refused = false;     // writes to the settings fail
   DWORD line = 0;           // not 0: opened for this line through TUISPI_lineConfigDialog
   bool loggingOff = false;  // the provider started with its log off
 };
+
+// A word for the price, refused; the end of the input then cancels.
+constexpr char kWordForAPrice[] = "\n\n\nabc\n\n\n";
 
 class FormRuns : public UiWithProviderTest, public ::testing::WithParamInterface<FormRun> {};
 
@@ -282,6 +285,13 @@ INSTANTIATE_TEST_SUITE_P(
                 {{"MSN0", "0815"}, {"ChargePerUnit", "0.075"}, {"Currency", "CHF"}},
                 {{"PortNr", 4}, {"Trace", 1}, {"ChargeFormat", 2}},
                 true},
+        // The pages and the enter-a-number text of the user's language, English for languages without pages.
+        FormRun{"SwissGerman", "de_CH.UTF-8", 1, kWordForAPrice,
+                {"-- Gebühren --", ": Geben Sie bitte eine Zahl ein !"}},
+        FormRun{"French", "fr_FR.UTF-8", 1, kWordForAPrice, {"-- Taxes --", ": Tapez un nombre !"}},
+        FormRun{"Dutch", "nl_NL.UTF-8", 1, kWordForAPrice, {"-- Kosten --", ": Voer een getal in !"}},
+        FormRun{"Italian", "it_IT.UTF-8", 1, kWordForAPrice, {"-- Charges --", ": Digitare un numero."}},
+        FormRun{"Spanish", "es_ES.UTF-8", 1, kWordForAPrice, {"-- Charges --", ": Please enter a number !"}},
         FormRun{"ChargeWithACommaUnderAPointSeparatorIsAskedAgain", "en_US.UTF-8", 1, "\n\n\n1,5\n\n\n1.25\no\n",
                 {"Kavrel Phone TSP: Please enter a number !"}, {}, {{"ChargePerUnit", "1.250"}}, {}, true},
         FormRun{"TheEndOfTheInputCancels", "en_US.UTF-8", 1, "", {}, {}, {{"MSN0", "4711"}}, {}, false},
@@ -303,8 +313,8 @@ INSTANTIATE_TEST_SUITE_P(
                 {"  [1] "}, {}, {}, {{"ChargeFormat", 4}}, true},
         FormRun{"ADashEmptiesAFieldAndClearsTheCheckBox", "en_US.UTF-8", 1, "\n\n-\n\n-\n\no\n", {}, {},
                 {{"Currency", ""}}, {{"Trace", 0}}, true},
-        // Nothing stored: the form says so and goes round the pages again with what the user typed.
-        // OK, then Apply, with both pages edited: the first page comes again, Apply still offered.
+        // Nothing stored, on OK and then on Apply: the form says so and goes round the pages again from the
+        // first, with what the user typed and Apply still offered.
         FormRun{"SettingsThatCannotBeSavedAreReported", "de_DE.UTF-8", 1, "0815\n\n\n\nchf\n\no\n\n\n\n\n\n\na\n",
                 {"Kavrel Phone TSP: Die Einstellungen konnten nicht gespeichert werden.", "MSN : [0815]", "[CHF]"},
                 {"[O]K, [C]ancel:"}, {{"MSN0", "4711"}, {"Currency", "EUR"}}, {}, false, true},
