@@ -19,13 +19,13 @@
 #include "platform/module.h"
 #include "platform/thread.h"
 #include "tests/common/refused_writes.h"
+#include "tests/support/module_phone_sandbox.h"
 #include "tests/support/settings_fixture.h"
 #include "tests/support/wine_windows.h"
 #include "ui/ui_texts.h"
 
 namespace {
 
-using testing_support::ReadFile;
 using testing_support::WaitFor;
 using namespace std::chrono_literals;
 using namespace wine_windows;
@@ -263,17 +263,6 @@ class SheetRun {
 
 class SheetGuiTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    language_ = &SessionLanguage();
-    logDir_ = new testing_support::TempDir();
-    const std::string dir = logDir_->path().string();
-    SetEnvironmentVariableA("TMP", dir.c_str());
-    SetEnvironmentVariableA("TEMP", dir.c_str());
-  }
-  static void TearDownTestSuite() {
-    delete logDir_;
-  }
-
   void SetUp() override {
     settings_.PutDword("Trace", 1);
     settings_.PutDword("NumLines", 1);
@@ -300,7 +289,6 @@ class SheetGuiTest : public ::testing::Test {
     ASSERT_EQ(enumDevices(kProviderId, &lines, &phones, nullptr, nullptr, nullptr), 0);
     DWORD options = 0;
     ASSERT_EQ(init(version_, kProviderId, 0, 0, lines, phones, nullptr, &options), 0);
-    logBefore_ = Log().size();
   }
   void TearDown() override {
     if (shutdown_ != nullptr) shutdown_(version_, kProviderId);
@@ -308,14 +296,8 @@ class SheetGuiTest : public ::testing::Test {
     provider_.Unload();
   }
 
-  static std::string Log() { return ReadFile(logDir_->File("kavrtsp.log")).value_or(""); }
-  // What the provider traced during this test.
-  std::string TestLog() const {
-    const std::string log = Log();
-    return log.size() > logBefore_ ? log.substr(logBefore_) : std::string();
-  }
   int Count(const std::string& what) const {
-    const std::string log = TestLog();
+    const std::string log = sandbox_.Log();
     int count = 0;
     for (auto at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++count;
     return count;
@@ -368,20 +350,17 @@ class SheetGuiTest : public ::testing::Test {
     return std::wstring(whole) + separator_ + fraction;
   }
 
-  static const Language* language_;
-  static testing_support::TempDir* logDir_;
-  testing_support::SettingsSandbox settings_;
+  const Language* language_ = &SessionLanguage();
+  // The settings, and the provider's trace in a folder of this test's own.
+  testing_support::ModuleSandbox sandbox_;
+  testing_support::SettingsSandbox& settings_ = sandbox_.settings;
   platform::LoadedModule provider_;
   platform::LoadedModule ui_;
   ShutdownFn shutdown_ = nullptr;
   ProviderConfigFn config_ = nullptr;
   DWORD version_ = 0;
-  std::size_t logBefore_ = 0;
   wchar_t separator_ = MoneySeparator();
 };
-
-const Language* SheetGuiTest::language_ = nullptr;
-testing_support::TempDir* SheetGuiTest::logDir_ = nullptr;
 
 TEST_F(SheetGuiTest, ThePagesShowTheTemplatesOfTheUserLanguageAndTheStoredSettings) {
   SheetRun run(config_);
@@ -440,8 +419,8 @@ TEST_F(SheetGuiTest, ThePagesShowTheTemplatesOfTheUserLanguageAndTheStoredSettin
   run.Press(IDCANCEL);
   ASSERT_TRUE(run.AwaitEnd());
   EXPECT_EQ(run.Result(), 0);
-  EXPECT_EQ(Count(" UI Request: interface info\r\n"), 1) << TestLog();
-  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 0) << TestLog();
+  EXPECT_EQ(Count(" UI Request: interface info\r\n"), 1) << sandbox_.Log();
+  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 0) << sandbox_.Log();
   EXPECT_EQ(settings_.StoredString("MSN0"), "4711");
 }
 
@@ -484,9 +463,9 @@ TEST_F(SheetGuiTest, TypedSettingsAreCheckedAppliedAndAnnouncedToTheProvider) {
   run.Press(IDCANCEL);
   ASSERT_TRUE(run.AwaitEnd());
   // Applied, then cancelled: the provider is told, and its port worker takes the new settings.
-  EXPECT_TRUE(WaitFor([&] { return Count("TspPort::OnUpdateConfig down.") == 1; })) << TestLog();
-  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 1) << TestLog();
-  EXPECT_EQ(Count("        TspPort::OnUpdateConfig ...\r\n"), 1) << TestLog();
+  EXPECT_TRUE(WaitFor([&] { return Count("TspPort::OnUpdateConfig down.") == 1; })) << sandbox_.Log();
+  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 1) << sandbox_.Log();
+  EXPECT_EQ(Count("        TspPort::OnUpdateConfig ...\r\n"), 1) << sandbox_.Log();
 }
 
 TEST_F(SheetGuiTest, UnusableStoredValuesAreShownCorrectedAndOkAnnouncesWhatItSaved) {
@@ -510,7 +489,7 @@ TEST_F(SheetGuiTest, UnusableStoredValuesAreShownCorrectedAndOkAnnouncesWhatItSa
   EXPECT_EQ(settings_.StoredString("Currency"), "ABC");
   EXPECT_EQ(settings_.StoredDword("PortNr"), 0u);
   EXPECT_EQ(settings_.StoredDword("ChargeFormat"), 4u);
-  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 1) << TestLog();
+  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 1) << sandbox_.Log();
 }
 
 // An application without administrator rights (the usual case) cannot write
@@ -537,7 +516,7 @@ TEST_F(SheetGuiTest, SettingsThatCannotBeSavedAreReportedAndStayOnScreen) {
   ASSERT_TRUE(run.AwaitEnd());
   EXPECT_EQ(settings_.StoredString("MSN0"), "4711");
   EXPECT_EQ(settings_.StoredDword("PortNr"), 2u);
-  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 0) << TestLog();
+  EXPECT_EQ(Count(" UI Request: Notify changes\r\n"), 0) << sandbox_.Log();
 }
 
 }  // namespace
