@@ -364,8 +364,8 @@ class SheetGuiTest : public ::testing::Test {
 
 TEST_F(SheetGuiTest, ThePagesShowTheTemplatesOfTheUserLanguageAndTheStoredSettings) {
   SheetRun run(config_);
+  // Found by its caption, the provider's name.
   ASSERT_NE(run.Sheet(), nullptr) << "no sheet";
-  EXPECT_EQ(TextOf(run.Sheet()), kCaption);
 
   HWND tabs = FindWindowExW(run.Sheet(), nullptr, L"SysTabControl32", nullptr);
   ASSERT_EQ(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0), 3);
@@ -378,8 +378,6 @@ TEST_F(SheetGuiTest, ThePagesShowTheTemplatesOfTheUserLanguageAndTheStoredSettin
     SendMessageW(tabs, TCM_GETITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
     EXPECT_EQ(title, TitleOf(*language_, i)) << "tab " << i;
   }
-  EXPECT_NE(run.Button(IDOK), nullptr);
-  EXPECT_NE(run.Button(IDCANCEL), nullptr);
   EXPECT_FALSE(run.ApplyEnabled()) << "nothing changed yet";
 
   EXPECT_EQ(run.CurrentIndex(), 0);
