@@ -1,6 +1,8 @@
 // The settings sheet's pages below the window: what they correct, accept,
 // refuse and store, and when the provider is told. What the real window shows
-// in each language is ui_sheet_gui_tests' part, under Wine.
+// in each language is ui_sheet_gui_tests' part, under Wine; what the terminal
+// form shows (each language's pages, settings that cannot be saved, the
+// format buttons) is ui_module_tests' part.
 #include <gtest/gtest.h>
 
 #include <algorithm>
