@@ -68,6 +68,9 @@ TEST(ConsoleTest, CommandsReachTheSimulatorAndMistakesAreExplained) {
       {"raw 02 0x", "usage: raw", any},
       {"ring 0301", "usage: ring", any},
       {"ring abc 10", "refused: numbers are digits", any},
+      {"port closed 5000", "port closed", any},
+      {"port open 0", "timed out waiting for the port to be open", any},
+      {"port shut", "usage: port", any},
       {"frobnicate", "unknown command frobnicate", any},
       {"  # a comment", "", any},
   };

@@ -373,6 +373,16 @@ std::string Console::Execute(const std::string& line) {
     }
     return Wait(words[1], ms);
   }
+  if (command == "port") {
+    long ms = kDefaultWaitMs;
+    if (count < 2 || count > 3 || (words[1] != "open" && words[1] != "closed") ||
+        (count == 3 && (!ToLong(words[2], &ms) || ms < 0))) {
+      return usage + "port open|closed [ms]";
+    }
+    const Peer state = words[1] == "open" ? Peer::kOpen : Peer::kClosed;
+    if (!simulator_.WaitForPeer(state, milliseconds(ms))) return "timed out waiting for the port to be " + words[1];
+    return "port " + words[1];
+  }
   if (command == "expect") {
     long ms = kDefaultWaitMs;
     const std::string expectUsage = usage + "expect <slot> dtmf|number <digits> [ms]";
@@ -504,6 +514,7 @@ Looking and scripting
   state                          the line, the slots, the far end, timings and faults
   commands [n]                   the last n command lines received (default 10)
   wait <regex> [ms]              wait for a command line matching the whole expression (default 10000 ms)
+  port open|closed [ms]          wait until the provider has the port open, or has closed it (default 10000 ms)
   expect <slot> dtmf|number <digits> [ms]
                                  wait until the call in the slot has received exactly these DTMF digits (or
                                  dialled this number); refused when it has not within ms (default 10000)

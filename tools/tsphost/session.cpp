@@ -237,11 +237,8 @@ int Session::CallFor(std::optional<int> given) {
 }
 
 std::optional<DWORD> Session::Device(const Words& words, std::size_t at) {
-  if (words.size() > at) {
-    const auto number = ToInt(words[at]);
-    if (!number) return std::nullopt;
-    return static_cast<DWORD>(*number);
-  }
+  // Any number, also LINEMAPPER (0xFFFFFFFF), which TAPI itself would resolve.
+  if (words.size() > at) return ParseFieldValue(Field{"", 0, nullptr}, {words[at]});
   if (const auto line = host_.CurrentLine()) return *line;
   return DWORD{0};
 }
