@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "common/tsp_config.h"
 #include "common/ui_request.h"
 #include "platform/module.h"
 #include "platform/system.h"
@@ -271,18 +270,6 @@ TEST_F(HostTest, AScriptStopsAtItsFirstFailure) {
   std::istringstream quitting("makecall busy\nquit\nexpect CONNECTED within 200 ms\n");
   EXPECT_TRUE(session.RunScript(quitting)) << "a script may end before its last line";
   EXPECT_EQ(host.Calls().size(), 2u);
-}
-
-TEST_F(HostTest, ASettingGoesBackToWhatItWasBeforeTheLastSet) {
-  EXPECT_EQ(session.Execute("set PortNr 6"), Step::kDone);
-  EXPECT_EQ(session.Execute("set PortNr 98"), Step::kDone);
-  EXPECT_EQ(CTspConfig(kTspConfigKey).GetPortNr(), 98u);
-  EXPECT_EQ(session.Execute("set PortNr back"), Step::kDone) << Out();
-  EXPECT_EQ(CTspConfig(kTspConfigKey).GetPortNr(), 6u);
-  EXPECT_EQ(session.Execute("set MSN0 4711"), Step::kDone);
-  EXPECT_EQ(session.Execute("set MSN0 0815"), Step::kDone);
-  EXPECT_EQ(session.Execute("set MSN0 back"), Step::kDone) << Out();
-  EXPECT_EQ(CTspConfig(kTspConfigKey).GetMSN(0), "4711");
 }
 
 TEST_F(HostTest, PhoneLinesNeedAPhone) {
