@@ -8,47 +8,67 @@
 #include <vector>
 
 #include "setup/provider_list.h"
-#include "tests/setup/setup_fakes.h"
+#include "tests/setup/provider_list_image.h"
 
 namespace {
 
 using setup::FindProvider;
 using setup::ProviderEntry;
 using setup::ReadProviderList;
-using setup_test::FakeTapi;
+
+// A TAPI whose provider list answers need not add up; the other five calls are unavailable.
+class ListTapi final : public setup::TapiApi {
+ public:
+  std::vector<setup_test::RegisteredProvider> providers;
+  // Writes the list; by default the providers, a short buffer reported as success, as TAPI does.
+  std::function<LONG(LPLINEPROVIDERLIST, DWORD total)> answer = [this](LPLINEPROVIDERLIST list, DWORD) {
+    setup_test::FillProviderList(providers, list);
+    return 0;
+  };
+  std::vector<DWORD> totals;  // of each read
+
+  LONG lineGetProviderList(DWORD dwAPIVersion, LPLINEPROVIDERLIST list) override {
+    DWORD total = 0;
+    std::memcpy(&total, list, sizeof total);
+    totals.push_back(total);
+    return dwAPIVersion == 0x00020000 ? answer(list, total) : static_cast<LONG>(LINEERR_INCOMPATIBLEAPIVERSION);
+  }
+  LONG lineAddProvider(LPCSTR, HWND, LPDWORD) override { return kUnavailable; }
+  LONG lineConfigProvider(HWND, DWORD) override { return kUnavailable; }
+  LONG lineInitializeEx(LPHLINEAPP, setup::HINSTANCE, setup::LineCallback, LPCSTR, LPDWORD, LPDWORD,
+                        setup::LINEINITIALIZEEXPARAMS*) override {
+    return kUnavailable;
+  }
+  LONG lineRemoveProvider(DWORD, HWND) override { return kUnavailable; }
+  LONG lineShutdown(HLINEAPP) override { return kUnavailable; }
+
+ private:
+  static constexpr LONG kUnavailable = static_cast<LONG>(LINEERR_OPERATIONUNAVAIL);
+};
 
 class ProviderListTest : public ::testing::Test {
  protected:
-  std::vector<std::string> transcript;
-  FakeTapi tapi{&transcript};
+  ListTapi tapi;
 };
-
-TEST_F(ProviderListTest, StartsWithTheFixedPartAndGrowsToWhatTapiNeeds) {
-  tapi.providers = {{1, "unimdm.tsp"}, {2, "kmddsp.tsp"}, {40, "k482tsp.tsp"}};
-  std::vector<ProviderEntry> entries;
-  ASSERT_EQ(ReadProviderList(tapi, &entries), 0);
-  ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(entries[2].permanentProviderId, 40u);
-  EXPECT_EQ(entries[2].fileName, "k482tsp.tsp");
-  // 24 bytes first, then exactly the needed size: 24 + 3 entries of 12 + three names with NULs.
-  EXPECT_EQ(tapi.listTotalSizes, (std::vector<DWORD>{24, 24 + 36 + 11 + 11 + 12}));
-}
 
 // A list that grows while it is read takes as many rounds as it grows, whether
 // TAPI reports the short buffer as success or as LINEERR_STRUCTURETOOSMALL.
 class GrowingListTest : public ProviderListTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(GrowingListTest, IsReadCompletelyAfterSeveralRounds) {
-  tapi.tooSmallAsError = GetParam();
   tapi.providers = {{1, "unimdm.tsp"}};
-  tapi.growDuringReads = 5;
+  tapi.answer = [this](LPLINEPROVIDERLIST list, DWORD) {
+    if (tapi.totals.size() <= 5) tapi.providers.push_back({40, "grown" + std::to_string(tapi.totals.size()) + ".tsp"});
+    const bool filled = setup_test::FillProviderList(tapi.providers, list);
+    return !filled && GetParam() ? static_cast<LONG>(LINEERR_STRUCTURETOOSMALL) : 0;
+  };
   std::vector<ProviderEntry> entries;
   ASSERT_EQ(ReadProviderList(tapi, &entries), 0);
   EXPECT_EQ(entries.size(), 6u);
   EXPECT_EQ(entries.back().fileName, "grown5.tsp");
-  EXPECT_EQ(tapi.listCalls, 6);
-  for (std::size_t i = 1; i < tapi.listTotalSizes.size(); ++i) {
-    EXPECT_GT(tapi.listTotalSizes[i], tapi.listTotalSizes[i - 1]) << "round " << i;
+  ASSERT_EQ(tapi.totals.size(), 6u);
+  for (std::size_t i = 1; i < tapi.totals.size(); ++i) {
+    EXPECT_GT(tapi.totals[i], tapi.totals[i - 1]) << "round " << i;
   }
 }
 
@@ -58,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(ShortBuffer, GrowingListTest, ::testing::Values(false, 
                          });
 
 TEST_F(ProviderListTest, TapiErrorIsPassedOn) {
-  tapi.listResult = static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  tapi.answer = [](LPLINEPROVIDERLIST, DWORD) { return static_cast<LONG>(LINEERR_OPERATIONFAILED); };
   std::vector<ProviderEntry> entries;
   EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_OPERATIONFAILED));
 }
@@ -81,20 +101,20 @@ void Put(LPLINEPROVIDERLIST list, std::size_t offset, const void* data, std::siz
 }
 
 TEST_F(ProviderListTest, TooSmallWithoutAskingForMoreFailsInsteadOfLoopingForever) {
-  tapi.listAnswer = [](LPLINEPROVIDERLIST list, DWORD total) {
+  tapi.answer = [](LPLINEPROVIDERLIST list, DWORD total) {
     const DWORD needed = total;  // "too small", yet needs no more than it has
     Put(list, offsetof(LINEPROVIDERLIST, dwNeededSize), &needed, sizeof needed);
     return static_cast<LONG>(LINEERR_STRUCTURETOOSMALL);
   };
   std::vector<ProviderEntry> entries;
   EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_STRUCTURETOOSMALL));
-  EXPECT_EQ(tapi.listCalls, 1);
+  EXPECT_EQ(tapi.totals.size(), 1u);
 }
 
 // More than 16 MiB is no provider list.
 TEST_F(ProviderListTest, AbsurdNeededSizeIsOutOfMemory) {
   for (const DWORD needed : {0xFFFFFFF0u, (16u << 20) + 1}) {
-    tapi.listAnswer = [needed](LPLINEPROVIDERLIST list, DWORD) {
+    tapi.answer = [needed](LPLINEPROVIDERLIST list, DWORD) {
       Put(list, offsetof(LINEPROVIDERLIST, dwNeededSize), &needed, sizeof needed);
       return 0;
     };
@@ -104,7 +124,7 @@ TEST_F(ProviderListTest, AbsurdNeededSizeIsOutOfMemory) {
 }
 
 TEST_F(ProviderListTest, EntriesPointingOutsideTheFilledPartAreLeftOut) {
-  tapi.listAnswer = [](LPLINEPROVIDERLIST list, DWORD total) {
+  tapi.answer = [](LPLINEPROVIDERLIST list, DWORD total) {
     constexpr DWORD kSize = 24 + 3 * 12 + 12;
     if (total < kSize) {
       const DWORD needed = kSize;

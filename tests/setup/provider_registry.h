@@ -1,5 +1,5 @@
 // The providers TAPI keeps in the registry: written by the stand-in tapi32.dll
-// of the Wine run, read by it and by the Wine run's judgement. Free of TAPI's
+// and by the flow test's arrangements, read by them and by the Wine run. Free of TAPI's
 // and Windows' headers, so that either side can include it.
 #pragma once
 
@@ -42,6 +42,28 @@ inline std::vector<RegisteredProvider> ReadRegistered() {
                     ReadString(key, "ProviderFilename" + std::to_string(i))});
   }
   return list;
+}
+
+// The whole list in place of the old one, with the ID the next provider gets.
+inline bool WriteRegistered(const std::vector<RegisteredProvider>& list, std::uint32_t nextId) {
+  namespace registry = platform::registry;
+  registry::Key key;
+  if (key.Create(kProvidersKey) != registry::kSuccess) return false;
+  const std::uint32_t oldCount = ReadDword(key, "NumProviders", 0);
+  for (std::uint32_t i = 0; i < oldCount; ++i) {
+    key.DeleteValue("ProviderID" + std::to_string(i));
+    key.DeleteValue("ProviderFilename" + std::to_string(i));
+  }
+  const auto count = static_cast<std::uint32_t>(list.size());
+  bool ok = key.SetValue("NumProviders", registry::kTypeDword, &count, sizeof count) == 0 &&
+            key.SetValue("NextProviderID", registry::kTypeDword, &nextId, sizeof nextId) == 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::string& name = list[i].fileName;
+    ok = ok && key.SetValue("ProviderID" + std::to_string(i), registry::kTypeDword, &list[i].id, sizeof list[i].id) == 0;
+    ok = ok && key.SetValue("ProviderFilename" + std::to_string(i), registry::kTypeString, name.c_str(),
+                            static_cast<std::uint32_t>(name.size() + 1)) == 0;
+  }
+  return ok;
 }
 
 }  // namespace setup_test

@@ -1,12 +1,20 @@
 #include "tests/setup/setup_fakes.h"
 
-#include <cstdio>
-#include <cstring>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
+
+// tapi_standin.cpp
+extern "C" {
+setup::lineAddProvider_fn lineAddProviderA;
+setup::lineConfigProvider_fn lineConfigProvider;
+setup::lineGetProviderList_fn lineGetProviderListA;
+setup::lineInitializeEx_fn lineInitializeExA;
+setup::lineRemoveProvider_fn lineRemoveProvider;
+setup::lineShutdown_fn lineShutdown;
+}
 
 namespace setup_test {
 
@@ -36,10 +44,9 @@ std::map<int, std::string> ReadStringTable(const std::string& path) {
   return strings;
 }
 
-std::string Hex(std::uintptr_t value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
+template <typename F>
+void* Address(F* function) {
+  return reinterpret_cast<void*>(function);
 }
 
 // A directory, or the failure asked for.
@@ -70,81 +77,48 @@ const std::map<int, std::string>& ResourceStrings() {
   return strings;
 }
 
-LONG FakeTapi::lineAddProvider(LPCSTR lpszProviderFilename, HWND hwndOwner, LPDWORD lpdwPermanentProviderID) {
-  transcript_->push_back("tapi add " + std::string(lpszProviderFilename) + " owner " +
-                         Hex(reinterpret_cast<std::uintptr_t>(hwndOwner)));
-  if (addResult != 0) return addResult;
-  *lpdwPermanentProviderID = nextId;
-  providers.push_back({nextId++, lpszProviderFilename});
-  return 0;
+bool FakeLibrary::Load(const std::string& name) {
+  log_->loads.push_back(name);
+  return present_;
 }
 
-LONG FakeTapi::lineConfigProvider(HWND hwndOwner, DWORD dwPermanentProviderID) {
-  transcript_->push_back("tapi config " + std::to_string(dwPermanentProviderID) + " owner " +
-                         Hex(reinterpret_cast<std::uintptr_t>(hwndOwner)));
-  return configResult;
+void* FakeLibrary::Symbol(const char* name) {
+  log_->lookups.push_back(name);
+  const auto found = symbols_.find(name);
+  return found == symbols_.end() ? nullptr : found->second;
 }
 
-LONG FakeTapi::lineGetProviderList(DWORD dwAPIVersion, LPLINEPROVIDERLIST lpProviderList) {
-  ++listCalls;
-  if (dwAPIVersion != 0x00020000) return static_cast<LONG>(LINEERR_INCOMPATIBLEAPIVERSION);
-  if (listResult != 0) return listResult;
-  if (listAnswer) {
-    DWORD total = 0;
-    std::memcpy(&total, lpProviderList, sizeof total);
-    return listAnswer(lpProviderList, total);
-  }
-  if (growDuringReads > 0) {
-    --growDuringReads;
-    providers.push_back({nextId++, "grown" + std::to_string(providers.size()) + ".tsp"});
-  }
-  DWORD total = 0;
-  std::memcpy(&total, lpProviderList, sizeof total);
-  listTotalSizes.push_back(total);
-  if (total < sizeof(LINEPROVIDERLIST)) return static_cast<LONG>(LINEERR_STRUCTURETOOSMALL);
-  const bool filled = FillProviderList(providers, lpProviderList);
-  return !filled && tooSmallAsError ? static_cast<LONG>(LINEERR_STRUCTURETOOSMALL) : 0;
+std::map<std::string, void*> StandInSymbols() {
+  return {{"lineAddProviderA", Address(lineAddProviderA)},         {"lineConfigProvider", Address(lineConfigProvider)},
+          {"lineGetProviderListA", Address(lineGetProviderListA)}, {"lineInitializeExA", Address(lineInitializeExA)},
+          {"lineRemoveProvider", Address(lineRemoveProvider)},     {"lineShutdown", Address(lineShutdown)}};
 }
 
-LONG FakeTapi::lineInitializeEx(LPHLINEAPP lphLineApp, setup::HINSTANCE hInstance, setup::LineCallback lpfnCallback,
-                                LPCSTR lpszFriendlyAppName, LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
-                                setup::LINEINITIALIZEEXPARAMS* lpLineInitializeExParams) {
-  transcript_->push_back("tapi initialize");
-  offeredApiVersion = *lpdwAPIVersion;
-  initializeArgsAsPublished = lphLineApp != nullptr && hInstance == nullptr && lpfnCallback != nullptr &&
-                              lpszFriendlyAppName == nullptr && lpdwNumDevs != nullptr &&
-                              lpLineInitializeExParams == nullptr;
-  if (initializeResult != 0) return initializeResult;
-  // The callback must take any message without harm.
-  lpfnCallback(0, LINE_LINEDEVSTATE, 0, 0, 0, 0);
-  *lphLineApp = lineApp;
-  *lpdwNumDevs = 1;
-  *lpdwAPIVersion = 0x00020002;
-  return 0;
-}
+FakeHost::FakeHost(const char* failTapi)
+    : tapiLog_("K482_TAPI_STANDIN_LOG", dir_.File("tapi.log")),
+      tapiFailure_("K482_TAPI_STANDIN_FAIL",
+                   failTapi != nullptr ? std::optional<std::string>(failTapi) : std::nullopt) {}
 
-LONG FakeTapi::lineRemoveProvider(DWORD dwPermanentProviderID, HWND hwndOwner) {
-  transcript_->push_back("tapi remove " + std::to_string(dwPermanentProviderID) + " owner " +
-                         Hex(reinterpret_cast<std::uintptr_t>(hwndOwner)));
-  if (removeResult != 0) return removeResult;
-  std::erase_if(providers, [&](const RegisteredProvider& p) { return p.id == dwPermanentProviderID; });
-  return 0;
-}
-
-LONG FakeTapi::lineShutdown(HLINEAPP hLineApp) {
-  transcript_->push_back("tapi shutdown " + Hex(hLineApp));
-  return 0;
-}
-
-void FakeHost::Run(setup::StepHandler& flow) {
+void FakeHost::Run(std::uint16_t langId, bool package64) {
+  FakeLibrary::Log lookups;
+  const auto flow = setup::MakeInstaller(*this, std::make_unique<FakeLibrary>(&lookups, true, StandInSymbols()),
+                                         langId, setup::SetupOptions{package64});
   Post(setup::Step::kStart, 0);
   for (int rounds = 0; !posted.empty() && rounds < 100; ++rounds) {
     const auto [step, param] = posted.front();
     posted.pop_front();
-    flow.Dispatch(step, param);
+    flow->Dispatch(step, param);
     // WM_CLOSE ends the loop; anything posted after it is never run.
     if (ended) break;
   }
+}
+
+void FakeHost::Note(const std::string& line) {
+  const std::string log = testing_support::ReadFile(dir_.File("tapi.log")).value_or("");
+  for (std::size_t end; (end = log.find('\n', tapiLogRead_)) != std::string::npos; tapiLogRead_ = end + 1) {
+    transcript.push_back(log.substr(tapiLogRead_, end - tapiLogRead_));
+  }
+  transcript.push_back(line);
 }
 
 std::u16string FakeHost::LoadText(int id) {
@@ -155,7 +129,7 @@ std::u16string FakeHost::LoadText(int id) {
 }
 
 setup::BoxAnswer FakeHost::ShowBox(setup::BoxForm form, const std::u16string& caption, const std::u16string& text) {
-  transcript.push_back("box " + std::string(kFormNames[static_cast<int>(form)]) + " [" + Utf8(caption) + "] " + Utf8(text));
+  Note("box " + std::string(kFormNames[static_cast<int>(form)]) + " [" + Utf8(caption) + "] " + Utf8(text));
   const bool question = form == setup::BoxForm::kQuestionYesNo || form == setup::BoxForm::kQuestionOkCancel;
   if (!question) return setup::BoxAnswer::kOk;
   if (answers.empty()) {
@@ -167,7 +141,7 @@ setup::BoxAnswer FakeHost::ShowBox(setup::BoxForm form, const std::u16string& ca
 }
 
 bool FakeHost::LoadTapiLibrary() {
-  transcript.push_back("load tapi32.dll");
+  Note("load tapi32.dll");
   return tapiPresent;
 }
 
@@ -185,7 +159,7 @@ bool FakeHost::CopyFileReplacing(const std::string& from, const std::string& to,
     *error = 2;
     return false;
   }
-  transcript.push_back("copy " + from + " -> " + to);
+  Note("copy " + from + " -> " + to);
   existing.insert(to);
   return true;
 }
@@ -210,19 +184,19 @@ std::u16string FakeHost::SystemErrorText(std::uint32_t code) {
   }
 }
 
-void FakeHost::ShellOpenMaximised(const std::string& path) { transcript.push_back("open " + path); }
+void FakeHost::ShellOpenMaximised(const std::string& path) { Note("open " + path); }
 
 void FakeHost::Pause(std::chrono::milliseconds duration) {
-  transcript.push_back("pause " + std::to_string(duration.count()) + " ms");
+  Note("pause " + std::to_string(duration.count()) + " ms");
 }
 
 void FakeHost::Post(setup::Step step, std::uint32_t param) {
-  if (ended) transcript.push_back("posted after the end");
+  if (ended) Note("posted after the end");
   posted.emplace_back(step, param);
 }
 
 void FakeHost::End() {
-  transcript.push_back("end");
+  Note("end");
   ended = true;
 }
 

@@ -1,12 +1,12 @@
-// A fake system and a fake TAPI for the installer's flow: every question,
-// copy, TAPI call and shell request lands in one transcript, and each can be
-// made to fail. Texts come from setup.rc itself, so assertions read what a
-// user would see.
+// A fake system for the installer's flow, with the stand-in tapi32 as its
+// TAPI: every question, copy, TAPI call and shell request lands in one
+// transcript, and each can be made to fail. TAPI keeps its providers in the
+// host's own registry sandbox. Texts come from setup.rc itself, so assertions
+// read what a user would see.
 #pragma once
 
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "setup/setup_flow.h"
-#include "tests/setup/provider_list_image.h"
+#include "tests/setup/provider_registry.h"
+#include "tests/support/settings_fixture.h"
 #include "ui/text_convert.h"
 
 namespace setup_test {
@@ -30,46 +31,35 @@ const std::map<int, std::string>& ResourceStrings();
 inline constexpr char kSystemDirectory[] = "C:\\windows\\system32";
 inline constexpr char kWow64Directory[] = "C:\\windows\\syswow64";
 inline constexpr char kProgramPath[] = "C:\\package\\setup.exe";
-inline constexpr std::uintptr_t kMainWindow = 0x4242;
 
-class FakeTapi final : public setup::TapiApi {
+// TAPI32.DLL as the binding finds it: the stand-in tapi32 linked into the
+// tests, its library and entry points looked for through log.
+class FakeLibrary final : public setup::TapiLibrary {
  public:
-  explicit FakeTapi(std::vector<std::string>* transcript) : transcript_(transcript) {}
-
-  std::vector<RegisteredProvider> providers;
-  DWORD nextId = 40;
-  LONG listResult = 0;
-  // Report a too-small buffer as LINEERR_STRUCTURETOOSMALL rather than as success with a larger needed size.
-  bool tooSmallAsError = false;
-  // Adds a provider before each of the first N list reads, so that the list grows under the reader.
-  int growDuringReads = 0;
-  LONG addResult = 0, configResult = 0, initializeResult = 0, removeResult = 0;
-  // A TAPI whose answers need not add up: writes the list itself.
-  std::function<LONG(LPLINEPROVIDERLIST, DWORD total)> listAnswer;
-  int listCalls = 0;
-  std::vector<DWORD> listTotalSizes;
-  // Arguments of the last lineInitializeEx.
-  DWORD offeredApiVersion = 0;
-  bool initializeArgsAsPublished = false;
-  HLINEAPP lineApp = 0x5150;
-
-  LONG lineAddProvider(LPCSTR lpszProviderFilename, HWND hwndOwner, LPDWORD lpdwPermanentProviderID) override;
-  LONG lineConfigProvider(HWND hwndOwner, DWORD dwPermanentProviderID) override;
-  LONG lineGetProviderList(DWORD dwAPIVersion, LPLINEPROVIDERLIST lpProviderList) override;
-  LONG lineInitializeEx(LPHLINEAPP lphLineApp, setup::HINSTANCE hInstance, setup::LineCallback lpfnCallback,
-                        LPCSTR lpszFriendlyAppName, LPDWORD lpdwNumDevs, LPDWORD lpdwAPIVersion,
-                        setup::LINEINITIALIZEEXPARAMS* lpLineInitializeExParams) override;
-  LONG lineRemoveProvider(DWORD dwPermanentProviderID, HWND hwndOwner) override;
-  LONG lineShutdown(HLINEAPP hLineApp) override;
+  struct Log {
+    std::vector<std::string> loads;
+    std::vector<std::string> lookups;
+  };
+  FakeLibrary(Log* log, bool present, std::map<std::string, void*> symbols)
+      : log_(log), present_(present), symbols_(std::move(symbols)) {}
+  bool Load(const std::string& name) override;
+  void* Symbol(const char* name) override;
 
  private:
-  std::vector<std::string>* transcript_;
+  Log* log_;
+  bool present_;
+  std::map<std::string, void*> symbols_;
 };
+
+// The stand-in's six functions by their exported names.
+std::map<std::string, void*> StandInSymbols();
 
 class FakeHost final : public setup::SetupHost {
  public:
-  FakeHost() = default;
+  // failTapi: the stand-in's K482_TAPI_STANDIN_FAIL, e.g. "lineAddProviderA=0x80000048".
+  explicit FakeHost(const char* failTapi = nullptr);
 
+  // With the stand-in's log lines in the order of the calls.
   std::vector<std::string> transcript;
   // Answers to questions in order; a question with none left gets Cancel/No.
   std::deque<setup::BoxAnswer> answers;
@@ -87,8 +77,9 @@ class FakeHost final : public setup::SetupHost {
   std::deque<std::pair<setup::Step, std::uint32_t>> posted;
   bool ended = false;
 
-  // Dispatches posted steps, as the message loop would, until setup ends.
-  void Run(setup::StepHandler& flow);
+  // The installer bound to the stand-in; dispatches posted steps, as the
+  // message loop would, until setup ends.
+  void Run(std::uint16_t langId, bool package64);
 
   std::u16string LoadText(int id) override;
   setup::BoxAnswer ShowBox(setup::BoxForm form, const std::u16string& caption, const std::u16string& text) override;
@@ -102,11 +93,18 @@ class FakeHost final : public setup::SetupHost {
   std::string ProgramPath() override { return programPath; }
   void ShellOpenMaximised(const std::string& path) override;
   void Pause(std::chrono::milliseconds duration) override;
-  void* MainWindow() override { return reinterpret_cast<void*>(kMainWindow); }
+  void* MainWindow() override { return reinterpret_cast<void*>(std::uintptr_t{0x4242}); }
   void Post(setup::Step step, std::uint32_t param) override;
   void End() override;
 
  private:
+  // Appends the stand-in's calls since the last note, then line.
+  void Note(const std::string& line);
+
+  testing_support::SettingsSandbox registry_;
+  testing_support::TempDir dir_;
+  testing_support::ScopedEnv tapiLog_, tapiFailure_;
+  std::size_t tapiLogRead_ = 0;
   int copies_ = 0, attributeCalls_ = 0;
 };
 

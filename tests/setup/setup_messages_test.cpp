@@ -1,6 +1,6 @@
 // setup's texts as the user reads them: the string table in four languages,
-// the message-box forms, the system-error and code-note formats. Which text
-// each step shows is setup_flow_test's part, and the Wine run's.
+// the message-box forms and the system-error format. Which text each step
+// shows, and the code notes, are setup_flow_test's part, and the Wine run's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,12 +38,6 @@ TEST(SetupStrings, SystemErrorsShowTheSystemsLineAndWrongPackagesTheX64Package) 
     EXPECT_EQ(std::count(shown.begin(), shown.end(), '%'), 3) << "the system's text's own only: " << shown;
     EXPECT_NE(ResourceStrings().at(id + 12).find("k482tsp-x64.zip"), std::string::npos) << "string " << id + 12;
   }
-}
-
-TEST(SetupMessages, CodeNoteWritesTheResultAs0x0AndUpperCaseHex) {
-  EXPECT_EQ(setup::CodeNote("lineInitializeEx", 0x80000048), u"lineInitializeEx returns 0x080000048");
-  EXPECT_EQ(setup::CodeNote("lineConfigProvider", 0x8000004D), u"lineConfigProvider returns 0x08000004D");
-  EXPECT_EQ(setup::CodeNote("lineConfigProvider", 0x1F), u"lineConfigProvider returns 0x01F");
 }
 
 struct FormRow {
