@@ -59,7 +59,8 @@ inline bool WriteRegistered(const std::vector<RegisteredProvider>& list, std::ui
             key.SetValue("NextProviderID", registry::kTypeDword, &nextId, sizeof nextId) == 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::string& name = list[i].fileName;
-    ok = ok && key.SetValue("ProviderID" + std::to_string(i), registry::kTypeDword, &list[i].id, sizeof list[i].id) == 0;
+    ok = ok &&
+         key.SetValue("ProviderID" + std::to_string(i), registry::kTypeDword, &list[i].id, sizeof list[i].id) == 0;
     ok = ok && key.SetValue("ProviderFilename" + std::to_string(i), registry::kTypeString, name.c_str(),
                             static_cast<std::uint32_t>(name.size() + 1)) == 0;
   }

@@ -67,8 +67,15 @@ bool FailsNow(const std::map<int, std::uint32_t>& failures, int* calls, std::uin
   return failure != failures.end();
 }
 
-// By setup::BoxForm.
-constexpr const char* kFormNames[] = {"yes/no", "ok/cancel", "hard error", "tapi error", "note", "code note"};
+// A box as the user sees it: the buttons and icon of the flags MessageBox gets.
+std::string Looks(std::uint32_t flags) {
+  const std::uint32_t buttons = flags & 0xF, icon = flags & 0xF0;
+  std::string looks = buttons == 0 ? "ok" : buttons == 1 ? "ok/cancel" : buttons == 4 ? "yes/no" : "other buttons";
+  if (icon != 0) looks += icon == 0x10 ? " stop" : icon == 0x30 ? " exclamation" : " other icon";
+  if ((flags & 0x10000) != 0) looks += " foreground";
+  if ((flags & ~0x100FFu) != 0) looks += " more";
+  return looks;
+}
 
 }  // namespace
 
@@ -129,7 +136,7 @@ std::u16string FakeHost::LoadText(int id) {
 }
 
 setup::BoxAnswer FakeHost::ShowBox(setup::BoxForm form, const std::u16string& caption, const std::u16string& text) {
-  Note("box " + std::string(kFormNames[static_cast<int>(form)]) + " [" + Utf8(caption) + "] " + Utf8(text));
+  Note("box " + Looks(setup::StyleOfForm(form).flags) + " [" + Utf8(caption) + "] " + Utf8(text));
   const bool question = form == setup::BoxForm::kQuestionYesNo || form == setup::BoxForm::kQuestionOkCancel;
   if (!question) return setup::BoxAnswer::kOk;
   if (answers.empty()) {

@@ -1,6 +1,6 @@
-// setup's texts as the user reads them: the string table in four languages,
-// the message-box forms and the system-error format. Which text each step
-// shows, and the code notes, are setup_flow_test's part, and the Wine run's.
+// setup's texts as the user reads them: the string table in four languages
+// and the system-error format. Which text each step shows, in which box, and
+// the code notes are setup_flow_test's part, and the Wine run's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +11,6 @@
 
 namespace {
 
-using setup::BoxForm;
 using setup_test::ResourceStrings;
 using setup_test::Utf16;
 using setup_test::Utf8;
@@ -37,28 +36,6 @@ TEST(SetupStrings, SystemErrorsShowTheSystemsLineAndWrongPackagesTheX64Package) 
     EXPECT_EQ(shown.substr(first + 1, shown.find('\n', first + 1) - first - 1), "100% %s %n done") << id;
     EXPECT_EQ(std::count(shown.begin(), shown.end(), '%'), 3) << "the system's text's own only: " << shown;
     EXPECT_NE(ResourceStrings().at(id + 12).find("k482tsp-x64.zip"), std::string::npos) << "string " << id + 12;
-  }
-}
-
-struct FormRow {
-  BoxForm form;
-  bool errorCaption;
-  std::uint32_t flags;
-};
-
-TEST(SetupMessages, FormsHaveTheirCaptionButtonsAndIcon) {
-  const FormRow rows[] = {
-      {BoxForm::kQuestionYesNo, false, 0x4},        // Yes/No, no icon
-      {BoxForm::kQuestionOkCancel, false, 0x1},     // OK/Cancel, no icon
-      {BoxForm::kHardError, true, 0x10 | 0x10000},  // OK, stop icon, foreground
-      {BoxForm::kTapiError, true, 0x0},             // OK, no icon
-      {BoxForm::kNote, false, 0x0},                 // OK, no icon
-      {BoxForm::kCodeNote, false, 0x30},            // OK, exclamation icon
-  };
-  for (const FormRow& row : rows) {
-    const setup::BoxStyle style = setup::StyleOfForm(row.form);
-    EXPECT_EQ(style.errorCaption, row.errorCaption) << static_cast<int>(row.form);
-    EXPECT_EQ(style.flags, row.flags) << static_cast<int>(row.form);
   }
 }
 
