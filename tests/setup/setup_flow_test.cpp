@@ -157,6 +157,7 @@ struct CopyFailure {
   bool startedElsewhere = false;  // the package's files are not in the current directory
   std::uint16_t langId = kEnglish;
   bool package64 = false;
+  bool noWow64Directory = false;  // for another reason than a Windows without a 32-bit part
 };
 
 class CopyFailureTest : public ::testing::TestWithParam<CopyFailure> {};
@@ -167,6 +168,7 @@ TEST_P(CopyFailureTest, IsAHardErrorWithTheSystemsTextAndNothingIsAdded) {
   if (row.failingCopy != 0) host.copyFailures[row.failingCopy] = row.error;
   if (row.failingAttribute != 0) host.attributeFailures[row.failingAttribute] = row.error;
   if (row.noSystemDirectory) host.systemDirectoryError = row.error;
+  if (row.noWow64Directory) host.wow64DirectoryError = row.error;
   if (row.startedElsewhere) {
     host.currentDirectory.clear();
     host.programPath = "D:\\Kavrel\\setup.exe";
@@ -197,7 +199,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CopyFailure{"UiModuleAttributes", 0, 4, false, 2, 5},
                       CopyFailure{"StartedFromAnotherDirectory", 0, 0, false, 0, 2, true},
                       CopyFailure{"StartedFromAnotherDirectoryInFrench", 0, 0, false, 0, 2, true, kFrench},
-                      CopyFailure{"X64Package32BitUiModuleCopy", 3, 0, false, 2, 5, false, kEnglish, true}),
+                      CopyFailure{"X64Package32BitUiModuleCopy", 3, 0, false, 2, 5, false, kEnglish, true},
+                      CopyFailure{"X64PackageNo32BitDirectory", 0, 0, false, 2, 5, false, kEnglish, true, true}),
     [](const ::testing::TestParamInfo<CopyFailure>& row) { return std::string(row.param.name); });
 
 // Every message of a run comes from the column of the user's language group,
