@@ -6,7 +6,9 @@
 #     in the symbols folder;
 #   - carries the product version in its version resource, and the same commit
 #     as every other module of the package, so that a 32-bit UI module left
-#     over from an older x86 build cannot ship beside newer modules.
+#     over from an older x86 build cannot ship beside newer modules;
+#   - is built for setup.exe's machine, but for the 32-bit UI module of the x64
+#     package: setup copies them as they are.
 #   check-package.sh OBJDUMP WINDRES VERSION PACKAGE_DIR SYMBOLS_DIR
 set -euo pipefail
 objdump=$1 windres=$2 version=$3 package=$4 symbols=$5
@@ -27,6 +29,8 @@ done
 [ ${#modules[@]} -gt 0 ] || fail "no modules in $package"
 
 binary=$(sed 's/\./, ?/g' <<<"$version")
+format_of() { "$objdump" -f "$1" 2>/dev/null | sed -n 's/.*file format \(.*\)$/\1/p'; }
+package_format=$(format_of "$package/setup.exe")
 commit_seen= commit_file=
 for file in "${modules[@]}"; do
   name=$(basename "$file")
@@ -49,6 +53,10 @@ for file in "${modules[@]}"; do
     done < <(find "$symbols" -name "$debug_name" -type f 2>/dev/null)
     [ -n "$found" ] || fail "$name links to $debug_name (CRC $crc), which is not in $symbols"
   fi
+
+  format=$(format_of "$file") wanted=$package_format
+  [ "$name" != ui482tsp32.dl0 ] || wanted=pei-i386
+  [ "$format" = "$wanted" ] || fail "$name is built for ${format:-no known machine}, not $wanted"
 
   resources=$("$windres" -i "$file" -O rc 2>/dev/null || true)
   grep -Eq "^ *FILEVERSION $binary\$" <<<"$resources" || fail "$name: file version is not $version"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The release folder passes the packaging check, and the check catches what
 # must not ship: a module with its debug information still in it, and a module
-# built from another commit than the rest (a stale 32-bit UI module, say).
+# built from another commit than the rest (a stale 32-bit UI module, say), and
+# a module built for another machine.
 #   check_package_test.sh OBJDUMP WINDRES VERSION PACKAGE_DIR SYMBOLS_DIR UNSTRIPPED_PROVIDER
 set -euo pipefail
 objdump=$1 windres=$2 version=$3 package=$4 symbols=$5 unstripped=$6
@@ -32,6 +33,12 @@ expect_refusal() {
 cp -r "$package" "$work/debug"
 cp "$unstripped" "$work/debug/k482tsp.ts0"
 expect_refusal "a provider with its debug information" "$work/debug" "k482tsp.ts0 still holds debug sections"
+
+if [ -e "$package/ui482tsp32.dl0" ]; then
+  cp -r "$package" "$work/machine"
+  cp "$package/ui482tsp32.dl0" "$work/machine/ui482tsp.dl0"
+  expect_refusal "a 32-bit UI module in the 64-bit place" "$work/machine" "ui482tsp.dl0 is built for pei-i386, not pei-x86-64"
+fi
 
 cp -r "$package" "$work/stale"
 commit=$("$windres" -i "$package/ui482tsp.dl0" -O rc | sed -n 's/^ *VALUE "Commit", "\(.*\)"$/\1/p')

@@ -38,7 +38,7 @@ runs=(
   "en_US.UTF-8 *"
   "de_DE.UTF-8 *InstallsThenReplaces*"
   "nl_NL.UTF-8 *InstallsThenReplaces*"
-  "fr_FR.UTF-8 *InstallsThenReplaces*:*FailuresAreReported*"
+  "fr_FR.UTF-8 *InstallsThenReplaces*:*CopyFailureIsReported*"
 )
 inner=$(mktemp)
 trap 'cleanup; rm -f "$inner"' EXIT
