@@ -1,7 +1,9 @@
 // Proves at compile time that our telephony ABI is the toolchain's: every
 // structure size and field offset, every constant and every entry point's
-// parameter and result sizes. Our headers go into a namespace of their own so
-// both can be seen side by side.
+// parameter and result sizes, the provider's and the six TAPI functions setup
+// binds by name (a wrong parameter count or size would corrupt the stack of
+// the x86 stdcall build). Our headers go into a namespace of their own so both
+// can be seen side by side.
 #include <type_traits>
 
 #include "tests/windows/abi_shape.h"
@@ -9,6 +11,7 @@
 #define K482_TSPI_TYPES_ONLY
 namespace ours {
 #include "tapi/tspi.h"
+#include "setup/tapi_app.h"
 }
 
 #include <windows.h>
@@ -25,6 +28,17 @@ K482_TAPI_CONSTANTS(CHECK_CONSTANT)
 #define CHECK_ENTRY_POINT(name, params) \
   static_assert(kSameCallAbi<ours::name##_fn, decltype(::name)>, #name);
 K482_TSPI_ENTRY_POINTS(CHECK_ENTRY_POINT)
+
+#define CHECK_SETUP_FUNCTION(wrapper, exported, count, params) \
+  static_assert(kSameCallAbi<ours::setup::wrapper##_fn, decltype(::wrapper##_exported_name)>, exported);
+// The toolchain declares each under the name setup looks up.
+#define lineAddProvider_exported_name lineAddProviderA
+#define lineConfigProvider_exported_name lineConfigProvider
+#define lineGetProviderList_exported_name lineGetProviderListA
+#define lineInitializeEx_exported_name lineInitializeExA
+#define lineRemoveProvider_exported_name lineRemoveProvider
+#define lineShutdown_exported_name lineShutdown
+K482_SETUP_TAPI_FUNCTIONS(CHECK_SETUP_FUNCTION)
 
 K482_ABI_SIZES(LINEDIALPARAMS, LINEDEVCAPS, LINEADDRESSCAPS, LINEADDRESSSTATUS, LINEDEVSTATUS, LINECALLINFO,
                 LINECALLSTATUS, LINECALLPARAMS, LINEEXTENSIONID, LINEPROVIDERLIST, LINEPROVIDERENTRY, VARSTRING,
