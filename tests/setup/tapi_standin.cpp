@@ -4,8 +4,8 @@
 // system directory, asks it for its UI module and calls that module's TUISPI
 // entry point, forwarding the UI module's requests to the provider.
 //
-// Outside Windows nothing loads providers: linked into the Linux tests, it
-// keeps the list only.
+// Linked into setup's tests, which copy no provider anywhere, it keeps the
+// list only.
 //
 // K482_TAPI_STANDIN_LOG names a file that receives one line per call;
 // K482_TAPI_STANDIN_FAIL ("lineAddProviderA=0x80000048") makes a function fail.
@@ -29,7 +29,7 @@
 namespace {
 
 constexpr HLINEAPP kLineApp = 0x4B48;
-#ifdef _WIN32
+#ifdef K482_TAPI_STANDIN_DLL
 constexpr bool kLoadsProviders = true;
 #else
 constexpr bool kLoadsProviders = false;
