@@ -77,28 +77,30 @@ std::string Looks(std::uint32_t flags) {
   return looks;
 }
 
+// TAPI32.DLL for the binding: the stand-in linked into the tests.
+class FakeLibrary final : public setup::TapiLibrary {
+ public:
+  FakeLibrary(FakeHost& host, std::map<std::string, void*> symbols) : host_(host), symbols_(std::move(symbols)) {}
+  bool Load(const std::string& name) override {
+    host_.tapiLoads.push_back(name);
+    return host_.tapiBindable;
+  }
+  void* Symbol(const char* name) override {
+    host_.tapiLookups.push_back(name);
+    const auto found = symbols_.find(name);
+    return found == symbols_.end() ? nullptr : found->second;
+  }
+
+ private:
+  FakeHost& host_;
+  std::map<std::string, void*> symbols_;
+};
+
 }  // namespace
 
 const std::map<int, std::string>& ResourceStrings() {
   static const std::map<int, std::string> strings = ReadStringTable(K482_SETUP_RC);
   return strings;
-}
-
-bool FakeLibrary::Load(const std::string& name) {
-  log_->loads.push_back(name);
-  return present_;
-}
-
-void* FakeLibrary::Symbol(const char* name) {
-  log_->lookups.push_back(name);
-  const auto found = symbols_.find(name);
-  return found == symbols_.end() ? nullptr : found->second;
-}
-
-std::map<std::string, void*> StandInSymbols() {
-  return {{"lineAddProviderA", Address(lineAddProviderA)},         {"lineConfigProvider", Address(lineConfigProvider)},
-          {"lineGetProviderListA", Address(lineGetProviderListA)}, {"lineInitializeExA", Address(lineInitializeExA)},
-          {"lineRemoveProvider", Address(lineRemoveProvider)},     {"lineShutdown", Address(lineShutdown)}};
 }
 
 FakeHost::FakeHost(const char* failTapi)
@@ -118,9 +120,13 @@ void FakeHost::ForgetProviders() {
 }
 
 void FakeHost::Run(std::uint16_t langId, bool package64) {
-  FakeLibrary::Log lookups;
-  const auto flow = setup::MakeInstaller(*this, std::make_unique<FakeLibrary>(&lookups, true, StandInSymbols()),
-                                         langId, setup::SetupOptions{package64});
+  std::map<std::string, void*> symbols{
+      {"lineAddProviderA", Address(lineAddProviderA)},         {"lineConfigProvider", Address(lineConfigProvider)},
+      {"lineGetProviderListA", Address(lineGetProviderListA)}, {"lineInitializeExA", Address(lineInitializeExA)},
+      {"lineRemoveProvider", Address(lineRemoveProvider)},     {"lineShutdown", Address(lineShutdown)}};
+  symbols.erase(missingEntryPoint);
+  const auto flow = setup::MakeInstaller(*this, std::make_unique<FakeLibrary>(*this, std::move(symbols)), langId,
+                                         setup::SetupOptions{package64});
   Post(setup::Step::kStart, 0);
   for (int rounds = 0; !posted.empty() && rounds < 100; ++rounds) {
     const auto [step, param] = posted.front();

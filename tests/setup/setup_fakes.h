@@ -32,28 +32,6 @@ inline constexpr char kSystemDirectory[] = "C:\\windows\\system32";
 inline constexpr char kWow64Directory[] = "C:\\windows\\syswow64";
 inline constexpr char kProgramPath[] = "C:\\package\\setup.exe";
 
-// TAPI32.DLL as the binding finds it: the stand-in tapi32 linked into the
-// tests, its library and entry points looked for through log.
-class FakeLibrary final : public setup::TapiLibrary {
- public:
-  struct Log {
-    std::vector<std::string> loads;
-    std::vector<std::string> lookups;
-  };
-  FakeLibrary(Log* log, bool present, std::map<std::string, void*> symbols)
-      : log_(log), present_(present), symbols_(std::move(symbols)) {}
-  bool Load(const std::string& name) override;
-  void* Symbol(const char* name) override;
-
- private:
-  Log* log_;
-  bool present_;
-  std::map<std::string, void*> symbols_;
-};
-
-// The stand-in's six functions by their exported names.
-std::map<std::string, void*> StandInSymbols();
-
 class FakeHost final : public setup::SetupHost {
  public:
   // failTapi: the stand-in's K482_TAPI_STANDIN_FAIL, e.g. "lineAddProviderA=0x80000048".
@@ -66,6 +44,10 @@ class FakeHost final : public setup::SetupHost {
   std::deque<setup::BoxAnswer> answers;
   std::vector<int> textIds;
   bool tapiPresent = true;
+  // TAPI32.DLL as the binding finds it, and what the binding asked of it.
+  bool tapiBindable = true;
+  std::string missingEntryPoint;
+  std::vector<std::string> tapiLoads, tapiLookups;
   bool wow64Process = false;
   std::optional<std::uint32_t> systemDirectoryError;
   std::optional<std::uint32_t> wow64DirectoryError;
