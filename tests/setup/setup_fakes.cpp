@@ -179,10 +179,6 @@ bool FakeHost::Wow64SystemDirectory(std::string* directory, std::uint32_t* error
 
 bool FakeHost::CopyFileReplacing(const std::string& from, const std::string& to, std::uint32_t* error) {
   if (FailsNow(copyFailures, &copies_, error)) return false;
-  if (currentDirectory.count(from) == 0) {
-    *error = 2;
-    return false;
-  }
   Note("copy " + from + " -> " + to);
   existing.insert(to);
   return true;
@@ -197,15 +193,9 @@ bool FakeHost::SetNormalAttributes(const std::string& path, std::uint32_t* error
   return true;
 }
 
+// With the line break FormatMessage appends.
 std::u16string FakeHost::SystemErrorText(std::uint32_t code) {
-  switch (code) {
-    case 2:
-      return Utf16(kFileNotFoundText);
-    case 5:
-      return Utf16(kAccessDeniedText);
-    default:
-      return Utf16("Error " + std::to_string(code) + ".\r\n");
-  }
+  return Utf16("Error " + std::to_string(code) + ".\r\n");
 }
 
 void FakeHost::ShellOpenMaximised(const std::string& path) { Note("open " + path); }

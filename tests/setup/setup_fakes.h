@@ -51,8 +51,6 @@ class FakeHost final : public setup::SetupHost {
   bool wow64Process = false;
   std::optional<std::uint32_t> systemDirectoryError;
   std::optional<std::uint32_t> wow64DirectoryError;
-  // Files of the current directory; copying anything else fails with "not found".
-  std::set<std::string> currentDirectory{"k482tsp.ts0", "ui482tsp.dl0", "ui482tsp32.dl0"};
   std::set<std::string> existing;  // files in the system directories
   // The nth call (1-based) of CopyFile or SetFileAttributes fails with this code.
   std::map<int, std::uint32_t> copyFailures, attributeFailures;
@@ -91,9 +89,5 @@ class FakeHost final : public setup::SetupHost {
   std::size_t tapiLogRead_ = 0;
   int copies_ = 0, attributeCalls_ = 0;
 };
-
-// The system's texts of the fake, with the line break FormatMessage appends.
-inline constexpr char kFileNotFoundText[] = "The system cannot find the file specified.\r\n";
-inline constexpr char kAccessDeniedText[] = "Access is denied.\r\n";
 
 }  // namespace setup_test
