@@ -44,6 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
         SequenceCase{"AnOfferWithoutItsPacketRingsTwice", {}, {"C\x0A\xFF\xFF"},
                      "NEWCALL\nCALLSTATE 7001 0x2 0x1 0x4\nLINEDEVSTATE 0 0x2 0x0 0x0\nLINEDEVSTATE 0 0x2 0x0 0x1\n",
                      "\r\n        Sometimes stupid! Call state 0x0A , but \"A ...\" missing\r\n"},
+        // The scenario "ended-at-the-phone" shows what TAPI may do with the call then.
+        SequenceCase{"AFreedSlotMakesTheCallIdleOnce", {kDialTone}, {"C\xFF\xFF\xFF", "C\xFF\xFF\xFF"},
+                     "CALLSTATE 7001 0x1 0x0 0x4\n", ""},
         // Without a cause packet the mode is 0, not the last call's cause.
         SequenceCase{"ClearedWithoutACause", {"S11", kDialTone, kConnected}, {"C\x01\xFF\xFF"},
                      "CALLSTATE 7001 0x4000 0x0 0x4\n", ""},

@@ -99,26 +99,4 @@ TEST_F(Lines, ClosingAControlledCallInProgressDropsIt) {
   EXPECT_TRUE(TraceShows("            TspPort::OnDrop droping call 0x0"));
 }
 
-TEST_F(Lines, AFreedSlotMakesTheCallIdleOnceAndKeepsItForTapi) {
-  Report(3, kFree, kFree);
-  CTspCall* call = Slot(1);
-  tapi.Clear();
-  Report(kFree, kFree, kFree);
-  EXPECT_EQ(tapi.Describe(), "CALLSTATE 7001 0x1 0x0 0x4\n");
-  EXPECT_EQ(line->m_ClosedCalls.Contains(call), call);
-
-  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(call), nullptr, 0), static_cast<LONG>(kRequest));
-  EXPECT_EQ(g_TspLineMap.LineHold(kRequest, Handle(call)), static_cast<LONG>(LINEERR_INVALCALLSTATE));
-  EXPECT_EQ(g_TspLineMap.LineUnhold(kRequest, Handle(call)), static_cast<LONG>(LINEERR_INVALCALLSTATE));
-  ASSERT_EQ(tapi.Completions().size(), 1u) << "only the drop was accepted";
-
-  // A call dropped first is idle already: freeing its slot says nothing more.
-  Report(3, kFree, kFree);
-  CTspCall* next = Slot(1);
-  ASSERT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(next), nullptr, 0), static_cast<LONG>(kRequest));
-  tapi.Clear();
-  Report(kFree, kFree, kFree);
-  EXPECT_TRUE(tapi.EventsOf(LINE_CALLSTATE).empty());
-}
-
 }  // namespace
