@@ -84,14 +84,9 @@ TEST_F(CallRequests, DroppingAWaitingCallRejectsItAtThePhone) {
   ASSERT_NE(second, nullptr);
   ASSERT_EQ(line->m_dwNumActiveCalls, 3u);
   // The phone's reject names no call: with two waiting it may turn away either.
-  tapi.Clear();
-  for (CTspCall* waiting : {second, first}) {
-    EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(waiting), nullptr, 0), static_cast<LONG>(LINEERR_OPERATIONUNAVAIL));
-    EXPECT_EQ(waiting->m_dwCallState, LINECALLSTATE_OFFERING);
-  }
-  EXPECT_TRUE(tapi.Events().empty());
-  EXPECT_TRUE(tapi.Completions().empty());
-  EXPECT_EQ(line->m_dwNumActiveCalls, 3u);
+  // The scenario "faults.reject-names-no-call" shows both drops refused and the
+  // calls still ringing; here the trace.
+  EXPECT_EQ(g_TspLineMap.LineDrop(kRequest, Handle(second), nullptr, 0), static_cast<LONG>(LINEERR_OPERATIONUNAVAIL));
   EXPECT_NE(trace.Log().find("*** Unable to drop call: another call is waiting"), std::string::npos);
 
   // The first caller gives up: the reject can only reach the second.
