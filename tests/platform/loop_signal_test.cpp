@@ -3,70 +3,25 @@
 // sleeping, so each must come neither early nor never.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
 #include "platform/event.h"
-#include "platform/thread.h"
+#include "tests/platform/loop_record.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using loop_test::kBlock;
 using testing_support::WaitFor;
 
-constexpr std::uint32_t kBlock = platform::kMsgUser + 1;
 constexpr std::uint32_t kCount = platform::kMsgUser + 2;
-
-// What a loop did, kept beyond the loop object's life.
-struct Record {
-  std::mutex guard;
-  std::condition_variable opened;
-  bool gateOpen = false;
-  std::atomic<bool> blocking{false};
-  std::atomic<int> counted{0};
-  std::atomic<bool> exited{false};
-  std::atomic<bool> destroyed{false};
-
-  void OpenGate() {
-    {
-      std::lock_guard lock(guard);
-      gateOpen = true;
-    }
-    opened.notify_all();
-  }
-};
-
-// kBlock holds the loop until the gate opens; kCount counts.
-class Loop : public platform::MessageLoopThread {
- public:
-  explicit Loop(Record* record) : record_(record) {}
-  ~Loop() override { record_->destroyed = true; }
-
- protected:
-  void OnMessage(std::uint32_t msg, std::uintptr_t, std::intptr_t) override {
-    if (msg == kCount) ++record_->counted;
-    if (msg != kBlock) return;
-    record_->blocking = true;
-    std::unique_lock lock(record_->guard);
-    record_->opened.wait_for(lock, 10s, [this] { return record_->gateOpen; });
-  }
-  int ExitInstance() override {
-    record_->exited = true;
-    return 0;
-  }
-
- private:
-  Record* record_;
-};
 
 class LoopSignal : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto* loop = new Loop(&record);
+    auto* loop = new loop_test::RecordingLoop(&record);
     ASSERT_TRUE(loop->StartThread(platform::ThreadPriority::kNormal));
     threadId = loop->ThreadId();  // the loop owns and deletes the object from here on
   }
@@ -83,7 +38,7 @@ class LoopSignal : public ::testing::Test {
     ASSERT_TRUE(WaitFor([&] { return record.blocking.load(); }));
   }
 
-  Record record;
+  loop_test::LoopRecord record;
   std::uint32_t threadId = 0;
 };
 
@@ -104,7 +59,7 @@ TEST_F(LoopSignal, ComesOnceEverythingPostedBeforeIsHandledAndAWaiterGivesUpAtIt
   EXPECT_LT(waited, 2s);
   record.OpenGate();
   ASSERT_TRUE(reached->Wait(5000));
-  EXPECT_EQ(record.counted.load(), 3);
+  EXPECT_EQ(record.Handled(), 3u);
 }
 
 TEST_F(LoopSignal, QuitComesAfterExitInstanceAndTheObjectIsGone) {
@@ -115,7 +70,7 @@ TEST_F(LoopSignal, QuitComesAfterExitInstanceAndTheObjectIsGone) {
   EXPECT_FALSE(ended->Wait(0));
   record.OpenGate();
   ASSERT_TRUE(ended->Wait(5000));
-  EXPECT_EQ(record.counted.load(), 1) << "messages before the quit are handled first";
+  EXPECT_EQ(record.Handled(), 1u) << "messages before the quit are handled first";
   EXPECT_TRUE(record.exited.load());
   EXPECT_TRUE(record.destroyed.load());
 }
@@ -132,7 +87,7 @@ TEST_F(LoopSignal, SignalsLeftBehindAQuitComeWhenTheLoopEnds) {
   EXPECT_TRUE(record.destroyed.load());
 #if !defined(_WIN32)
   // Win32 leaves the order of a posted quit to the system.
-  EXPECT_EQ(record.counted.load(), 0) << "nothing after the quit is handled";
+  EXPECT_EQ(record.Handled(), 0u) << "nothing after the quit is handled";
 #endif
 }
 
@@ -140,8 +95,8 @@ TEST(LoopSignalPosting, RefusedWhereNoLoopTakesMessages) {
   for (const auto& post : {&platform::PostSignal, &platform::PostQuitAndSignal}) {
     EXPECT_FALSE(post(0, std::make_shared<platform::Event>()));
   }
-  Record record;
-  auto* loop = new Loop(&record);
+  loop_test::LoopRecord record;
+  auto* loop = new loop_test::RecordingLoop(&record);
   ASSERT_TRUE(loop->StartThread(platform::ThreadPriority::kNormal));
   const std::uint32_t id = loop->ThreadId();
   EXPECT_FALSE(platform::PostSignal(id, nullptr)) << "no event to signal";

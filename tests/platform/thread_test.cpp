@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "tests/platform/loop_record.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -60,45 +60,9 @@ TEST(Thread, JoinGivesUpAfterItsBoundAndTheThreadEndsByItself) {
   EXPECT_TRUE(WaitFor([&] { return finished.load(); }));
 }
 
-// Records what the loop thread sees, for the test to read after it ended.
-struct LoopLog {
-  std::mutex guard;
-  std::vector<std::pair<std::uint32_t, std::intptr_t>> messages;
-  std::atomic<bool> initialised{false};
-  std::atomic<bool> exited{false};
-  std::atomic<bool> destroyed{false};
-  std::atomic<std::uint32_t> loopThreadId{0};
-};
-
-class RecordingLoop : public platform::MessageLoopThread {
- public:
-  RecordingLoop(LoopLog* log, bool runLoop) : log_(log), runLoop_(runLoop) {}
-  ~RecordingLoop() override { log_->destroyed = true; }
-
- protected:
-  bool InitInstance() override {
-    log_->loopThreadId = platform::CurrentThreadId();
-    log_->initialised = true;
-    return runLoop_;
-  }
-  void OnMessage(std::uint32_t msg, std::uintptr_t, std::intptr_t lParam) override {
-    EXPECT_EQ(platform::CurrentThreadId(), log_->loopThreadId.load());
-    std::lock_guard<std::mutex> lock(log_->guard);
-    log_->messages.emplace_back(msg, lParam);
-  }
-  int ExitInstance() override {
-    log_->exited = true;
-    return 0;
-  }
-
- private:
-  LoopLog* log_;
-  bool runLoop_;
-};
-
 TEST(MessageLoopThread, HandlesEachPostersMessagesInOrderUntilQuitThenDeletesItself) {
-  LoopLog log;
-  auto* loop = new RecordingLoop(&log, true);
+  loop_test::LoopRecord log;
+  auto* loop = new loop_test::RecordingLoop(&log);
   ASSERT_TRUE(loop->StartThread(platform::ThreadPriority::kAboveNormal));
   const std::uint32_t id = loop->ThreadId();
   ASSERT_NE(id, 0u);
@@ -128,8 +92,8 @@ TEST(MessageLoopThread, HandlesEachPostersMessagesInOrderUntilQuitThenDeletesIts
 }
 
 TEST(MessageLoopThread, RefusedStartSkipsTheLoopButStillEnds) {
-  LoopLog log;
-  auto* loop = new RecordingLoop(&log, false);
+  loop_test::LoopRecord log;
+  auto* loop = new loop_test::RecordingLoop(&log, false);
   ASSERT_TRUE(loop->StartThread(platform::ThreadPriority::kNormal));
   ASSERT_TRUE(WaitFor([&] { return log.destroyed.load(); }));
   EXPECT_TRUE(log.initialised.load());
