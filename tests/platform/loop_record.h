@@ -22,6 +22,7 @@ struct LoopRecord {
   std::mutex guard;
   std::condition_variable opened;
   bool gateOpen = false;
+  bool holdExit = false;  // ExitInstance, too, waits for the gate
   std::vector<std::pair<std::uint32_t, std::intptr_t>> messages;
   std::atomic<bool> blocking{false};
   std::atomic<bool> initialised{false};
@@ -65,6 +66,9 @@ class RecordingLoop : public platform::MessageLoopThread {
   }
   int ExitInstance() override {
     record_->exited = true;
+    std::unique_lock lock(record_->guard);
+    const auto released = [this] { return !record_->holdExit || record_->gateOpen; };
+    record_->opened.wait_for(lock, std::chrono::seconds(10), released);
     return 0;
   }
 

@@ -63,11 +63,11 @@ TEST_F(LoopSignal, ComesOnceEverythingPostedBeforeIsHandledAndAWaiterGivesUpAtIt
 }
 
 TEST_F(LoopSignal, QuitComesAfterExitInstanceAndTheObjectIsGone) {
-  Block();
+  record.holdExit = true;  // read by the loop only after the quit posted below
   ASSERT_TRUE(platform::PostToThread(threadId, kCount, 0, 0));
   auto ended = std::make_shared<platform::Event>();
   ASSERT_TRUE(platform::PostQuitAndSignal(threadId, ended));
-  EXPECT_FALSE(ended->Wait(0));
+  EXPECT_FALSE(ended->Wait(100)) << "signalled while ExitInstance still ran";
   record.OpenGate();
   ASSERT_TRUE(ended->Wait(5000));
   EXPECT_EQ(record.Handled(), 1u) << "messages before the quit are handled first";
