@@ -4,7 +4,6 @@
 // so a host calling it from two threads at once shows up in FakeProvider_Overlaps.
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -145,12 +144,6 @@ LONG TAPI_CALLBACK TSPI_lineCloseCall(HDRVCALL) {
   return 0;
 }
 
-LONG TAPI_CALLBACK TSPI_lineDrop(DRV_REQUESTID dwRequestID, HDRVCALL, LPCSTR, DWORD) {
-  Entry entry;
-  g_complete(dwRequestID, 0);
-  return static_cast<LONG>(dwRequestID);
-}
-
 LONG TAPI_CALLBACK TSPI_lineGetCallStatus(HDRVCALL, LPLINECALLSTATUS lpCallStatus) {
   Entry entry;
   lpCallStatus->dwNeededSize = sizeof(LINECALLSTATUS);
@@ -168,23 +161,6 @@ LONG TAPI_CALLBACK TSPI_lineGetCallInfo(HDRVCALL, LPLINECALLINFO lpCallInfo) {
   lpCallInfo->dwNeededSize = kLineCallInfoSize20;
   lpCallInfo->dwUsedSize = kLineCallInfoSize20;
   lpCallInfo->dwOrigin = LINECALLORIGIN_OUTBOUND;
-  return 0;
-}
-
-LONG TAPI_CALLBACK TSPI_providerUIIdentify(LPWSTR lpszUIDLLName) {
-  Entry entry;
-  const std::u16string name = u"fake_ui.dll";
-  std::memcpy(lpszUIDLLName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
-  return 0;
-}
-
-LONG TAPI_CALLBACK TSPI_providerGenericDialogData(DWORD_PTR, DWORD, LPVOID lpParams, DWORD dwSize) {
-  Entry entry;
-  // Answers every request by marking its block, so the host's copy back shows.
-  if (lpParams != nullptr && dwSize >= 12) {
-    const DWORD answer = 0xA5A5A5A5;
-    std::memcpy(static_cast<unsigned char*>(lpParams) + 8, &answer, sizeof answer);
-  }
   return 0;
 }
 

@@ -279,30 +279,7 @@ TEST_F(HostTest, PhoneLinesNeedAPhone) {
   EXPECT_TRUE(Printed("run tsphost with --phone")) << Out();
 }
 
-TEST_F(HostTest, RoutesTheUiModuleToTheProviderAndBack) {
-  LoadFake();
-  testing_support::ScopedEnv report("K482_FAKE_UI_REPORT", logs.File("ui.txt"));
-  EXPECT_EQ(session.Execute("config"), Step::kDone) << Out();
-  // The fake provider marks the reserved word of every block it answers.
-  EXPECT_EQ(testing_support::ReadFile(logs.File("ui.txt")),
-            "config 1 result 0 name \"\" words A5A5A5A5 00000000 00000000\n");
-  EXPECT_EQ(host.UiRequests(), (std::vector<DWORD>{UI_REQUEST_INTERFACE_INFO, UI_REQUEST_NOTIFY_CHANGES}));
-  EXPECT_TRUE(Printed("the UI module asked the provider through TAPI: interface info, notify changes")) << Out();
-  EXPECT_EQ(session.Execute("install"), Step::kDone);
-  EXPECT_EQ(session.Execute("remove"), Step::kDone);
-  EXPECT_TRUE(Printed("the UI module's removal: LINEERR_OPERATIONFAILED")) << Out();
-  EXPECT_EQ(testing_support::ReadFile(logs.File("ui.txt")),
-            "config 1 result 0 name \"\" words A5A5A5A5 00000000 00000000\ninstall 1\nremove 1\n");
-  // A missing UI module is told, and the provider is unharmed.
-  host.SetUiModule(logs.File("no_such_ui_module"));
-  EXPECT_EQ(session.Execute("config"), Step::kFailed);
-  EXPECT_TRUE(Printed("!! no configuration: cannot load the UI module\n  " + logs.File("no_such_ui_module"))) << Out();
-  EXPECT_EQ(session.Execute("makecall 0301234"), Step::kDone);
-  EXPECT_EQ(session.Execute("expect completion 0"), Step::kDone);
-  EXPECT_TRUE(session.Finish()) << Out();
-}
-
-TEST_F(HostTest, TheRealProviderAnswersTheUiModuleFromItsOwnDirectory) {
+TEST_F(HostTest, RoutesTheUiModuleBesideTheProviderToItAndBack) {
   // The provider names "ui482tsp.dll"; tsphost looks beside the provider first.
   settings.PutDword("NumLines", 1);
   testing_support::TempDir installed;
@@ -317,8 +294,20 @@ TEST_F(HostTest, TheRealProviderAnswersTheUiModuleFromItsOwnDirectory) {
   testing_support::ScopedEnv report("K482_FAKE_UI_REPORT", logs.File("ui.txt"));
   Load((installed.path() / provider.filename()).string());
   EXPECT_EQ(session.Execute("config"), Step::kDone) << Out();
-  EXPECT_EQ(testing_support::ReadFile(logs.File("ui.txt")),
-            "config 1 result 0 name \"Kavrel Phone TSP\" words 00000000 00010001 00020002\n");
+  // The provider's answer comes back in the UI module's block.
+  const std::string configured = "config 1 result 0 name \"Kavrel Phone TSP\" words 00000000 00010001 00020002\n";
+  EXPECT_EQ(testing_support::ReadFile(logs.File("ui.txt")), configured);
+  EXPECT_EQ(host.UiRequests(), (std::vector<DWORD>{UI_REQUEST_INTERFACE_INFO, UI_REQUEST_NOTIFY_CHANGES}));
+  EXPECT_TRUE(Printed("the UI module asked the provider through TAPI: interface info, notify changes")) << Out();
+  EXPECT_EQ(session.Execute("install"), Step::kDone);
+  EXPECT_EQ(session.Execute("remove"), Step::kDone);
+  EXPECT_TRUE(Printed("the UI module's removal: LINEERR_OPERATIONFAILED")) << Out();
+  EXPECT_EQ(testing_support::ReadFile(logs.File("ui.txt")), configured + "install 1\nremove 1\n");
+  // A missing UI module is told, and the provider is unharmed.
+  host.SetUiModule(logs.File("no_such_ui_module"));
+  EXPECT_EQ(session.Execute("config"), Step::kFailed);
+  EXPECT_TRUE(Printed("!! no configuration: cannot load the UI module\n  " + logs.File("no_such_ui_module"))) << Out();
+  EXPECT_EQ(session.Execute("provider"), Step::kDone) << Out();
   EXPECT_TRUE(session.Finish()) << Out();
   host.Unload();
 }
