@@ -25,7 +25,6 @@ TEST(Names, FamiliesDoNotLeakIntoEachOther) {
   // LINECALLFEATURE2_TRANSFERNORM is no LINECALLFEATURE_.
   EXPECT_EQ(ValueOf(kCallFeatureNames, "TRANSFERNORM"), std::nullopt);
   EXPECT_EQ(ValueOf(kLineDevStateNames, "CONNECTED"), LINEDEVSTATE_CONNECTED);
-  EXPECT_EQ(ValueOf(kDevStatusFlagNames, "CONNECTED"), LINEDEVSTATUSFLAGS_CONNECTED);
   EXPECT_EQ(ValueOf(kCallStateNames, "BUSYX"), std::nullopt);
   // LINE_NEWCALL shares its value with TSPI_MESSAGE_BASE; messages are named LINE_.
   EXPECT_EQ(MessageName(LINE_NEWCALL), "LINE_NEWCALL");
