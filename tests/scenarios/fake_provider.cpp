@@ -4,8 +4,7 @@
 // so a host calling it from two threads at once shows up in FakeProvider_Overlaps.
 #include <atomic>
 #include <chrono>
-#include <memory>
-#include <mutex>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,18 +13,12 @@
 
 namespace {
 
-struct FakeCall {
-  HTAPICALL htCall = nullptr;
-};
-
 std::atomic<int> g_inside{0};
 std::atomic<int> g_overlaps{0};
 std::atomic<int> g_entries{0};
 ASYNC_COMPLETION g_complete = nullptr;
 LINEEVENT g_event = nullptr;
 HTAPILINE g_htLine = nullptr;
-std::mutex g_callsLock;
-std::vector<std::unique_ptr<FakeCall>> g_calls;
 std::vector<std::thread> g_threads;
 std::atomic<DRV_REQUESTID> g_lateRequest{0};
 
@@ -40,13 +33,6 @@ class Entry {
   Entry(const Entry&) = delete;
   Entry& operator=(const Entry&) = delete;
 };
-
-FakeCall* NewCall(HTAPICALL htCall) {
-  std::lock_guard lock(g_callsLock);
-  g_calls.push_back(std::make_unique<FakeCall>());
-  g_calls.back()->htCall = htCall;
-  return g_calls.back().get();
-}
 
 void JoinThreads() {
   for (std::thread& thread : g_threads) thread.join();
@@ -85,8 +71,6 @@ LONG TAPI_CALLBACK TSPI_providerInit(DWORD, DWORD, DWORD, DWORD, DWORD_PTR, DWOR
 LONG TAPI_CALLBACK TSPI_providerShutdown(DWORD, DWORD) {
   Entry entry;
   JoinThreads();
-  std::lock_guard lock(g_callsLock);
-  g_calls.clear();
   return 0;
 }
 
@@ -108,8 +92,8 @@ LONG TAPI_CALLBACK TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE, HTAPIC
                                      LPCWSTR lpszDestAddress, DWORD, LPLINECALLPARAMS const) {
   Entry entry;
   const std::u16string what = lpszDestAddress != nullptr ? lpszDestAddress : u"";
-  FakeCall* call = NewCall(htCall);
-  *lphdCall = reinterpret_cast<HDRVCALL>(call);
+  // A handle of its own for each call, never followed: the request that made it.
+  *lphdCall = reinterpret_cast<HDRVCALL>(static_cast<std::uintptr_t>(dwRequestID));
   const auto id = static_cast<LONG>(dwRequestID);
   if (what == u"twice") {
     g_complete(dwRequestID, 0);
