@@ -26,6 +26,9 @@ TEST(Names, FamiliesDoNotLeakIntoEachOther) {
   EXPECT_EQ(ValueOf(kCallFeatureNames, "TRANSFERNORM"), std::nullopt);
   EXPECT_EQ(ValueOf(kLineDevStateNames, "CONNECTED"), LINEDEVSTATE_CONNECTED);
   EXPECT_EQ(ValueOf(kCallStateNames, "BUSYX"), std::nullopt);
+  // A state shows a mode only when it has one of its own family.
+  EXPECT_EQ(ModeName(LINECALLSTATE_IDLE, 0x20), "");
+  EXPECT_EQ(ModeName(LINECALLSTATE_DISCONNECTED, 0), "");
   // LINE_NEWCALL shares its value with TSPI_MESSAGE_BASE; messages are named LINE_.
   EXPECT_EQ(MessageName(LINE_NEWCALL), "LINE_NEWCALL");
   EXPECT_EQ(MessageName(999), "message 999");
