@@ -307,11 +307,12 @@ TEST_F(PhoneTest, LinesWhoseBytesCameFasterThanThePacingAreFound) {
 
 TEST_F(PhoneTest, HalfALineDiesWithThePortThatSentIt) {
   const std::string half = "ATD12";
-  phone_.Receive(reinterpret_cast<const std::uint8_t*>(half.data()), half.size(), now_);
+  phone_.Receive(reinterpret_cast<const std::uint8_t*>(half.data()), half.size(), now_ + 3ms, now_);
   phone_.DropPartialLine();
   Command("\nATB");
   ASSERT_EQ(phone_.commandLines().size(), 1u);
   EXPECT_EQ(phone_.commandLines()[0].text, "ATB");
+  EXPECT_FALSE(phone_.commandLines()[0].pacing.unpaced) << "judged with the half line's hurried bytes";
 }
 
 }  // namespace

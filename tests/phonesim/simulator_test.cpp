@@ -201,7 +201,9 @@ TEST_F(LineTest, ConsoleWaitFindsEachMatchingCommandLineOnce) {
   phonesim::Console console(*simulator_);
   provider_.Send("ATA");
   EXPECT_EQ(console.Execute("wait AT[AT] 5000"), "received ATA");
+  const Clock::time_point begun = Clock::now();
   EXPECT_EQ(console.Execute("wait AT[AT] 50"), "timed out waiting for AT[AT]") << "ATA was already taken";
+  EXPECT_GE(Clock::now() - begun, 50ms) << "gave up before its time";
   provider_.Send("ATT");
   EXPECT_EQ(console.Execute("wait AT[AT] 5000"), "received ATT");
   EXPECT_EQ(console.Execute("wait ["), "not a regular expression: [");
