@@ -105,6 +105,12 @@ code=0
 timeout 10 "$phonesim" --link "$dir/com3" --quiet </dev/null >"$dir/out" 2>&1 || code=$?
 [[ $code == 0 ]] || fail "end of input: exit code $code"
 [[ $(head -n 1 "$dir/out") == /dev/* ]] || fail "end of input: no device named"
+[[ $(wc -l <"$dir/out") == 1 ]] || fail "--quiet: more than the device line"
 [[ ! -e $dir/com3 && ! -L $dir/com3 ]] || fail "end of input: link left behind"
+
+# An option without its value is a bad option.
+code=0
+"$phonesim" --link </dev/null >/dev/null 2>&1 || code=$?
+[[ $code == 2 ]] || fail "an option without its value: exit code $code"
 
 echo "phonesim program: all passed"
