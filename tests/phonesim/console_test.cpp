@@ -50,6 +50,7 @@ TEST(ConsoleTest, CommandsReachTheSimulatorAndMistakesAreExplained) {
        [](const Simulator& s) {
          return s.Faults().cutAt == 3 && s.Faults().splitBytes == 0 && s.Faults().splitPause == 10ms;
        }},
+      {"state", "faults split at 3 10 ms", any},
       {"split at 0", "usage: split at", [](const Simulator& s) { return s.Faults().cutAt == 3; }},
       {"split off", "messages go out whole",
        [](const Simulator& s) { return s.Faults().cutAt == 0 && s.Faults().splitBytes == 0; }},

@@ -252,6 +252,8 @@ TEST_F(PhoneTest, ChargeReportsBelongToAnOutgoingConnectedCall) {
     EXPECT_EQ(static_cast<bool>(phone_.Charge(1, "1,23", now_)), c.accepted);
     EXPECT_EQ(TakePackets(), c.accepted ? Packets{"G1,23"} : Packets{});
   }
+  Play({"ATD1", "answer"}, false);
+  EXPECT_FALSE(phone_.Charge(1, "1 23", now_)) << "a charge is one word";
 }
 
 TEST_F(PhoneTest, HangingUpBetweenAHeldAndAConnectedCallJoinsTheTwoParties) {

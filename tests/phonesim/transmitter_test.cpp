@@ -40,6 +40,11 @@ TEST(TransmitterTest, CausesGoOutAsOneDigitPerHalfByteAndReadBackAsThemselves) {
   }
 }
 
+TEST(TransmitterTest, MonitorShowsReportsAsSlotsAndCausesAsNumbers) {
+  EXPECT_EQ(Describe(Message::Packet(ReportPayload({kSetup, kFree, kFree}))), "C 03 FF FF");
+  EXPECT_EQ(Describe(Message::Packet("S1;")).substr(0, 12), "S1; cause 27");
+}
+
 TEST(TransmitterTest, SplitCutsMessagesIntoPacedPiecesThatJoinUpAgain) {
   const std::string frame = Frame("A0301234:10");
   for (const std::size_t size : {1u, 2u, 5u, 100u}) {
