@@ -7,13 +7,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/module.h"
 #include "tapi/tspi.h"
+#include "tests/support/fake_tapi.h"
 #include "tests/support/process_figures.h"
 #include "tests/support/module_phone_sandbox.h"
 #include "tests/support/test_support.h"
@@ -30,40 +29,15 @@ using namespace std::chrono_literals;
 using testing_support::CurrentProcessFigures;
 using testing_support::ProcessFigures;
 using testing_support::Bind;
+using testing_support::FakeTapi;
 using testing_support::WaitFor;
 
 constexpr DWORD kVersion = 0x00020002;
 
-// What TAPI saw in one cycle.
-struct Observed {
-  std::mutex guard;
-  std::vector<DWORD> states;
-  std::map<DRV_REQUESTID, int> completions;
-  int badCompletions = 0;
-
-  void Reset() {
-    std::lock_guard<std::mutex> lock(guard);
-    states.clear();
-    completions.clear();
-    badCompletions = 0;
-  }
-  bool Reached(DWORD state) {
-    std::lock_guard<std::mutex> lock(guard);
-    return !states.empty() && states.back() == state;
-  }
-};
-Observed g_seen;
-
-void TAPI_CALLBACK OnEvent(HTAPILINE, HTAPICALL, DWORD message, DWORD_PTR param1, DWORD_PTR param2, DWORD_PTR) {
-  std::lock_guard<std::mutex> lock(g_seen.guard);
-  if (message == LINE_CALLSTATE) g_seen.states.push_back(static_cast<DWORD>(param1));
-  if (message == LINE_NEWCALL) *reinterpret_cast<HTAPICALL*>(param2) = reinterpret_cast<HTAPICALL>(0x7001);
-}
-
-void TAPI_CALLBACK OnCompletion(DRV_REQUESTID request, LONG result) {
-  std::lock_guard<std::mutex> lock(g_seen.guard);
-  ++g_seen.completions[request];
-  g_seen.badCompletions += result != 0;
+// The last call state TAPI was told of is state.
+bool Reached(const FakeTapi& tapi, DWORD state) {
+  const auto states = tapi.EventsOf(LINE_CALLSTATE);
+  return !states.empty() && states.back().param1 == state;
 }
 
 int FromEnv(const char* name, int fallback) {
@@ -74,7 +48,7 @@ int FromEnv(const char* name, int fallback) {
 
 // One life of the module; false with *why when a step failed.
 bool OneCycle(DRV_REQUESTID firstRequest, std::string* why) {
-  g_seen.Reset();
+  const FakeTapi tapi;
   platform::LoadedModule module;
   if (!module.Load(K482_MODULE_PATH, why)) return false;
   auto* init = Bind<TSPI_providerInit_fn>(module, "TSPI_providerInit");
@@ -87,48 +61,40 @@ bool OneCycle(DRV_REQUESTID firstRequest, std::string* why) {
   if (!(init && open && makeCall && drop && closeCall && close && shutdown)) return *why = "exports missing", false;
 
   DWORD options = 0;
-  if (init(kVersion, 1, 0, 0, 1, 0, OnCompletion, &options) != 0) return *why = "providerInit failed", false;
-  bool ok = true;
+  if (init(kVersion, 1, 0, 0, 1, 0, FakeTapi::CompletionProc, &options) != 0)
+    return *why = "providerInit failed", false;
+  // The first step that fails names the cycle's failure.
+  auto fail = [why](const char* step) {
+    if (why->empty()) *why = step;
+  };
   HDRVLINE line = nullptr;
-  if (open(0, reinterpret_cast<HTAPILINE>(0x5100), &line, kVersion, OnEvent) != 0) {
-    *why = "lineOpen failed";
-    ok = false;
-  }
+  if (open(0, FakeTapi::LineHandle(), &line, kVersion, FakeTapi::EventProc) != 0) fail("lineOpen failed");
   HDRVCALL call = nullptr;
-  if (ok && makeCall(firstRequest, line, reinterpret_cast<HTAPICALL>(0x7900), &call, u"0301234", 0, nullptr) !=
-                static_cast<LONG>(firstRequest)) {
-    *why = "lineMakeCall refused";
-    ok = false;
+  if (why->empty() && makeCall(firstRequest, line, reinterpret_cast<HTAPICALL>(0x7900), &call, u"0301234", 0,
+                               nullptr) != static_cast<LONG>(firstRequest)) {
+    fail("lineMakeCall refused");
   }
-  if (ok && !WaitFor([] { return g_seen.Reached(LINECALLSTATE_CONNECTED); }, 10s)) {
-    *why = "call never connected";
-    ok = false;
+  if (why->empty() && !WaitFor([&] { return Reached(tapi, LINECALLSTATE_CONNECTED); }, 10s)) {
+    fail("call never connected");
   }
   if (call != nullptr) {
     if (drop(firstRequest + 1, call, nullptr, 0) != static_cast<LONG>(firstRequest + 1)) {
-      *why = "lineDrop refused";
-      ok = false;
-    } else if (!WaitFor([] { return g_seen.Reached(LINECALLSTATE_IDLE); }, 10s)) {
-      *why = "call never went idle";
-      ok = false;
+      fail("lineDrop refused");
+    } else if (!WaitFor([&] { return Reached(tapi, LINECALLSTATE_IDLE); }, 10s)) {
+      fail("call never went idle");
     }
     closeCall(call);
   }
   if (line != nullptr) close(line);
-  if (shutdown(kVersion, 1) != 0 && ok) {
-    *why = "providerShutdown failed";
-    ok = false;
-  }
-  {
-    std::lock_guard<std::mutex> lock(g_seen.guard);
-    const std::map<DRV_REQUESTID, int> once{{firstRequest, 1}, {firstRequest + 1, 1}};
-    if (ok && (g_seen.completions != once || g_seen.badCompletions != 0)) {
-      *why = "requests not completed exactly once with success";
-      ok = false;
-    }
+  if (shutdown(kVersion, 1) != 0) fail("providerShutdown failed");
+  std::vector<std::pair<DRV_REQUESTID, LONG>> completions;
+  for (const auto& completion : tapi.Completions()) completions.emplace_back(completion.requestId, completion.result);
+  std::sort(completions.begin(), completions.end());
+  if (completions != decltype(completions){{firstRequest, 0}, {firstRequest + 1, 0}}) {
+    fail("requests not completed exactly once with success");
   }
   module.Unload();
-  return ok;
+  return why->empty();
 }
 
 TEST(LoadCycles, LoadCallAndUnloadLeaveNothingBehind) {

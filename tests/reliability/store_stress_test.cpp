@@ -40,11 +40,7 @@ class StoreStressTest : public ::testing::Test {
   testing_support::ScopedEnv store_{"K482_REGISTRY", dir_.File("registry.reg")};
 };
 
-int ExitCode(pid_t child) {
-  int status = -1;
-  if (waitpid(child, &status, 0) != child) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
+int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
 
 // Each process keeps kNames values of its own and overwrites them round after
 // round; the reader (this process) must see every value it saw before, always
@@ -82,31 +78,19 @@ TEST_F(StoreStressTest, ProcessesOverwritingForThousandsOfRoundsLoseNothing) {
   int unreadable = 0;
   int shrunk = 0;
   std::size_t highest = 0;
-  std::vector<int> codes(children.size(), -1);
-  std::vector<bool> done(children.size(), false);
-  auto reap = [&](int options) {
-    bool running = false;
-    for (std::size_t c = 0; c < children.size(); ++c) {
-      if (done[c]) continue;
-      int status = 0;
-      if (waitpid(children[c], &status, options) == children[c]) {
-        done[c] = true;
-        codes[c] = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      } else {
-        running = true;
-      }
-    }
-    return running;
-  };
+  std::vector<int> codes;
   // Reading while the writers run; names are only ever added.
-  while (reads < 100000 && reap(WNOHANG)) {
+  while (codes.size() < children.size()) {
+    int status = 0;
+    if (waitpid(-1, &status, reads < 100000 ? WNOHANG : 0) > 0) {
+      codes.push_back(ExitCode(status));
+      continue;
+    }
     const Listing listing = Values(reader);
     ++reads;
     unreadable += listing.end != kNoMoreItems;
     shrunk += listing.names.size() < highest;
     highest = std::max(highest, listing.names.size());
-  }
-  while (reap(0)) {
   }
   for (const int code : codes) EXPECT_EQ(0, code);
   EXPECT_EQ(0, unreadable);
@@ -169,7 +153,9 @@ TEST_F(StoreStressTest, WriterKilledAtAnyMomentLeavesTheOldFileOrTheNew) {
     while (std::chrono::steady_clock::now() < until) {
     }
     ::kill(child, SIGKILL);
-    EXPECT_EQ(128 + SIGKILL, ExitCode(child));
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_EQ(128 + SIGKILL, ExitCode(status));
     int later = stored;
     while (read(reports[0], &later, sizeof later) == sizeof later) {
     }
