@@ -87,7 +87,7 @@ else
 fi
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-"$soakgen" --seed "$seed" --calls "$calls" >"$work/soak.scenario" 2>"$work/plan.txt"
+"$soakgen" --seed "$seed" --calls "$calls" >"$work/soak.scenario"
 
 # The phone, on a free COM port.
 # shellcheck source=../support/start_phone.sh
@@ -186,7 +186,7 @@ echo "elapsed: $elapsed s"
 
 if [ -n "$keep" ]; then
   mkdir -p "$keep"
-  cp "$work/soak.scenario" "$work/plan.txt" "$work/tsphost.out" "$work/phone.log" "$work/samples" "$keep/"
+  cp "$work/soak.scenario" "$work/tsphost.out" "$work/phone.log" "$work/samples" "$keep/"
   if [ -f "$trace" ]; then cp "$trace" "$keep/kavrtsp.log"; fi
 fi
 

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <ostream>
 #include <string>
 
@@ -32,15 +31,9 @@ struct Plan {
   std::uint32_t faultPercent = 35;
 };
 
-// What a scenario holds, for the figures and the tests.
-struct Contents {
-  std::map<std::string, int> cycles;  // by kind: "outgoing", "incoming", ...
-  std::map<std::string, int> faults;  // by kind: "garbage", "cable", ...
-};
-
 // Writes the scenario. Each cycle ends with every call released and the line
-// idle, then "say soak: call N done" and "forget"; each fault is announced by
+// idle, then "say soak: call N done (KIND)" and "forget"; each fault is announced by
 // "say soak fault: KIND" before it is injected, and the run ends with "requests".
-Contents WriteScenario(const Plan& plan, std::ostream& out);
+void WriteScenario(const Plan& plan, std::ostream& out);
 
 }  // namespace soak

@@ -1,6 +1,5 @@
 // soakgen: writes the soak scenario for a seed and a number of call cycles.
 //   soakgen [--seed S] [--calls N] [--faults PERCENT] > soak.scenario
-// What it planned goes to stderr, one "kind count" pair a line.
 #include <charconv>
 #include <cstring>
 #include <iostream>
@@ -40,8 +39,6 @@ int main(int argc, char** argv) {
     }
     ++i;
   }
-  const soak::Contents contents = soak::WriteScenario(plan, std::cout);
-  for (const auto& [kind, count] : contents.cycles) std::cerr << "cycle " << kind << ' ' << count << '\n';
-  for (const auto& [kind, count] : contents.faults) std::cerr << "fault " << kind << ' ' << count << '\n';
+  soak::WriteScenario(plan, std::cout);
   return std::cout ? 0 : 1;
 }
