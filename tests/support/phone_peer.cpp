@@ -175,6 +175,15 @@ class LocalPeer : public PhonePeer {
 
 #endif
 
+// How often a connect command ("ATB" and CR) is among what the peer received.
+std::size_t ConnectsHeard(PhonePeer& peer) {
+  const Bytes received = peer.Received();
+  const std::string text(received.begin(), received.end());
+  std::size_t count = 0;
+  for (std::size_t at = text.find("ATB\r"); at != std::string::npos; at = text.find("ATB\r", at + 1)) ++count;
+  return count;
+}
+
 }  // namespace
 
 std::unique_ptr<PhonePeer> MakePhonePeer(std::string* whyNot) {
@@ -194,14 +203,6 @@ std::unique_ptr<PhonePeer> MakePhonePeer(std::string* whyNot) {
   }
   return peer;
 #endif
-}
-
-std::size_t ConnectsHeard(PhonePeer& peer) {
-  const Bytes received = peer.Received();
-  const std::string text(received.begin(), received.end());
-  std::size_t count = 0;
-  for (std::size_t at = text.find("ATB\r"); at != std::string::npos; at = text.find("ATB\r", at + 1)) ++count;
-  return count;
 }
 
 struct ConnectAnswerer::Impl {

@@ -40,9 +40,6 @@ class PhonePeer {
 // A fresh line for one test, or nullptr with *whyNot set when none can be had here.
 std::unique_ptr<PhonePeer> MakePhonePeer(std::string* whyNot);
 
-// How often a connect command ("ATB" and CR) is among what the peer received.
-std::size_t ConnectsHeard(PhonePeer& peer);
-
 // Answers, from a thread of its own, the next connect command the peer hears,
 // as the phone does (its answer: by default "OK"), while the test waits in a
 // call that needs the answer (lineOpen). The thread is joined on destruction.
