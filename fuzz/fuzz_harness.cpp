@@ -23,7 +23,6 @@ namespace {
 
 std::mutex g_guard;
 std::uintptr_t g_nextCall = 0x7000;
-std::set<HTAPICALL> g_tapiCalls;
 std::vector<HDRVCALL> g_knownCalls;
 std::map<DRV_REQUESTID, int> g_completions;
 
@@ -108,9 +107,7 @@ void TAPI_CALLBACK Tapi::Event(HTAPILINE, HTAPICALL htCall, DWORD message, DWORD
                                DWORD_PTR) {
   std::lock_guard<std::mutex> lock(g_guard);
   if (message == LINE_NEWCALL) {
-    const auto handle = reinterpret_cast<HTAPICALL>(g_nextCall++);
-    *reinterpret_cast<HTAPICALL*>(param2) = handle;
-    g_tapiCalls.insert(handle);
+    *reinterpret_cast<HTAPICALL*>(param2) = reinterpret_cast<HTAPICALL>(g_nextCall++);
     g_knownCalls.push_back(reinterpret_cast<HDRVCALL>(param1));
     return;
   }
@@ -130,7 +127,6 @@ void TAPI_CALLBACK Tapi::Completion(DRV_REQUESTID requestId, LONG) {
 
 void Tapi::Reset() {
   std::lock_guard<std::mutex> lock(g_guard);
-  g_tapiCalls.clear();
   g_completions.clear();
   // Old handles stay: the provider must refuse them as stale.
   if (g_knownCalls.size() > 64) g_knownCalls.erase(g_knownCalls.begin(), g_knownCalls.end() - 64);
