@@ -1,6 +1,7 @@
 #include "tests/support/fake_tapi.h"
 
 #include <cstdio>
+#include <map>
 
 namespace testing_support {
 
@@ -9,18 +10,10 @@ namespace {
 FakeTapi* g_Current = nullptr;
 
 const char* ShortName(DWORD message) {
-  switch (message) {
-    case LINE_CALLSTATE:
-      return "CALLSTATE";
-    case LINE_CALLINFO:
-      return "CALLINFO";
-    case LINE_LINEDEVSTATE:
-      return "LINEDEVSTATE";
-    case LINE_NEWCALL:
-      return "NEWCALL";
-    default:
-      return "OTHER";
-  }
+  static const std::map<DWORD, const char*> kNames{
+      {LINE_CALLSTATE, "CALLSTATE"}, {LINE_CALLINFO, "CALLINFO"}, {LINE_LINEDEVSTATE, "LINEDEVSTATE"}};
+  const auto name = kNames.find(message);
+  return name != kNames.end() ? name->second : "OTHER";
 }
 
 }  // namespace

@@ -29,6 +29,13 @@ void EmptyAndDelete(const std::string& path) {
   }
 }
 
+// A value as the registry gives it, bypassing the store under test; false when there is none.
+bool Query(const std::string& name, std::uint32_t* type, void* data, std::uint32_t* size) {
+  reg::Key key;
+  return key.Open(kSettingsKeyPath, reg::Access::kRead) == reg::kSuccess &&
+         key.QueryValue(name, type, data, size) == reg::kSuccess;
+}
+
 }  // namespace
 
 SettingsSandbox::SettingsSandbox() : registryFile_("K482_REGISTRY", dir_.File("registry.reg")) { DeleteKey(); }
@@ -59,29 +66,23 @@ bool SettingsSandbox::KeyExists() {
 }
 
 std::optional<std::uint32_t> SettingsSandbox::StoredType(const std::string& name) {
-  reg::Key key;
-  if (key.Open(kSettingsKeyPath, reg::Access::kRead) != reg::kSuccess) return std::nullopt;
   std::uint32_t type = 0;
   std::uint32_t size = 0;
-  if (key.QueryValue(name, &type, nullptr, &size) != reg::kSuccess) return std::nullopt;
+  if (!Query(name, &type, nullptr, &size)) return std::nullopt;
   return type;
 }
 
 std::optional<std::string> SettingsSandbox::StoredString(const std::string& name) {
-  reg::Key key;
-  if (key.Open(kSettingsKeyPath, reg::Access::kRead) != reg::kSuccess) return std::nullopt;
   char buffer[1024] = {};
   std::uint32_t size = sizeof buffer - 1;
-  if (key.QueryValue(name, nullptr, buffer, &size) != reg::kSuccess) return std::nullopt;
+  if (!Query(name, nullptr, buffer, &size)) return std::nullopt;
   return std::string(buffer, strnlen(buffer, size));
 }
 
 std::optional<std::uint32_t> SettingsSandbox::StoredDword(const std::string& name) {
-  reg::Key key;
-  if (key.Open(kSettingsKeyPath, reg::Access::kRead) != reg::kSuccess) return std::nullopt;
   std::uint32_t value = 0;
   std::uint32_t size = sizeof value;
-  if (key.QueryValue(name, nullptr, &value, &size) != reg::kSuccess || size != 4) return std::nullopt;
+  if (!Query(name, nullptr, &value, &size) || size != 4) return std::nullopt;
   return value;
 }
 
