@@ -305,9 +305,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "\n\n\n\n\n\n"      // no edit
                 "c\n",
                 {"[O]K, [A]pply, [C]ancel:", "[O]K, [C]ancel:"}, {}, {{"MSN0", "1234"}}, {}, true},
-        FormRun{"ApplyIsOfferedOnlyAfterAnEdit", "en_US.UTF-8", 1, "\n\n\n\n\n\na\nc\n", {"[O]K, [C]ancel:"},
-                {"[A]pply"}, {}, {}, false},
-        FormRun{"OkWithoutAnEditStillTellsTheProvider", "en_US.UTF-8", 1, "\n\n\n\n\n\no\n", {}, {}, {}, {}, true},
         // The format by its number, the first one applied, then the last.
         FormRun{"TheFirstAndLastFormatsAreChosenByTheirNumbers", "en_US.UTF-8", 1, "\n\n\n\n\n1\na\n\n\n\n\n\n4\no\n",
                 {"  [1] "}, {}, {}, {{"ChargeFormat", 4}}, true},
