@@ -292,8 +292,6 @@ INSTANTIATE_TEST_SUITE_P(
         FormRun{"Dutch", "nl_NL.UTF-8", 1, kWordForAPrice, {"-- Kosten --", ": Voer een getal in !"}},
         FormRun{"Italian", "it_IT.UTF-8", 1, kWordForAPrice, {"-- Charges --", ": Digitare un numero."}},
         FormRun{"Spanish", "es_ES.UTF-8", 1, kWordForAPrice, {"-- Charges --", ": Please enter a number !"}},
-        FormRun{"ChargeWithACommaUnderAPointSeparatorIsAskedAgain", "en_US.UTF-8", 1, "\n\n\n1,5\n\n\n1.25\no\n",
-                {"Kavrel Phone TSP: Please enter a number !"}, {}, {{"ChargePerUnit", "1.250"}}, {}, true},
         FormRun{"TheEndOfTheInputCancels", "en_US.UTF-8", 1, "", {}, {}, {{"MSN0", "4711"}}, {}, false},
         FormRun{"TheEndOfTheInputInAPageCancels", "en_US.UTF-8", 1, "0815\n", {}, {}, {{"MSN0", "4711"}}, {}, false},
         FormRun{"TheEndOfTheInputAtTheButtonsCancels", "en_US.UTF-8", 1, "0815\n\n\n\n\n\n", {}, {},
@@ -305,9 +303,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "\n\n\n\n\n\n"      // no edit
                 "c\n",
                 {"[O]K, [A]pply, [C]ancel:", "[O]K, [C]ancel:"}, {}, {{"MSN0", "1234"}}, {}, true},
-        // The format by its number, the first one applied, then the last.
+        // The format by its number, the first one applied, then the last; the charge with the language's point.
         FormRun{"TheFirstAndLastFormatsAreChosenByTheirNumbers", "en_US.UTF-8", 1, "\n\n\n\n\n1\na\n\n\n\n\n\n4\no\n",
-                {"  [1] "}, {}, {}, {{"ChargeFormat", 4}}, true},
+                {"  [1] ", "[0.06]"}, {}, {}, {{"ChargeFormat", 4}}, true},
         FormRun{"ADashEmptiesAFieldAndClearsTheCheckBox", "en_US.UTF-8", 1, "\n\n-\n\n-\n\no\n", {}, {},
                 {{"Currency", ""}}, {{"Trace", 0}}, true},
         // Nothing stored, on OK and then on Apply: the form says so and goes round the pages again from the
