@@ -149,11 +149,12 @@ std::u16string FakeHost::LoadText(int id) {
   textIds.push_back(id);
   const auto& strings = ResourceStrings();
   const auto found = strings.find(id);
-  return found == strings.end() ? std::u16string() : Utf16(found->second);
+  return found == strings.end() ? std::u16string() : Utf8ToUtf16(found->second);
 }
 
 setup::BoxAnswer FakeHost::ShowBox(setup::BoxForm form, const std::u16string& caption, const std::u16string& text) {
-  Note("box " + Looks(setup::StyleOfForm(form).flags) + " [" + Utf8(caption) + "] " + Utf8(text));
+  Note("box " + Looks(setup::StyleOfForm(form).flags) + " [" + Utf16ToUtf8(caption) + "] " +
+       Utf16ToUtf8(text));
   const bool question = form == setup::BoxForm::kQuestionYesNo || form == setup::BoxForm::kQuestionOkCancel;
   if (!question) return setup::BoxAnswer::kOk;
   if (answers.empty()) {
@@ -180,22 +181,16 @@ bool FakeHost::Wow64SystemDirectory(std::string* directory, std::uint32_t* error
 bool FakeHost::CopyFileReplacing(const std::string& from, const std::string& to, std::uint32_t* error) {
   if (FailsNow(copyFailures, &copies_, error)) return false;
   Note("copy " + from + " -> " + to);
-  existing.insert(to);
   return true;
 }
 
-bool FakeHost::SetNormalAttributes(const std::string& path, std::uint32_t* error) {
-  if (FailsNow(attributeFailures, &attributeCalls_, error)) return false;
-  if (existing.count(path) == 0) {
-    *error = 2;
-    return false;
-  }
-  return true;
+bool FakeHost::SetNormalAttributes(const std::string&, std::uint32_t* error) {
+  return !FailsNow(attributeFailures, &attributeCalls_, error);
 }
 
 // With the line break FormatMessage appends.
 std::u16string FakeHost::SystemErrorText(std::uint32_t code) {
-  return Utf16("Error " + std::to_string(code) + ".\r\n");
+  return Utf8ToUtf16("Error " + std::to_string(code) + ".\r\n");
 }
 
 void FakeHost::ShellOpenMaximised(const std::string& path) { Note("open " + path); }

@@ -9,7 +9,6 @@
 #include <deque>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,10 +19,6 @@
 #include "ui/text_convert.h"
 
 namespace setup_test {
-
-// UTF-16 to UTF-8 and back.
-inline std::string Utf8(const std::u16string& text) { return Utf16ToUtf8(text); }
-inline std::u16string Utf16(const std::string& text) { return Utf8ToUtf16(text); }
 
 // The string table of setup.rc (UTF-8 texts by ID).
 const std::map<int, std::string>& ResourceStrings();
@@ -51,7 +46,6 @@ class FakeHost final : public setup::SetupHost {
   bool wow64Process = false;
   std::optional<std::uint32_t> systemDirectoryError;
   std::optional<std::uint32_t> wow64DirectoryError;
-  std::set<std::string> existing;  // files in the system directories
   // The nth call (1-based) of CopyFile or SetFileAttributes fails with this code.
   std::map<int, std::uint32_t> copyFailures, attributeFailures;
   std::string programPath = kProgramPath;

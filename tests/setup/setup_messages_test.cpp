@@ -12,8 +12,6 @@
 namespace {
 
 using setup_test::ResourceStrings;
-using setup_test::Utf16;
-using setup_test::Utf8;
 
 TEST(SetupStrings, EveryMessageExistsInAllFourLanguages) {
   const auto& strings = ResourceStrings();
@@ -30,7 +28,7 @@ TEST(SetupStrings, EveryMessageExistsInAllFourLanguages) {
 TEST(SetupStrings, SystemErrorsShowTheSystemsLineAndWrongPackagesTheX64Package) {
   for (int id = 149; id <= 152; ++id) {
     const std::string shown =
-        Utf8(setup::FormatSystemError(Utf16(ResourceStrings().at(id)), u"100% %s %n done\r\n"));
+        Utf16ToUtf8(setup::FormatSystemError(Utf8ToUtf16(ResourceStrings().at(id)), u"100% %s %n done\r\n"));
     const std::size_t first = shown.find('\n');
     ASSERT_NE(first, std::string::npos) << "string " << id;
     EXPECT_EQ(shown.substr(first + 1, shown.find('\n', first + 1) - first - 1), "100% %s %n done") << id;
