@@ -21,6 +21,7 @@ using setup_test::FakeHost;
 using setup_test::ReadRegistered;
 using setup_test::ResourceStrings;
 using Transcript = std::vector<std::string>;
+using Registered = std::vector<setup_test::RegisteredProvider>;
 
 Transcript Concat(Transcript head, const Transcript& tail) {
   head.insert(head.end(), tail.begin(), tail.end());
@@ -33,12 +34,6 @@ const std::string& Text(int id) { return ResourceStrings().at(id); }
 
 // The stand-in's line for a provider list read into a buffer of total bytes.
 std::string Listed(int total) { return "lineGetProviderListA 0x00020000 total " + std::to_string(total); }
-
-std::vector<std::string> FileNames(const std::vector<setup_test::RegisteredProvider>& providers) {
-  std::vector<std::string> names;
-  for (const auto& provider : providers) names.push_back(provider.fileName);
-  return names;
-}
 
 const std::string kCopied[] = {"copy k482tsp.ts0 -> C:\\windows\\system32\\k482tsp.tsp",
                                "copy ui482tsp.dl0 -> C:\\windows\\system32\\ui482tsp.dll"};
@@ -63,11 +58,11 @@ Transcript InstalledFromCopy(bool with32BitUiModule = false) {
 struct FlowRow {
   const char* name;
   std::deque<BoxAnswer> answers;
-  std::vector<setup_test::RegisteredProvider> registered;  // before
-  const char* failTapi;                                    // K482_TAPI_STANDIN_FAIL
-  std::function<void(FakeHost&)> arrange;                  // anything else
+  Registered registered;                   // before
+  const char* failTapi;                    // K482_TAPI_STANDIN_FAIL
+  std::function<void(FakeHost&)> arrange;  // anything else
   Transcript expected;
-  std::vector<std::string> providersAfter;
+  Registered providersAfter;
   std::uint16_t langId = kEnglish;
   bool package64 = false;
 };
@@ -82,7 +77,7 @@ TEST_P(FlowTable, RunsAsTheTranscriptShows) {
   if (row.arrange) row.arrange(host);
   host.Run(row.langId, row.package64);
   EXPECT_EQ(host.transcript, row.expected);
-  EXPECT_EQ(FileNames(ReadRegistered()), row.providersAfter);
+  EXPECT_EQ(ReadRegistered(), row.providersAfter);
   // Loaded once setup is past its question, each entry point looked for once.
   const bool past = std::any_of(row.expected.begin(), row.expected.end(), [](const std::string& line) {
     return line.rfind("line", 0) == 0 || line.rfind("copy", 0) == 0;
@@ -96,7 +91,17 @@ const Transcript kNoneListed = Concat(kAsked, {Listed(24)});
 // Our provider registered: the list needs 24 + 12 + 12 bytes.
 const Transcript kReplaceAsked =
     Concat(kAsked, {Listed(24), Listed(48), "box ok/cancel [Kavrel TSP Setup] " + Text(139)});
-const std::vector<setup_test::RegisteredProvider> kOurs{{7, "k482tsp.tsp"}};
+const Registered kOurs{{7, "k482tsp.tsp"}};
+// Ours, added with the next ID TAPI's registry holds.
+const Registered kAddedOurs{{40, "k482tsp.tsp"}};
+
+// A copy that failed, with the system's text, after copied files went through; nothing is added.
+Transcript CopyFailed(int copied, std::uint32_t error) {
+  return Concat(Concat(kNoneListed, Transcript(kCopied, kCopied + copied)),
+                {"box ok stop foreground [Error !] An error has occured :\nError " + std::to_string(error) +
+                     ".\n\nInstallation will be terminated !",
+                 "end"});
+}
 constexpr BoxAnswer kYes = BoxAnswer::kYes;
 constexpr BoxAnswer kOk = BoxAnswer::kOk;
 
@@ -104,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, FlowTable,
     ::testing::Values(
         FlowRow{"FreshInstallCopiesAddsConfiguresAndOpensTheReadMe", {kYes}, {}, nullptr, {},
-                Concat(kNoneListed, InstalledFromCopy()), {"k482tsp.tsp"}},
+                Concat(kNoneListed, InstalledFromCopy()), kAddedOurs},
         FlowRow{"AnsweringNoEndsWithoutAnotherMessage", {BoxAnswer::kNo}, {}, nullptr, {}, Concat(kAsked, {"end"}), {}},
         FlowRow{"MissingTapiIsAHardErrorBeforeAnyQuestion", {}, {}, nullptr,
                 [](FakeHost& h) { h.tapiPresent = false; },
@@ -117,33 +122,33 @@ INSTANTIATE_TEST_SUITE_P(
                 Concat(Concat(kAsked, {Listed(24), Listed(70), "box ok/cancel [Kavrel TSP Setup] " + Text(139),
                                        "lineRemoveProvider 7 unowned", "pause 200 ms"}),
                        InstalledFromCopy()),
-                {"other.tsp", "k482tsp.tsp"}},
+                {{3, "other.tsp"}, {40, "k482tsp.tsp"}}},
         FlowRow{"DecliningTheReplacementLeavesTheOldProvider", {kYes, BoxAnswer::kCancel}, kOurs, nullptr, {},
-                Concat(kReplaceAsked, {"end"}), {"k482tsp.tsp"}},
+                Concat(kReplaceAsked, {"end"}), kOurs},
         // Setup cannot see ours, and TAPI refuses it a second time.
         FlowRow{"UnreadableProviderListCountsAsNotRegistered", {kYes, kOk}, kOurs, "lineGetProviderListA=0x80000048",
                 {}, Concat(kNoneListed, {kCopied[0], kCopied[1], kAdd, "box ok [Error !] " + Text(155), "end"}),
-                {"k482tsp.tsp"}},
+                kOurs},
         FlowRow{"X64PackageAlsoInstallsThe32BitUiModule", {kYes}, {}, nullptr, {},
-                Concat(kNoneListed, InstalledFromCopy(true)), {"k482tsp.tsp"}, kEnglish, true},
+                Concat(kNoneListed, InstalledFromCopy(true)), kAddedOurs, kEnglish, true},
         // Resetting the attributes of a file that is not there yet fails, and must not stop setup.
         FlowRow{"ReadOnlyOldFileIsMadeWritableBeforeTheCopy", {kYes}, {}, nullptr,
                 [](FakeHost& h) { h.attributeFailures = {{1, 2}, {3, 2}}; }, Concat(kNoneListed, InstalledFromCopy()),
-                {"k482tsp.tsp"}},
+                kAddedOurs},
         FlowRow{"X64PackageOnWindowsWithoutA32BitPartSkipsThe32BitModule", {kYes}, {}, nullptr,
                 [](FakeHost& h) { h.wow64DirectoryError = setup::kErrorCallNotImplemented; },
-                Concat(kNoneListed, InstalledFromCopy()), {"k482tsp.tsp"}, kEnglish, true},
+                Concat(kNoneListed, InstalledFromCopy()), kAddedOurs, kEnglish, true},
         // The rows of the TAPI failure table.
         FlowRow{"RemovalFails", {kYes, kOk}, kOurs, "lineRemoveProvider=0x80000048", {},
                 Concat(kReplaceAsked,
                        {"lineRemoveProvider 7 unowned", "box ok stop foreground [Error !] " + Text(147), "end"}),
-                {"k482tsp.tsp"}},
+                kOurs},
         FlowRow{"NoLineInitializeExToBind", {kYes}, {}, nullptr,
                 [](FakeHost& h) { h.missingEntryPoint = "lineInitializeExA"; },
                 Concat(kNoneListed, {kCopied[0], kCopied[1], kAdd, "added 40",
                                      "box ok exclamation [Kavrel TSP Setup] lineInitializeEx returns 0x080000049",
                                      "box ok [Error !] " + Text(159), "end"}),
-                {"k482tsp.tsp"}},
+                kAddedOurs},
         FlowRow{"NoLibraryToBind", {kYes}, {}, nullptr, [](FakeHost& h) { h.tapiBindable = false; },
                 Concat(kAsked, {kCopied[0], kCopied[1], "box ok [Error !] " + Text(155), "end"}), {}},
         FlowRow{"ConfigurationFails", {kYes}, {}, "lineConfigProvider=0x8000004D", {},
@@ -151,52 +156,25 @@ INSTANTIATE_TEST_SUITE_P(
                        {"lineConfigProvider 40 owned",
                         "box ok exclamation [Kavrel TSP Setup] lineConfigProvider returns 0x08000004D",
                         "box ok [Error !] " + Text(159), "lineShutdown 0x00004B48", "end"}),
-                {"k482tsp.tsp"}}),
+                kAddedOurs},
+        // The rows of the copy failure table: which system call fails, after
+        // which copies. (A setup started from another directory is the Wine run's.)
+        FlowRow{"NoSystemDirectory", {kYes}, {}, nullptr, [](FakeHost& h) { h.systemDirectoryError = 3; },
+                CopyFailed(0, 3), {}},
+        FlowRow{"ProviderCopyFails", {kYes}, {}, nullptr, [](FakeHost& h) { h.copyFailures = {{1, 32}}; },
+                CopyFailed(0, 32), {}},
+        FlowRow{"ProviderAttributesFail", {kYes}, {}, nullptr, [](FakeHost& h) { h.attributeFailures = {{2, 5}}; },
+                CopyFailed(1, 5), {}},
+        FlowRow{"UiModuleCopyFails", {kYes}, {}, nullptr, [](FakeHost& h) { h.copyFailures = {{2, 5}}; },
+                CopyFailed(1, 5), {}},
+        FlowRow{"UiModuleAttributesFail", {kYes}, {}, nullptr, [](FakeHost& h) { h.attributeFailures = {{4, 5}}; },
+                CopyFailed(2, 5), {}},
+        FlowRow{"X64Package32BitUiModuleCopyFails", {kYes}, {}, nullptr, [](FakeHost& h) { h.copyFailures = {{3, 5}}; },
+                CopyFailed(2, 5), {}, kEnglish, true},
+        // For another reason than a Windows without a 32-bit part.
+        FlowRow{"X64PackageNo32BitDirectory", {kYes}, {}, nullptr, [](FakeHost& h) { h.wow64DirectoryError = 5; },
+                CopyFailed(2, 5), {}, kEnglish, true}),
     [](const ::testing::TestParamInfo<FlowRow>& row) { return std::string(row.param.name); });
-
-// The rows of the copy failure table: which system call fails, and what was
-// copied before. (A setup started from another directory is the Wine run's.)
-struct CopyFailure {
-  const char* name;
-  int failingCopy;       // 1-based call of CopyFile, 0 for none
-  int failingAttribute;  // 1-based call of SetFileAttributes, 0 for none
-  bool noSystemDirectory;
-  int copiedBefore;
-  std::uint32_t error;
-  bool package64 = false;
-  bool noWow64Directory = false;  // for another reason than a Windows without a 32-bit part
-};
-
-class CopyFailureTest : public ::testing::TestWithParam<CopyFailure> {};
-
-TEST_P(CopyFailureTest, IsAHardErrorWithTheSystemsTextAndNothingIsAdded) {
-  const CopyFailure& row = GetParam();
-  FakeHost host;
-  if (row.failingCopy != 0) host.copyFailures[row.failingCopy] = row.error;
-  if (row.failingAttribute != 0) host.attributeFailures[row.failingAttribute] = row.error;
-  if (row.noSystemDirectory) host.systemDirectoryError = row.error;
-  if (row.noWow64Directory) host.wow64DirectoryError = row.error;
-  host.answers = {BoxAnswer::kYes};
-  host.Run(kEnglish, row.package64);
-  Transcript expected = kNoneListed;
-  for (int i = 0; i < row.copiedBefore; ++i) expected.push_back(kCopied[i]);
-  expected.push_back("box ok stop foreground [Error !] An error has occured :\nError " + std::to_string(row.error) +
-                     ".\n\nInstallation will be terminated !");
-  expected.push_back("end");
-  EXPECT_EQ(host.transcript, expected);
-  EXPECT_TRUE(ReadRegistered().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, CopyFailureTest,
-    ::testing::Values(CopyFailure{"NoSystemDirectory", 0, 0, true, 0, 3},
-                      CopyFailure{"ProviderCopy", 1, 0, false, 0, 32},
-                      CopyFailure{"ProviderAttributes", 0, 2, false, 1, 5},
-                      CopyFailure{"UiModuleCopy", 2, 0, false, 1, 5},
-                      CopyFailure{"UiModuleAttributes", 0, 4, false, 2, 5},
-                      CopyFailure{"X64Package32BitUiModuleCopy", 3, 0, false, 2, 5, true},
-                      CopyFailure{"X64PackageNo32BitDirectory", 0, 0, false, 2, 5, true, true}),
-    [](const ::testing::TestParamInfo<CopyFailure>& row) { return std::string(row.param.name); });
 
 // Every message of a run comes from the column of the user's language group,
 // and the read-me of that language is opened from beside the program,
@@ -222,7 +200,6 @@ TEST_P(LanguageTest, EveryTextComesFromTheLanguagesColumn) {
   }
   EXPECT_EQ(messages, (std::vector<int>{129 + row.offset, 137 + row.offset, 133 + row.offset}));
   EXPECT_EQ(host.transcript.end()[-2], std::string("open D:\\Downloads\\k482tsp-x64\\") + row.readMe + ".txt");
-
 }
 
 INSTANTIATE_TEST_SUITE_P(Groups, LanguageTest,
@@ -234,11 +211,6 @@ INSTANTIATE_TEST_SUITE_P(Groups, LanguageTest,
                                            LanguageRow{0x0410, 2, "ReadMe"},     // Italian
                                            LanguageRow{0x0C0A, 2, "ReadMe"},     // Spanish
                                            LanguageRow{0x040C, 3, "ReadMe_F"},   // French
-                                           LanguageRow{0x080C, 3, "ReadMe_F"}),  // Belgian French
-                         [](const ::testing::TestParamInfo<LanguageRow>& row) {
-                           char name[16];
-                           std::snprintf(name, sizeof name, "Lang%04X", row.param.langId);
-                           return std::string(name);
-                         });
+                                           LanguageRow{0x080C, 3, "ReadMe_F"}));  // Belgian French
 
 }  // namespace
