@@ -77,12 +77,6 @@ INSTANTIATE_TEST_SUITE_P(ShortBuffer, GrowingListTest, ::testing::Values(false, 
                            return row.param ? "ReportedAsError" : "ReportedAsSuccess";
                          });
 
-TEST_F(ProviderListTest, TapiErrorIsPassedOn) {
-  tapi.answer = [](LPLINEPROVIDERLIST, DWORD) { return static_cast<LONG>(LINEERR_OPERATIONFAILED); };
-  std::vector<ProviderEntry> entries;
-  EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_OPERATIONFAILED));
-}
-
 // Ours is the first entry with the whole name in any case, and no path.
 TEST_F(ProviderListTest, OursIsTheFirstWholeNameIgnoringCase) {
   const std::pair<const char*, bool> names[] = {
@@ -100,26 +94,30 @@ void Put(LPLINEPROVIDERLIST list, std::size_t offset, const void* data, std::siz
   std::memcpy(reinterpret_cast<char*>(list) + offset, data, size);
 }
 
-TEST_F(ProviderListTest, TooSmallWithoutAskingForMoreFailsInsteadOfLoopingForever) {
-  tapi.answer = [](LPLINEPROVIDERLIST list, DWORD total) {
-    const DWORD needed = total;  // "too small", yet needs no more than it has
-    Put(list, offsetof(LINEPROVIDERLIST, dwNeededSize), &needed, sizeof needed);
-    return static_cast<LONG>(LINEERR_STRUCTURETOOSMALL);
+// An answer that ends the read in one round: TAPI's error passed on, a "too
+// small" that needs no more than it has (instead of looping forever), and more
+// than 16 MiB, which is no provider list.
+TEST_F(ProviderListTest, ErrorsAndAbsurdSizesEndTheReadInOneRound) {
+  struct Answer {
+    LONG result;
+    DWORD needed;  // 0: what the buffer has
+    LONG expected;
   };
-  std::vector<ProviderEntry> entries;
-  EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_STRUCTURETOOSMALL));
-  EXPECT_EQ(tapi.totals.size(), 1u);
-}
-
-// More than 16 MiB is no provider list.
-TEST_F(ProviderListTest, AbsurdNeededSizeIsOutOfMemory) {
-  for (const DWORD needed : {0xFFFFFFF0u, (16u << 20) + 1}) {
-    tapi.answer = [needed](LPLINEPROVIDERLIST list, DWORD) {
+  constexpr auto kFailed = static_cast<LONG>(LINEERR_OPERATIONFAILED);
+  constexpr auto kTooSmall = static_cast<LONG>(LINEERR_STRUCTURETOOSMALL);
+  constexpr auto kNoMem = static_cast<LONG>(LINEERR_NOMEM);
+  for (const Answer& row : {Answer{kFailed, 0, kFailed}, Answer{kTooSmall, 0, kTooSmall},
+                            Answer{0, 0xFFFFFFF0u, kNoMem}, Answer{0, (16u << 20) + 1, kNoMem}}) {
+    SCOPED_TRACE(row.needed);
+    tapi.totals.clear();
+    tapi.answer = [row](LPLINEPROVIDERLIST list, DWORD total) {
+      const DWORD needed = row.needed != 0 ? row.needed : total;
       Put(list, offsetof(LINEPROVIDERLIST, dwNeededSize), &needed, sizeof needed);
-      return 0;
+      return row.result;
     };
     std::vector<ProviderEntry> entries;
-    EXPECT_EQ(ReadProviderList(tapi, &entries), static_cast<LONG>(LINEERR_NOMEM)) << needed;
+    EXPECT_EQ(ReadProviderList(tapi, &entries), row.expected);
+    EXPECT_EQ(tapi.totals.size(), 1u);
   }
 }
 
