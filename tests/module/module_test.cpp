@@ -9,7 +9,6 @@
 
 #include "common/ui_request.h"
 #include "platform/module.h"
-#include "platform/system.h"
 #include "tapi/tspi.h"
 #include "tests/support/module_phone_sandbox.h"
 
@@ -127,7 +126,7 @@ TEST(ModuleProcessExit, Child) {
 TEST_F(ModuleTest, ProcessExitWithTheProviderRunningIsClean) {
   module.Unload();
   testing_support::ScopedEnv child("K482_MODULE_EXIT_CHILD", "1");
-  const std::string command = "\"" + platform::ExecutablePath() + "\" --gtest_filter=ModuleProcessExit.Child";
+  const std::string command = testing_support::SelfCommand() + " --gtest_filter=ModuleProcessExit.Child";
   EXPECT_EQ(std::system(command.c_str()), 0);
   const std::string log = sandbox.Log();
   EXPECT_NE(log.find("TSPI_providerInit() returning 0x0"), std::string::npos) << log;

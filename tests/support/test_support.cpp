@@ -8,6 +8,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/system.h"
+
 namespace testing_support {
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
@@ -87,6 +89,12 @@ bool InOrder(const std::string& log, std::initializer_list<const char*> texts) {
     if (at == std::string::npos) return false;
   }
   return true;
+}
+
+std::string SelfCommand() {
+  const std::string self = "\"" + platform::ExecutablePath() + "\"";
+  const std::optional<std::string> emulator = GetEnv("K482_TEST_EMULATOR");
+  return emulator ? *emulator + " " + self : self;
 }
 
 }  // namespace testing_support

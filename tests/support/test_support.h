@@ -47,6 +47,11 @@ class ScopedEnv {
 void SetEnv(const std::string& name, const std::optional<std::string>& value);
 std::optional<std::string> GetEnv(const std::string& name);
 
+// This program as a shell command, under the emulator its suite runs in
+// (K482_TEST_EMULATOR): a 32-bit build cannot start itself where the system
+// does not hand foreign programs to an emulator.
+std::string SelfCommand();
+
 // The whole file, or nullopt when it cannot be read.
 std::optional<std::string> ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

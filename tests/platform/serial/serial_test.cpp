@@ -11,7 +11,6 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/system.h"
 #include "tests/support/phone_peer.h"
 #include "tests/support/test_support.h"
 
@@ -163,7 +162,7 @@ constexpr char kOtherProcessVariable[] = "K482_SERIAL_TEST_OPEN_AND_EXIT";
 // -1 when that process could not be run.
 int OpenInAnotherProcess(const std::string& comName) {
   testing_support::ScopedEnv env(kOtherProcessVariable, comName);
-  const std::string command = "\"" + platform::ExecutablePath() + "\"";
+  const std::string command = testing_support::SelfCommand();
   std::atomic<int> status{-1};
   std::atomic<bool> done{false};
   std::thread runner([&] {
