@@ -44,16 +44,21 @@ inline std::vector<RegisteredProvider> ReadRegistered() {
   return list;
 }
 
+// TAPI's providers forgotten, as on a machine that never had one.
+inline void ForgetRegistered() {
+  platform::registry::Key telephony;
+  if (telephony.Open("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony",
+                     platform::registry::Access::kAllAccess) == platform::registry::kSuccess) {
+    telephony.DeleteSubKey("Providers");
+  }
+}
+
 // The whole list in place of the old one, with the ID the next provider gets.
 inline bool WriteRegistered(const std::vector<RegisteredProvider>& list, std::uint32_t nextId) {
   namespace registry = platform::registry;
+  ForgetRegistered();
   registry::Key key;
   if (key.Create(kProvidersKey) != registry::kSuccess) return false;
-  const std::uint32_t oldCount = ReadDword(key, "NumProviders", 0);
-  for (std::uint32_t i = 0; i < oldCount; ++i) {
-    key.DeleteValue("ProviderID" + std::to_string(i));
-    key.DeleteValue("ProviderFilename" + std::to_string(i));
-  }
   const auto count = static_cast<std::uint32_t>(list.size());
   bool ok = key.SetValue("NumProviders", registry::kTypeDword, &count, sizeof count) == 0 &&
             key.SetValue("NextProviderID", registry::kTypeDword, &nextId, sizeof nextId) == 0;

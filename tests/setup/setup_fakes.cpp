@@ -107,16 +107,7 @@ FakeHost::FakeHost(const char* failTapi)
     : tapiLog_("K482_TAPI_STANDIN_LOG", dir_.File("tapi.log")),
       tapiFailure_("K482_TAPI_STANDIN_FAIL",
                    failTapi != nullptr ? std::optional<std::string>(failTapi) : std::nullopt) {
-  ForgetProviders();
-}
-
-// Under Wine, TAPI's list is the prefix's own, not the sandbox's.
-void FakeHost::ForgetProviders() {
-  platform::registry::Key telephony;
-  if (telephony.Open("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Telephony",
-                     platform::registry::Access::kAllAccess) == platform::registry::kSuccess) {
-    telephony.DeleteSubKey("Providers");
-  }
+  ForgetRegistered();
 }
 
 void FakeHost::Run(std::uint16_t langId, bool package64) {

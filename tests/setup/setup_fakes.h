@@ -31,7 +31,8 @@ class FakeHost final : public setup::SetupHost {
  public:
   // failTapi: the stand-in's K482_TAPI_STANDIN_FAIL, e.g. "lineAddProviderA=0x80000048".
   explicit FakeHost(const char* failTapi = nullptr);
-  ~FakeHost() override { ForgetProviders(); }
+  // Under Wine, TAPI's list is the prefix's own, not the sandbox's.
+  ~FakeHost() override { ForgetRegistered(); }
 
   // With the stand-in's log lines in the order of the calls.
   std::vector<std::string> transcript;
@@ -73,7 +74,6 @@ class FakeHost final : public setup::SetupHost {
   void End() override;
 
  private:
-  static void ForgetProviders();
   // Appends the stand-in's calls since the last note, then line.
   void Note(const std::string& line);
 
