@@ -179,9 +179,10 @@ bool FakeHost::SetNormalAttributes(const std::string&, std::uint32_t* error) {
   return !FailsNow(attributeFailures, &attributeCalls_, error);
 }
 
-// With the line break FormatMessage appends.
+// With the line break FormatMessage appends, and printf's conversions, which
+// must come out as they are.
 std::u16string FakeHost::SystemErrorText(std::uint32_t code) {
-  return Utf8ToUtf16("Error " + std::to_string(code) + ".\r\n");
+  return Utf8ToUtf16("Error " + std::to_string(code) + ": 100% %s %n done.\r\n");
 }
 
 void FakeHost::ShellOpenMaximised(const std::string& path) { Note("open " + path); }
