@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -88,20 +87,10 @@ void Screenshot(const std::string& name, std::initializer_list<HWND> shown) {
 
 class SetupWineTest : public ::testing::Test {
  protected:
-  // TAPI's stand-in takes the place of Wine's tapi32.dll for the whole run.
+  // TAPI's stand-in takes the place of Wine's tapi32.dll, for good: the
+  // prefix is the setup run's own.
   static void SetUpTestSuite() {
-    const std::string tapi = SystemDirectory() + "\\tapi32.dll";
-    wineTapi_ = new std::optional<std::string>(ReadFile(tapi));
-    CopyFileA(WinePath(K482_TAPI_STANDIN).c_str(), tapi.c_str(), FALSE);
-  }
-  static void TearDownTestSuite() {
-    const std::string tapi = SystemDirectory() + "\\tapi32.dll";
-    if (wineTapi_->has_value()) {
-      std::ofstream(tapi, std::ios::binary | std::ios::trunc) << **wineTapi_;
-    } else {
-      DeleteFileA(tapi.c_str());
-    }
-    delete wineTapi_;
+    CopyFileA(WinePath(K482_TAPI_STANDIN).c_str(), (SystemDirectory() + "\\tapi32.dll").c_str(), FALSE);
   }
 
   void SetUp() override {
@@ -315,7 +304,6 @@ class SetupWineTest : public ::testing::Test {
     EXPECT_TRUE(bytes == ReadFile(shipped.string())) << installed << " is not a copy of " << shipped.string();
   }
 
-  static std::optional<std::string>* wineTapi_;
   testing_support::TempDir dir_;
   testing_support::SettingsSandbox settings_;
   fs::path package_;
@@ -325,8 +313,6 @@ class SetupWineTest : public ::testing::Test {
   PROCESS_INFORMATION process_{};
   std::set<HWND> handled_;
 };
-
-std::optional<std::string>* SetupWineTest::wineTapi_ = nullptr;
 
 TEST_F(SetupWineTest, InstallsThenReplacesOnASecondRun) {
   InstallAndAnswer(false, IDOK, "");
