@@ -33,12 +33,15 @@ export K482_SETUP_SHOTS="Z:${shots//\//\\}"
 # Our tapi32.dll, which the driver puts into the prefix's system directory, not Wine's stub.
 export WINEDLLOVERRIDES="tapi32=n"
 
-# One run per language; the others repeat what differs by language.
+# One run per language; the others repeat what differs by language. Each
+# group's language of another country (Wine gives de_CH 0x0807): setup knows
+# the group by the primary language alone. Italian reads English.
 runs=(
   "en_US.UTF-8 *"
-  "de_DE.UTF-8 *InstallsThenReplaces*"
-  "nl_NL.UTF-8 *InstallsThenReplaces*"
-  "fr_FR.UTF-8 *InstallsThenReplaces*:*CopyFailureIsReported*"
+  "de_CH.UTF-8 *InstallsThenReplaces*"
+  "nl_BE.UTF-8 *InstallsThenReplaces*"
+  "fr_BE.UTF-8 *InstallsThenReplaces*:*CopyFailureIsReported*"
+  "it_IT.UTF-8 *InstallsThenReplaces*"
 )
 inner=$(mktemp)
 trap 'cleanup; rm -f "$inner"' EXIT

@@ -137,7 +137,6 @@ void FakeHost::Note(const std::string& line) {
 }
 
 std::u16string FakeHost::LoadText(int id) {
-  textIds.push_back(id);
   const auto& strings = ResourceStrings();
   const auto found = strings.find(id);
   return found == strings.end() ? std::u16string() : Utf8ToUtf16(found->second);

@@ -38,7 +38,6 @@ class FakeHost final : public setup::SetupHost {
   std::vector<std::string> transcript;
   // Answers to questions in order; a question with none left gets Cancel/No.
   std::deque<setup::BoxAnswer> answers;
-  std::vector<int> textIds;
   bool tapiPresent = true;
   // TAPI32.DLL as the binding finds it, and what the binding asked of it.
   bool tapiBindable = true;

@@ -175,40 +175,6 @@ INSTANTIATE_TEST_SUITE_P(
                 CopyFailed(2, 5), {}, kEnglish, true}),
     [](const ::testing::TestParamInfo<FlowRow>& row) { return std::string(row.param.name); });
 
-// Every message of a run comes from the column of the user's language group,
-// and the read-me of that language is opened from beside the program,
-// whatever the current directory. The four languages themselves are the Wine
-// run's, which answers setup.exe in each; here, the languages of each group.
-struct LanguageRow {
-  std::uint16_t langId;
-  int offset;
-  const char* readMe;
-};
-
-class LanguageTest : public ::testing::TestWithParam<LanguageRow> {};
-
-TEST_P(LanguageTest, EveryTextComesFromTheLanguagesColumn) {
-  const LanguageRow& row = GetParam();
-  FakeHost host;
-  ASSERT_TRUE(setup_test::WriteRegistered(kOurs, 40));
-  host.answers = {BoxAnswer::kYes, BoxAnswer::kOk};
-  host.programPath = "D:\\Downloads\\k482tsp-x64\\setup.exe";
-  host.Run(row.langId, false);
-  std::vector<int> messages;
-  for (const int id : host.textIds) {
-    if (id != setup::kIdTitle) messages.push_back(id);
-  }
-  EXPECT_EQ(messages, (std::vector<int>{129 + row.offset, 137 + row.offset, 133 + row.offset}));
-  EXPECT_EQ(host.transcript.end()[-2], std::string("open D:\\Downloads\\k482tsp-x64\\") + row.readMe + ".txt");
-}
-
-INSTANTIATE_TEST_SUITE_P(Groups, LanguageTest,
-                         ::testing::Values(LanguageRow{0x0807, 0, "ReadMe_D"},    // Swiss German
-                                           LanguageRow{0x0813, 1, "ReadMe_NL"},   // Belgian Dutch
-                                           LanguageRow{0x0410, 2, "ReadMe"},      // Italian
-                                           LanguageRow{0x0C0A, 2, "ReadMe"},      // Spanish
-                                           LanguageRow{0x080C, 3, "ReadMe_F"}));  // Belgian French
-
 // Every message in all four languages. A system error's text is the whole
 // second line of each language's message, which has no other conversion; the
 // wrong-package messages name the package to take instead.

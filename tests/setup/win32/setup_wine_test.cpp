@@ -67,7 +67,8 @@ struct Language {
 const Language kLanguages[] = {{LANG_ENGLISH, 2, "ReadMe", "en", "0.1"},
                                {LANG_GERMAN, 0, "ReadMe_D", "de", "0.06"},
                                {LANG_DUTCH, 1, "ReadMe_NL", "nl", "0.05"},
-                               {LANG_FRENCH, 3, "ReadMe_F", "fr", "0.12"}};
+                               {LANG_FRENCH, 3, "ReadMe_F", "fr", "0.12"},
+                               {LANG_ITALIAN, 2, "ReadMe", "it", "0.1"}};
 
 // A message box of setup's as the user sees it.
 struct Box {
