@@ -1,14 +1,12 @@
 // The POSIX registry file: its REGEDIT4 text, where it lives, files written by
-// hand or broken, and writers that run at the same time.
+// hand or broken. Writers at the same time: tests/reliability/store_stress_test.cpp.
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <random>
-#include <thread>
 #include <tuple>
 
 #include "platform/posix/regedit4.h"
@@ -195,38 +193,6 @@ TEST_F(StoreTest, ChangesKeepWhatWasReadAndRepairBrokenFilesThatNeverCrash) {
     }
     EXPECT_EQ(Dword(1), Query(key, "Trace").data);
   }
-}
-
-TEST_F(StoreTest, ThreadsWritingAtOnceLoseNothingAndReadersSeeWholeFiles) {
-  constexpr int kThreads = 4;
-  constexpr int kEach = 25;
-  ASSERT_EQ(kSuccess, Key().Create(kSettings));
-  std::atomic<int> running{kThreads};
-  std::atomic<int> failures{0};
-  std::vector<std::thread> writers;
-  for (int t = 0; t < kThreads; ++t) {
-    writers.emplace_back([&, t] {
-      Key key;
-      failures += key.Open(kSettings, Access::kAllAccess) != kSuccess;
-      for (int i = 0; i < kEach; ++i) failures += Set(key, "T" + std::to_string(t * kEach + i), 4, Dword(t)) != kSuccess;
-      --running;
-    });
-  }
-  // Values are only ever added: a count that drops means a torn or lost file.
-  std::size_t highest = 0;
-  int drops = 0;
-  Key reader;
-  ASSERT_EQ(kSuccess, reader.Open(kSettings, Access::kRead));
-  while (running > 0) {
-    const std::size_t count = Values(reader).names.size();
-    drops += count < highest;
-    highest = std::max(highest, count);
-  }
-  for (auto& writer : writers) writer.join();
-  EXPECT_EQ(0, failures.load());
-  EXPECT_EQ(0, drops);
-  ASSERT_EQ(std::size_t{kThreads * kEach}, Values(reader).names.size());
-  for (int n = 0; n < kThreads * kEach; ++n) EXPECT_EQ(Dword(n / kEach), Query(reader, "T" + std::to_string(n)).data);
 }
 
 }  // namespace
