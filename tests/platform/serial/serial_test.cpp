@@ -341,27 +341,6 @@ TEST_F(SerialPortTest, ReceiveLoopAssemblesBurstsAndPieces) {
   EXPECT_EQ(loop.Failures(), 0);
 }
 
-TEST_F(SerialPortTest, CancelWaitEndsBlockedWaitAndEveryLaterOne) {
-  WaitOnThread blocked(port_);
-  // Nothing is sent: the wait must not end by itself.
-  ASSERT_FALSE(blocked.EndsWithin(300ms)) << "ended with " << static_cast<int>(blocked.Result());
-
-  port_.CancelWait();
-  ASSERT_TRUE(blocked.EndsWithin(2s));
-  EXPECT_EQ(blocked.Result(), SerialWait::kCancelled);
-
-  peer_->Send({'x'});
-  for (int i = 0; i < 2; ++i) {
-    WaitOnThread later(port_);
-    ASSERT_TRUE(later.EndsWithin(2s)) << "wait " << i << " after CancelWait";
-    EXPECT_EQ(later.Result(), SerialWait::kCancelled);
-  }
-  // Cancelling waits leaves the line itself working.
-  std::uint32_t error = 0;
-  EXPECT_TRUE(port_.WriteByte('y', &error)) << error;
-  EXPECT_TRUE(PeerReceives(1));
-}
-
 TEST_F(SerialPortTest, CloseEndsBlockedWaitOrReceiveLoopAndPortReopens) {
   {
     WaitOnThread blocked(port_);
@@ -400,31 +379,6 @@ TEST_F(SerialPortTest, CloseEndsBlockedWaitOrReceiveLoopAndPortReopens) {
 
   OpenConfigured(port_);
   ExpectRoundTrip(port_, 'i', 'j');
-}
-
-TEST_F(SerialPortTest, PurgeDropsPendingInput) {
-  const Bytes stale(200, 'A');
-  peer_->Send(stale);
-  {
-    WaitOnThread arrived(port_);
-    ASSERT_TRUE(arrived.EndsWithin(10s));
-    ASSERT_EQ(arrived.Result(), SerialWait::kData);
-  }
-  port_.Purge();
-  const Bytes fresh(50, 'B');
-  peer_->Send(fresh);
-
-  ReceiveLoop loop(port_);
-  ASSERT_TRUE(WaitFor([&] {
-    const Bytes got = loop.Data();
-    return std::count(got.begin(), got.end(), 'B') == 50;
-  }, 10s)) << loop.Data().size() << " bytes read";
-  loop.Stop();
-  // At least what had arrived when the wait ended is gone; in practice all of it.
-  const Bytes got = loop.Data();
-  const auto stalePassed = std::count(got.begin(), got.end(), 'A');
-  EXPECT_LT(stalePassed, static_cast<std::ptrdiff_t>(stale.size()));
-  EXPECT_EQ(Bytes(got.end() - 50, got.end()), fresh);
 }
 
 TEST_F(SerialPortTest, WriteTimesOutWhileLineIsBackedUp) {
