@@ -8,8 +8,6 @@ namespace testing_support {
 
 namespace reg = platform::registry;
 
-namespace {
-
 void EmptyAndDelete(const std::string& path) {
   reg::Key key;
   if (key.Open(path, reg::Access::kAllAccess) != reg::kSuccess) return;
@@ -28,6 +26,8 @@ void EmptyAndDelete(const std::string& path) {
     parent.DeleteSubKey(path.substr(slash + 1));
   }
 }
+
+namespace {
 
 // A value as the registry gives it, bypassing the store under test; false when there is none.
 bool Query(const std::string& name, std::uint32_t* type, void* data, std::uint32_t* size) {

@@ -15,6 +15,9 @@ namespace testing_support {
 
 inline constexpr char kSettingsKeyPath[] = "SOFTWARE\\BRAMLO\\482_TSP";
 
+// Deletes the key at path with all its subkeys and values, if it is there.
+void EmptyAndDelete(const std::string& path);
+
 // Owns the settings key for its lifetime.
 class SettingsSandbox {
  public:

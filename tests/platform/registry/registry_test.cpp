@@ -7,6 +7,7 @@
 #include <random>
 
 #include "tests/platform/registry/registry_test_util.h"
+#include "tests/support/settings_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -17,16 +18,6 @@ using namespace registry_test;
 std::vector<std::string> Sorted(std::vector<std::string> names) {
   std::sort(names.begin(), names.end());
   return names;
-}
-
-void DeleteTree(const std::string& path) {
-  Key key;
-  std::string child;
-  if (key.Open(path, Access::kAllAccess) != kSuccess) return;
-  while (key.EnumSubKey(0, &child) == kSuccess) {
-    DeleteTree(path + "\\" + child);
-    if (key.DeleteSubKey(child) != kSuccess) return;
-  }
 }
 
 class RegistryTest : public ::testing::Test {
@@ -40,9 +31,8 @@ class RegistryTest : public ::testing::Test {
 
   void TearDown() override {
     root_.Close();
-    DeleteTree("SOFTWARE\\K482Test\\" + id_);
-    Key parent;
-    if (parent.Open("SOFTWARE\\K482Test", Access::kAllAccess) == kSuccess) parent.DeleteSubKey(id_);
+    testing_support::EmptyAndDelete(base_);
+    Key parent;  // the tests' common key goes with the last of them
     if (parent.Open("SOFTWARE", Access::kAllAccess) == kSuccess) parent.DeleteSubKey("K482Test");
   }
 
