@@ -42,8 +42,6 @@ class SerialPort {
   int Read(std::uint8_t* buffer, int size, std::uint32_t* error);
   // Writes one byte within the write time-out: true, or false with *error set.
   bool WriteByte(std::uint8_t byte, std::uint32_t* error);
-  // Discards what is buffered in both directions.
-  void Purge();
   // Ends a pending WaitForInput, and every later one, from any thread.
   void CancelWait();
   // Releases the device; safe while another thread is inside WaitForInput or Read

@@ -311,11 +311,6 @@ bool SerialPort::WriteByte(std::uint8_t byte, std::uint32_t* error) {
   }
 }
 
-void SerialPort::Purge() {
-  Impl::Lease device(*impl_);
-  if (device) tcflush(device->fd, TCIOFLUSH);
-}
-
 void SerialPort::CancelWait() {
   Impl::Lease device(*impl_);
   if (device) device->Cancel();

@@ -428,13 +428,6 @@ bool SerialPort::WriteByte(std::uint8_t byte, std::uint32_t* error) {
   return true;
 }
 
-void SerialPort::Purge() {
-  Impl::Lease device(*impl_);
-  if (!device) return;
-  PurgeComm(device->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-  device->kept = -1;
-}
-
 void SerialPort::CancelWait() {
   Impl::Lease device(*impl_);
   if (device) SetEvent(device->cancel);
