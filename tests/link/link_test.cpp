@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/serial.h"
 #include "provider/phone_port.h"
 #include "provider/tsp_line.h"
 #include "provider/tsp_line_map.h"
@@ -411,16 +410,6 @@ TEST_F(WorkerTest, OneSignalTakesEveryPacketQueued) {
             "        TspPort::OnHold call 0x00\r\n"
             "            TspPort::OnHold return result 0x00\r\n")
       << "only the empty read's first line and the hold";
-}
-
-// A configuration change with no line open leaves the port to other programs
-// (the scenario "two-lines" shows the port given back by lines and failed opens).
-TEST_F(WorkerTest, AConfigurationChangeWithNoLineOpenLeavesThePortClosed) {
-  worker->PostUpdateConfig();
-  ASSERT_TRUE(Shows("            TspPort::OnUpdateConfig down.\r\n"));
-  EXPECT_FALSE(worker->IsOpen());
-  platform::SerialPort other;
-  EXPECT_EQ(other.Open(peer->PortName()), 0u) << "another program can have the port";
 }
 
 // A worker that cannot take the phone's answer in time (it waits for the line
