@@ -82,6 +82,12 @@ std::string StableTimes(const std::string& text) {
   return std::regex_replace(text, stamp, "<TIME>");
 }
 
+int Occurrences(const std::string& text, const std::string& what) {
+  int count = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
 bool InOrder(const std::string& log, std::initializer_list<const char*> texts) {
   std::size_t at = 0;
   for (const char* text : texts) {

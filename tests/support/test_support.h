@@ -56,6 +56,9 @@ std::string SelfCommand();
 std::optional<std::string> ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
+// How often what appears in text.
+int Occurrences(const std::string& text, const std::string& what);
+
 // Whether the texts appear in the log in this order; lines of other threads may stand between them.
 bool InOrder(const std::string& log, std::initializer_list<const char*> texts);
 

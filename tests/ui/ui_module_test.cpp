@@ -25,6 +25,7 @@ namespace {
 
 namespace reg = platform::registry;
 using testing_support::Bind;
+using testing_support::Occurrences;
 using testing_support::ScopedEnv;
 
 class UiModuleTest : public testing_support::SettingsTest {
@@ -183,11 +184,6 @@ class UiWithProviderTest : public UiModuleTest {
     UiModuleTest::TearDown();
   }
   std::string Log() const { return testing_support::ReadFile(logDir.File("kavrtsp.log")).value_or(""); }
-  static int Count(const std::string& text, const std::string& what) {
-    int count = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-    return count;
-  }
 
   testing_support::TempDir logDir;
   ScopedEnv tmpdir{"TMPDIR", logDir.path().string()};
@@ -262,8 +258,8 @@ TEST_P(FormRuns, StoreWhatTheUserTypedAndTellTheProvider) {
   }
   if (run.loggingOff) return;
   const std::string log = Log();
-  EXPECT_EQ(Count(log, " UI Request: interface info\r\n"), 1) << log;
-  EXPECT_EQ(Count(log, " UI Request: Notify changes\r\n"), run.notified ? 1 : 0) << log;
+  EXPECT_EQ(Occurrences(log, " UI Request: interface info\r\n"), 1) << log;
+  EXPECT_EQ(Occurrences(log, " UI Request: Notify changes\r\n"), run.notified ? 1 : 0) << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(
