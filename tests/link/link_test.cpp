@@ -209,11 +209,7 @@ class Gate {
   bool open_ = false;
 };
 
-std::size_t Count(const std::string& log, const std::string& text) {
-  std::size_t count = 0;
-  for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
-  return count;
-}
+int Count(const std::string& log, const std::string& text) { return testing_support::Occurrences(log, text); }
 
 // A receive thread kept past its join (here by the test, in life by a device
 // that will not let go) reads nothing from the port opened after it and touches
@@ -238,7 +234,7 @@ TEST_F(LinkTest, AReceiveThreadThatOutlivesItsJoinOnlyLeaves) {
   ASSERT_EQ(port->Connect(), 0);
   peer->Send(Frame("S11"));
   ASSERT_TRUE(WaitFor([&] { return port->GetQueue().GetCount() == 1; }));
-  EXPECT_EQ(Count(Log(), down), 0u);
+  EXPECT_EQ(Count(Log(), down), 0);
   first.Open();
   EXPECT_TRUE(WaitFor([&] { return Count(Log(), down) == 1; })) << "the old thread leaves at once";
   peer->Send(Frame("S12"));
@@ -248,7 +244,7 @@ TEST_F(LinkTest, AReceiveThreadThatOutlivesItsJoinOnlyLeaves) {
     EXPECT_EQ(std::string(packet->begin(), packet->end()), cause) << "every byte read by the new thread";
   }
   ASSERT_EQ(port->Close(), 0);
-  ASSERT_EQ(Count(Log(), down), 2u);
+  ASSERT_EQ(Count(Log(), down), 2);
 
   // Held while its port object goes away.
   Gate second;

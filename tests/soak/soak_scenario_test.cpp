@@ -5,6 +5,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/test_support.h"
+
 namespace soak {
 namespace {
 
@@ -14,11 +16,7 @@ std::string Written(const Plan& plan) {
   return out.str();
 }
 
-int Count(const std::string& text, const std::string& what) {
-  int count = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
-}
+int Count(const std::string& text, const std::string& what) { return testing_support::Occurrences(text, what); }
 
 TEST(SoakScenario, ASeedMeansTheSameRunAndAnotherSeedAnotherOne) {
   const Plan plan{42, 200, 35};

@@ -178,10 +178,7 @@ class LocalPeer : public PhonePeer {
 // How often a connect command ("ATB" and CR) is among what the peer received.
 std::size_t ConnectsHeard(PhonePeer& peer) {
   const Bytes received = peer.Received();
-  const std::string text(received.begin(), received.end());
-  std::size_t count = 0;
-  for (std::size_t at = text.find("ATB\r"); at != std::string::npos; at = text.find("ATB\r", at + 1)) ++count;
-  return count;
+  return static_cast<std::size_t>(Occurrences(std::string(received.begin(), received.end()), "ATB\r"));
 }
 
 }  // namespace
