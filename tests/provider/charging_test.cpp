@@ -153,37 +153,4 @@ TEST_F(ChargingInfo, AmountTextIgnoresTheProcessLocale) {
   }
 }
 
-// The scenario "charging" reads reports whole or refused at the user's level;
-// the largest count of units is more than any format can show.
-TEST_F(ChargingInfo, ReportsUpTo32Bits) {
-  Report(3, kFree, kFree);
-  CTspCall* call = Slot(1);
-  ASSERT_NE(call, nullptr);
-  const struct {
-    const char* report;
-    std::uint32_t value;  // 0: refused
-    std::uint8_t type;
-    std::uint8_t multiplier;
-  } reports[] = {
-      {"G12", 12, kChargeUnits, 3},
-      {"G4294967295", 4294967295u, kChargeUnits, 3},
-      {"G4294967296", 0, 0, 0},
-  };
-  for (const auto& r : reports) {
-    SCOPED_TRACE(r.report);
-    Phone("G7");
-    tapi.Clear();
-    Phone(r.report);
-    if (r.value == 0) {
-      EXPECT_EQ(call->m_Charging.value, 7u) << "the last charge stays";
-      EXPECT_TRUE(tapi.Events().empty());
-    } else {
-      EXPECT_EQ(call->m_Charging.value, r.value);
-      EXPECT_EQ(call->m_Charging.type, r.type);
-      EXPECT_EQ(call->m_Charging.multiplier, r.multiplier);
-      EXPECT_EQ(tapi.Describe(), "CALLINFO 7001 0x1000000 0x0 0x0\n");
-    }
-  }
-}
-
 }  // namespace
