@@ -59,14 +59,6 @@ INSTANTIATE_TEST_SUITE_P(
                   ""}),
     [](const ::testing::TestParamInfo<ParseCase>& p) { return std::string(p.param.name); });
 
-TEST(ReplyParsing, ReportWithoutLineIsRememberedForTheNextOne) {
-  CPhonePort port(nullptr, 0);
-  port.ParsePacket(Bytes("C\x03\xFF\x06"), nullptr);
-  EXPECT_EQ(port.GetCallStates()[1], 0x03);
-  EXPECT_EQ(port.GetCallStates()[2], 0xFF);
-  EXPECT_EQ(port.GetCallStates()[3], 0x06);
-}
-
 struct CauseCase {
   std::string packet;
   std::uint32_t cause;
