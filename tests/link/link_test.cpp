@@ -29,6 +29,7 @@ namespace {
 using testing_support::Bytes;
 using testing_support::FakeTapi;
 using testing_support::InOrder;
+using testing_support::Occurrences;
 using testing_support::WaitFor;
 
 std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -209,8 +210,6 @@ class Gate {
   bool open_ = false;
 };
 
-int Count(const std::string& log, const std::string& text) { return testing_support::Occurrences(log, text); }
-
 // A receive thread kept past its join (here by the test, in life by a device
 // that will not let go) reads nothing from the port opened after it and touches
 // nothing of a port object that is gone: it only leaves.
@@ -234,9 +233,9 @@ TEST_F(LinkTest, AReceiveThreadThatOutlivesItsJoinOnlyLeaves) {
   ASSERT_EQ(port->Connect(), 0);
   peer->Send(Frame("S11"));
   ASSERT_TRUE(WaitFor([&] { return port->GetQueue().GetCount() == 1; }));
-  EXPECT_EQ(Count(Log(), down), 0);
+  EXPECT_EQ(Occurrences(Log(), down), 0);
   first.Open();
-  EXPECT_TRUE(WaitFor([&] { return Count(Log(), down) == 1; })) << "the old thread leaves at once";
+  EXPECT_TRUE(WaitFor([&] { return Occurrences(Log(), down) == 1; })) << "the old thread leaves at once";
   peer->Send(Frame("S12"));
   ASSERT_TRUE(WaitFor([&] { return port->GetQueue().GetCount() == 2; }));
   for (const char* cause : {"S11", "S12"}) {
@@ -244,7 +243,7 @@ TEST_F(LinkTest, AReceiveThreadThatOutlivesItsJoinOnlyLeaves) {
     EXPECT_EQ(std::string(packet->begin(), packet->end()), cause) << "every byte read by the new thread";
   }
   ASSERT_EQ(port->Close(), 0);
-  ASSERT_EQ(Count(Log(), down), 2);
+  ASSERT_EQ(Occurrences(Log(), down), 2);
 
   // Held while its port object goes away.
   Gate second;
@@ -254,7 +253,7 @@ TEST_F(LinkTest, AReceiveThreadThatOutlivesItsJoinOnlyLeaves) {
   ASSERT_TRUE(second.Holds(1));
   port.reset();
   second.Open();
-  EXPECT_TRUE(WaitFor([&] { return Count(Log(), down) == 3; }));
+  EXPECT_TRUE(WaitFor([&] { return Occurrences(Log(), down) == 3; }));
 }
 
 TEST_F(LinkTest, DialingClearsTheLastCause) {

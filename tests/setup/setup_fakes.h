@@ -48,7 +48,6 @@ class FakeHost final : public setup::SetupHost {
   std::optional<std::uint32_t> wow64DirectoryError;
   // The nth call (1-based) of CopyFile or SetFileAttributes fails with this code.
   std::map<int, std::uint32_t> copyFailures, attributeFailures;
-  std::string programPath = kProgramPath;
   std::deque<std::pair<setup::Step, std::uint32_t>> posted;
   bool ended = false;
 
@@ -65,7 +64,7 @@ class FakeHost final : public setup::SetupHost {
   bool CopyFileReplacing(const std::string& from, const std::string& to, std::uint32_t* error) override;
   bool SetNormalAttributes(const std::string& path, std::uint32_t* error) override;
   std::u16string SystemErrorText(std::uint32_t code) override;
-  std::string ProgramPath() override { return programPath; }
+  std::string ProgramPath() override { return kProgramPath; }
   void ShellOpenMaximised(const std::string& path) override;
   void Pause(std::chrono::milliseconds duration) override;
   void* MainWindow() override { return reinterpret_cast<void*>(std::uintptr_t{0x4242}); }

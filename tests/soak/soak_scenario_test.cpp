@@ -16,7 +16,7 @@ std::string Written(const Plan& plan) {
   return out.str();
 }
 
-int Count(const std::string& text, const std::string& what) { return testing_support::Occurrences(text, what); }
+using testing_support::Occurrences;
 
 TEST(SoakScenario, ASeedMeansTheSameRunAndAnotherSeedAnotherOne) {
   const Plan plan{42, 200, 35};
@@ -32,31 +32,31 @@ TEST(SoakScenario, ASeedMeansTheSameRunAndAnotherSeedAnotherOne) {
 // every kind of call and fault.
 TEST(SoakScenario, EveryCycleIsClosedAndForgottenAndEveryKindOfCallAndFaultIsMet) {
   const std::string text = Written(Plan{1, 300, 35});
-  EXPECT_EQ(Count(text, "say soak: call "), 300);
-  EXPECT_EQ(Count(text, "\nforget\n"), 300);
+  EXPECT_EQ(Occurrences(text, "say soak: call "), 300);
+  EXPECT_EQ(Occurrences(text, "\nforget\n"), 300);
   EXPECT_NE(text.find("say soak: call 300 done"), std::string::npos);
   // Every call made, offered or opened by a hold is released again, so the line
   // is idle between cycles.
-  const int made = Count(text, "\nmakecall ") + Count(text, "\nphone ring ") + Count(text, "\nsetuptransfer ") +
-                   Count(text, "\nhold ");
-  EXPECT_EQ(Count(text, "\nclosecall "), made);
+  const int made = Occurrences(text, "\nmakecall ") + Occurrences(text, "\nphone ring ") +
+                   Occurrences(text, "\nsetuptransfer ") + Occurrences(text, "\nhold ");
+  EXPECT_EQ(Occurrences(text, "\nclosecall "), made);
   EXPECT_TRUE(text.ends_with("requests\nclose\n"));
   int cycles = 0;
   for (const char* kind : {"outgoing", "incoming", "busy", "hold", "blind", "consultation"}) {
-    const int ofKind = Count(text, std::string(" done (") + kind + ")\n");
+    const int ofKind = Occurrences(text, std::string(" done (") + kind + ")\n");
     EXPECT_GT(ofKind, 10) << kind;
     cycles += ofKind;
   }
   EXPECT_EQ(cycles, 300);
   for (const char* fault : {"garbage", "split", "cut", "repeat", "cable", "silent"}) {
-    EXPECT_GT(Count(text, std::string("say soak fault: ") + fault + "\n"), 5) << fault;
+    EXPECT_GT(Occurrences(text, std::string("say soak fault: ") + fault + "\n"), 5) << fault;
   }
   // A fault switched on for a cycle is switched off after it.
-  EXPECT_EQ(Count(text, "phone garbage on"), Count(text, "phone garbage off"));
-  EXPECT_EQ(Count(text, "phone repeat on"), Count(text, "phone repeat off"));
-  EXPECT_EQ(Count(text, "phone unplug"), Count(text, "phone plug\n"));
-  EXPECT_EQ(Count(text, "phone silent on"), Count(text, "phone silent off"));
-  EXPECT_EQ(Count(text, "phone split "), 2 * Count(text, "phone split off"));
+  EXPECT_EQ(Occurrences(text, "phone garbage on"), Occurrences(text, "phone garbage off"));
+  EXPECT_EQ(Occurrences(text, "phone repeat on"), Occurrences(text, "phone repeat off"));
+  EXPECT_EQ(Occurrences(text, "phone unplug"), Occurrences(text, "phone plug\n"));
+  EXPECT_EQ(Occurrences(text, "phone silent on"), Occurrences(text, "phone silent off"));
+  EXPECT_EQ(Occurrences(text, "phone split "), 2 * Occurrences(text, "phone split off"));
 }
 
 }  // namespace
