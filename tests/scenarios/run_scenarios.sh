@@ -4,13 +4,15 @@
 # provider module and playing the scenario, phone lines reaching phonesim
 # through a file it follows.
 #
-#   run_scenarios.sh [--keep DIR] [--emulator "PROGRAM ARGS"] --native TSPHOST MODULE PHONESIM SCENARIO...
+#   run_scenarios.sh [--keep DIR] [--ui UI_MODULE] [--emulator "PROGRAM ARGS"] --native TSPHOST MODULE PHONESIM SCENARIO...
 #       the Linux build: k482tsp.so, the port through K482_DOSDEVICES; a 32-bit
 #       build's tsphost runs through the emulator (qemu-i386 -L /)
 #   run_scenarios.sh [--keep DIR] --wine WINE_RUN DEFAULT_PREFIX TSPHOST_EXE MODULE PHONESIM SCENARIO...
 #       the Windows build under wine64: tsphost.exe with k482tsp.tsp, the port in
 #       the prefix's dosdevices ($K482_WINEPREFIX, else DEFAULT_PREFIX)
 #
+# --ui gives tsphost the UI module to load (the settings form's scenarios,
+# natively only), with the phone on COM1 too.
 # --keep DIR keeps each scenario's phone log and provider trace there, as
 # <name>.phone.log and <name>.kavrtsp.log.
 #
@@ -21,7 +23,7 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: run_scenarios.sh [--keep DIR] [--emulator \"PROGRAM ARGS\"] --native TSPHOST MODULE PHONESIM SCENARIO..." >&2
+  echo "usage: run_scenarios.sh [--keep DIR] [--ui UI_MODULE] [--emulator \"PROGRAM ARGS\"] --native TSPHOST MODULE PHONESIM SCENARIO..." >&2
   echo "       run_scenarios.sh [--keep DIR] --wine WINE_RUN DEFAULT_PREFIX TSPHOST_EXE MODULE PHONESIM SCENARIO..." >&2
   exit 2
 }
@@ -32,6 +34,12 @@ if [ "${1:-}" = --keep ]; then
   keep=$2
   shift 2
   mkdir -p "$keep"
+fi
+ui=()
+if [ "${1:-}" = --ui ]; then
+  [ $# -ge 2 ] || usage
+  ui=(--ui "$2")
+  shift 2
 fi
 emulator=()
 if [ "${1:-}" = --emulator ]; then
@@ -109,6 +117,12 @@ run_one() {
   local dosdevices=$work/dosdevices
   [ "$mode" = --wine ] && dosdevices=$prefix/dosdevices
   start_phone "$dosdevices" "$work" "$phonesim" || return 1
+  if [ ${#ui[@]} -gt 0 ] && [ "$mode" = --native ]; then
+    # The settings form offers COM1 to COM6: COM1 is the phone, the others
+    # lead nowhere (never to a port of this machine).
+    ln -s "com$port" "$dosdevices/com1"
+    for n in 2 3 4 5 6; do ln -s nowhere "$dosdevices/com$n"; done
+  fi
   # The settings every scenario starts from; PortNr counts from 0 (COM1).
   local settings=(--set "PortNr=$((port - 1))" --set NumLines=1 --set NumPhones=0 --set Trace=1 --set MSN0=10
                   --set ChargeFormat=4 --set ChargePerUnit=0.06 --set Currency=EUR)
@@ -122,7 +136,7 @@ run_one() {
   else
     trace=$work/kavrtsp.log
     K482_DOSDEVICES=$work/dosdevices K482_REGISTRY=$work/registry.reg TMPDIR=$work LC_ALL=C LANG=C \
-      timeout "$scenario_bound" "${emulator[@]}" "$tsphost" "${settings[@]}" --phone "$work/phone.in" --phone-log "$work/phone.log" \
+      timeout "$scenario_bound" "${emulator[@]}" "$tsphost" "${settings[@]}" "${ui[@]}" --phone "$work/phone.in" --phone-log "$work/phone.log" \
       "$module" "$scenario"
     status=$?
   fi

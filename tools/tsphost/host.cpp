@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <iostream>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -608,6 +610,11 @@ LONG Host::Query(const RawQuery& query, unsigned char* bytes) {
 }
 
 LONG Host::DialogData(DWORD_PTR objectId, DWORD objectType, void* params, DWORD size) {
+  // TAPI finds the provider by the object named: the provider itself or one of its lines.
+  if (objectType == TUISPIDLL_OBJECT_LINEID ? objectId >= NumLines()
+                                            : objectType == TUISPIDLL_OBJECT_PROVIDERID && objectId != kPermanentProviderId) {
+    return static_cast<LONG>(LINEERR_INVALPARAM);
+  }
   // TAPI carries the block to the provider's process and back; so does this copy.
   std::vector<unsigned char> block(size);
   if (params != nullptr && size > 0) std::memcpy(block.data(), params, size);
@@ -657,8 +664,10 @@ std::vector<std::string> Host::UiModuleCandidates() {
   return candidates;
 }
 
-bool Host::RunUi(UiAction action, LONG* result, std::string* error) {
-  const char* entryName = action == UiAction::kConfig    ? "TUISPI_providerConfig"
+bool Host::RunUi(UiAction action, LONG* result, std::string* error, std::optional<DWORD> line,
+                 const std::string* typed, std::string* shown) {
+  const char* entryName = line                           ? "TUISPI_lineConfigDialog"
+                          : action == UiAction::kConfig  ? "TUISPI_providerConfig"
                           : action == UiAction::kInstall ? "TUISPI_providerInstall"
                                                          : "TUISPI_providerRemove";
   const std::vector<std::string> candidates = UiModuleCandidates();
@@ -682,15 +691,27 @@ bool Host::RunUi(UiAction action, LONG* result, std::string* error) {
     *error = "cannot load the UI module" + reasons;
     return false;
   }
-  // The three entry points share one signature.
-  auto* entry = reinterpret_cast<TUISPI_providerConfig_fn*>(ui.Symbol(entryName));
-  if (entry == nullptr) {
+  void* const symbol = ui.Symbol(entryName);
+  if (symbol == nullptr) {
     *error = loaded + " does not export " + entryName;
     return false;
   }
-  // A UI module may own the terminal meanwhile (the Linux settings form does).
+  // A UI module may own the terminal meanwhile (the Linux settings form does,
+  // on the standard streams, which the keys typed stand in for).
+  std::istringstream keys(typed != nullptr ? *typed : "");
+  std::ostringstream screen;
   printer_.Pause();
-  *result = entry(UiCallback, nullptr, kPermanentProviderId);
+  std::streambuf* const in = typed != nullptr ? std::cin.rdbuf(keys.rdbuf()) : nullptr;
+  std::streambuf* const out = typed != nullptr ? std::cout.rdbuf(screen.rdbuf()) : nullptr;
+  static const WCHAR kDeviceClass[] = {'c', 'o', 'm', 'm', '/', 'd', 'a', 't', 'a', 'm', 'o', 'd', 'e', 'm', 0};
+  // The provider's three entry points share one signature.
+  *result = line ? reinterpret_cast<TUISPI_lineConfigDialog_fn*>(symbol)(UiCallback, *line, nullptr, kDeviceClass)
+                 : reinterpret_cast<TUISPI_providerConfig_fn*>(symbol)(UiCallback, nullptr, kPermanentProviderId);
+  if (typed != nullptr) {
+    std::cin.rdbuf(in);
+    std::cout.rdbuf(out);
+    *shown = screen.str();
+  }
   printer_.Resume();
   ui.Unload();
   return true;

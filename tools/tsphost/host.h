@@ -141,10 +141,13 @@ class Host {
   // What TAPI does with a UI module's callback: the block goes to the provider's
   // TSPI_providerGenericDialogData and its answer comes back in it.
   LONG DialogData(DWORD_PTR objectId, DWORD objectType, void* params, DWORD size);
-  // Loads the UI module and runs its provider dialog, installation or removal
-  // with a callback that routes as DialogData does. False with *error when the
-  // module or its entry point is missing; *result is what the entry point returned.
-  bool RunUi(UiAction action, LONG* result, std::string* error);
+  // Loads the UI module and runs its provider dialog (a line's, given one),
+  // installation or removal with a callback that routes as DialogData does.
+  // False with *error when the module or its entry point is missing; *result is
+  // what the entry point returned. With typed keys, a terminal form reads them
+  // as its input and *shown gets what it wrote.
+  bool RunUi(UiAction action, LONG* result, std::string* error, std::optional<DWORD> line = std::nullopt,
+             const std::string* typed = nullptr, std::string* shown = nullptr);
   // The UI module requests routed so far, by request code, in order.
   std::vector<DWORD> UiRequests() const;
 

@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <thread>
 
 #include "common/tsp_config.h"
 #include "common/ui_request.h"
+#include "platform/system.h"
 #include "tools/tsphost/fields.h"
 #include "tools/tsphost/names.h"
 #include "tools/tsphost/render.h"
@@ -278,6 +283,17 @@ Session::Step Session::Execute(const std::string& line) {
   if (command == "help" || command == "?") return Say(Help());
   if (command == "quit" || command == "exit") return Step::kQuit;
   if (command == "say") return Say(Join(words, 1));
+  if (command == "expect" && words.size() >= 3 &&
+      (Lower(words[1]) == "shown" || (Lower(words[1]) == "not" && Lower(words[2]) == "shown"))) {
+    // The rest of the line as written, runs of spaces and all.
+    const std::size_t at = Lower(line).find("shown ");
+    const bool wanted = Lower(words[1]) == "shown";
+    if (at == std::string::npos) return Fail("usage: expect [not] shown <text>");
+    std::string text = line.substr(at + 6);
+    std::replace(text.begin(), text.end(), '|', '\n');
+    if ((shown_.find(text) != std::string::npos) == wanted) return Step::kDone;
+    return Fail("the settings form " + std::string(wanted ? "did not show" : "showed") + " \"" + text + "\"");
+  }
   if (command == "expect") return Expect(std::move(words));
   if (command == "phone") return Phone(line);
   if (command == "sleep" || command == "wait") {
@@ -305,9 +321,10 @@ Session::Step Session::Execute(const std::string& line) {
   }
   if (command == "provider") return InterfaceInfo();
   if (command == "notify") return Notify();
-  if (command == "config") return RunUi(UiAction::kConfig, "configuration");
-  if (command == "install") return RunUi(UiAction::kInstall, "installation");
-  if (command == "remove") return RunUi(UiAction::kRemove, "removal");
+  if (command == "config") return RunUi(UiAction::kConfig, "configuration", words);
+  if (command == "install") return RunUi(UiAction::kInstall, "installation", words);
+  if (command == "remove") return RunUi(UiAction::kRemove, "removal", words);
+  if (command == "readonly") return ReadOnly(words);
   if (command == "requests") return Requests();
   if (command == "forget") return Forget();
 
@@ -409,15 +426,25 @@ Session::Step Session::Phone(const std::string& line) {
   return Say("phonesim: " + reply);
 }
 
+std::optional<std::string> Session::Setting(const std::string& name) {
+  CTspConfig config(kTspConfigKey);
+  if (name == "msn0") return config.GetMSN(0);
+  if (name == "currency") return config.GetCurrency();
+  if (name == "chargeperunit") return config.GetChargePerUnit();
+  if (name == "portnr") return std::to_string(config.GetPortNr());
+  if (name == "trace") return std::to_string(config.GetTrace());
+  if (name == "chargeformat") return std::to_string(config.GetChargeFormat());
+  if (name == "numlines") return std::to_string(config.GetNumLines());
+  if (name == "numphones") return std::to_string(config.GetNumPhones());
+  return std::nullopt;
+}
+
 Session::Step Session::Set(const Words& words) {
   if (words.size() < 3) return Fail("usage: set <setting> <value>|back");
   const std::string name = Lower(words[1]);
   std::string value = Join(words, 2);
-  CTspConfig config(kTspConfigKey);
-  static const char* const kTextSettings[] = {"msn0", "currency", "chargeperunit"};
-  static const char* const kNumberSettings[] = {"portnr", "trace", "chargeformat", "numlines", "numphones"};
-  const bool text = std::find(std::begin(kTextSettings), std::end(kTextSettings), name) != std::end(kTextSettings);
-  if (!text && std::find(std::begin(kNumberSettings), std::end(kNumberSettings), name) == std::end(kNumberSettings)) {
+  const auto before = Setting(name);
+  if (!before) {
     return Fail("unknown setting " + words[1] +
                 " (PortNr MSN0 Trace ChargePerUnit Currency ChargeFormat NumLines NumPhones)");
   }
@@ -427,14 +454,8 @@ Session::Step Session::Set(const Words& words) {
     if (previous == previous_.end()) return Fail("setting " + words[1] + " has not been set here: nothing to go back to");
     value = previous->second;
   }
-  previous_[name] = name == "msn0"            ? config.GetMSN(0)
-                    : name == "currency"      ? config.GetCurrency()
-                    : name == "chargeperunit" ? config.GetChargePerUnit()
-                    : name == "portnr"        ? std::to_string(config.GetPortNr())
-                    : name == "trace"         ? std::to_string(config.GetTrace())
-                    : name == "chargeformat"  ? std::to_string(config.GetChargeFormat())
-                    : name == "numlines"      ? std::to_string(config.GetNumLines())
-                                              : std::to_string(config.GetNumPhones());
+  previous_[name] = *before;
+  CTspConfig config(kTspConfigKey);
   int written = 0;
   if (name == "msn0" || name == "currency" || name == "chargeperunit") {
     written = name == "msn0" ? config.SetMSN(0, value.c_str())
@@ -476,6 +497,22 @@ Session::Step Session::InterfaceInfo() {
              ", interface " + Version(request.dwTSPIVersion));
 }
 
+Session::Step Session::ReadOnly(const Words& words) {
+  if (words.size() != 2 || (Lower(words[1]) != "on" && Lower(words[1]) != "off")) return Fail("usage: readonly on|off");
+#if defined(_WIN32)
+  return Fail("readonly: not on Windows, where the key's access list would have to change");
+#else
+  // Every writer of the store takes the lock file beside it first; a directory there cannot be taken.
+  const char* file = std::getenv("K482_REGISTRY");
+  if (file == nullptr) return Fail("readonly: no settings file (K482_REGISTRY)");
+  const std::string lock = std::string(file) + ".lock";
+  std::error_code error;
+  std::filesystem::remove(lock, error);
+  if (Lower(words[1]) == "on" && !std::filesystem::create_directory(lock, error)) return Fail("readonly: " + lock);
+  return Say("the settings are " + std::string(Lower(words[1]) == "on" ? "read-only" : "writable"));
+#endif
+}
+
 Session::Step Session::Notify() {
   UiRequest request{};
   request.dwRequest = UI_REQUEST_NOTIFY_CHANGES;
@@ -507,11 +544,49 @@ Session::Step Session::Forget() {
   return Say("forgot the events, released calls and settled requests so far");
 }
 
-Session::Step Session::RunUi(UiAction action, const std::string& name) {
+Session::Step Session::RunUi(UiAction action, const std::string& name, const Words& words) {
+  // config [line N] [language L] [typing KEYS]: "|" in the keys is Enter.
+  std::optional<DWORD> line;
+  std::optional<std::string> typed;
+  std::string language;
+  for (std::size_t i = 1; i < words.size(); i += 2) {
+    const std::string option = Lower(words[i]);
+    if (option == "typing") {
+      typed = Join(words, i + 1);
+      std::replace(typed->begin(), typed->end(), '|', '\n');
+      break;
+    }
+    const auto number = i + 1 < words.size() ? ToInt(words[i + 1]) : std::nullopt;
+    if (action == UiAction::kConfig && option == "line" && number) {
+      line = static_cast<DWORD>(*number);
+    } else if (action == UiAction::kConfig && option == "language" && i + 1 < words.size()) {
+      language = words[i + 1];
+    } else {
+      return Fail("usage: config [line N] [language L] [typing KEYS] | install | remove");
+    }
+  }
   const std::size_t before = host_.UiRequests().size();
   LONG result = 0;
   std::string error;
-  if (!host_.RunUi(action, &result, &error)) return Fail("no " + name + ": " + error);
+  std::optional<std::string> saved;
+  if (!language.empty()) {
+#if defined(_WIN32)
+    return Fail("the language comes from the Windows session here");
+#else
+    // The UI module speaks the language of the user's locale, read as it starts.
+    if (const char* now = std::getenv("LC_ALL")) saved = now;
+    ::setenv("LC_ALL", language.c_str(), 1);
+#endif
+  }
+  const bool ran = host_.RunUi(action, &result, &error, line, typed ? &*typed : nullptr, &shown_);
+#if !defined(_WIN32)
+  if (!language.empty()) saved ? ::setenv("LC_ALL", saved->c_str(), 1) : ::unsetenv("LC_ALL");
+#endif
+  if (!ran) return Fail("no " + name + ": " + error);
+  if (typed) {
+    std::istringstream screen(shown_);
+    for (std::string text; std::getline(screen, text);) printer_.Line("| " + text);
+  }
   const std::vector<DWORD> requests = host_.UiRequests();
   std::string routed;
   for (std::size_t i = before; i < requests.size(); ++i) {
@@ -844,6 +919,28 @@ Session::Step Session::Expect(Words words) {
     return ExpectHeard(pattern, timeout);
   }
   if (what == "address" && count >= 3) return ExpectAddress(Join(words, 2), timeout);
+  if (what == "trace" && count >= 3) {
+    std::string path = platform::TempDirectory();
+    if (path.empty() || (path.back() != '/' && path.back() != '\\')) path += '/';
+    path += "kavrtsp.log";
+    const std::string wanted = Join(words, 2);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      std::ifstream file(path, std::ios::binary);
+      const std::string trace((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      if (trace.find(wanted) != std::string::npos) return Step::kDone;
+      if (std::chrono::steady_clock::now() >= deadline) return Fail("the provider's trace " + path + " lacks " + wanted);
+      std::this_thread::sleep_for(kInfoPoll);
+    }
+  }
+  if (what == "setting" && count >= 3) {
+    // "" stands for an empty text.
+    const std::string wanted = count == 4 && words[3] == "\"\"" ? "" : Join(words, 3);
+    const auto actual = Setting(Lower(words[2]));
+    if (!actual) return Fail("unknown setting " + words[2]);
+    if (*actual == wanted) return Step::kDone;
+    return Fail("setting " + words[2] + " is \"" + *actual + "\", not \"" + wanted + "\"");
+  }
   static const std::pair<const char*, Structure> kStructures[] = {{"caps", Structure::kDevCaps},
                                                                    {"addresscaps", Structure::kAddressCaps},
                                                                    {"linestatus", Structure::kDevStatus},
@@ -1042,6 +1139,10 @@ std::string Session::Help() {
   set <setting> <value>|back     write a setting: PortNr MSN0 Trace ChargePerUnit Currency ChargeFormat
                                  NumLines NumPhones; "back" restores the value before the last set of it
   config | install | remove      run the UI module's settings dialog, installation or removal
+  config [line N] [language L] [typing KEYS]
+                                 a line's dialog; the user's locale (Linux); the Linux form reads KEYS
+                                 ("|" is Enter) and what it shows is kept for "expect shown"
+  readonly on|off                refuse every write of the settings, as for a user without the right (Linux)
   requests                       how many requests were made, accepted, refused and completed; those never
                                  completed, or completed twice
   forget                         drop the events, released calls and settled requests so far (long runs)
@@ -1079,6 +1180,9 @@ Scripts
   expect [call N] charging <text>                  expect charging 0.720 EUR, expect charging 000012
   expect address <text>                            the address (MSN) in the line's capabilities
   expect phone heard <regex>                       the phone heard a command line: expect phone heard ATD567
+  expect setting <setting> <value>                 what a setting holds: expect setting MSN0 0815 ("" empty)
+  expect [not] shown <text>                        the last config form showed the text ("|" ends a line)
+  expect trace <text>                              the provider's trace (kavrtsp.log) has the text
   expect linestatus inservice|outofservice         LINEDEVSTATUS says the line is (not) in service
   expect caps|addresscaps <field> <value>          a field of LINEDEVCAPS | LINEADDRESSCAPS (address 0)
   expect linestatus|addressstatus <field> <value>  a field of LINEDEVSTATUS | LINEADDRESSSTATUS

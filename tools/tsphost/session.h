@@ -89,7 +89,11 @@ class Session {
   Step Notify();
   Step Requests();
   Step Forget();
-  Step RunUi(UiAction action, const std::string& name);
+  Step RunUi(UiAction action, const std::string& name, const Words& words = {});
+  // Refuses every change of the settings, as for a user without the right to write them.
+  Step ReadOnly(const Words& words);
+  // What the setting holds now, as the provider reads it; nullopt for a name tsphost does not know.
+  static std::optional<std::string> Setting(const std::string& name);
 
   std::optional<DWORD> Device(const Words& words, std::size_t at);
 
@@ -118,6 +122,8 @@ class Session {
   std::optional<Queried> queried_;
   // Per setting (lower case), the value it had before the last "set" of it.
   std::map<std::string, std::string> previous_;
+  // What the settings form showed in the last "config ... typing".
+  std::string shown_;
 };
 
 // "2 s", "500 ms", "1.5s": the parsed duration, or nullopt.
