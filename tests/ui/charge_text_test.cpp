@@ -18,7 +18,7 @@ TEST(ChargeFieldShowing, WhatIsShownReadsBackToWhatIsStored) {
   }
 }
 
-// A comma alone is the German form runs' part.
+// A comma alone is the German form scenario's part.
 TEST(ChargeSeparatorChoice, TakesTheFirstCharacterOrAPoint) {
   const std::string longer = ",-";
   const std::string empty;

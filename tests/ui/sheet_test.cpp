@@ -2,7 +2,7 @@
 // refuse and store, and when the provider is told. What the real window shows
 // in each language is ui_sheet_gui_tests' part, under Wine; what the terminal
 // form shows (each language's pages, settings that cannot be saved, the
-// format buttons) is ui_module_tests' part.
+// format buttons) is the scenarios' part (tests/scenarios/form/).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -245,7 +245,7 @@ constexpr char kEnterNumber[] = "Please enter a number !";
 constexpr char kRange[] = "Please enter a number between 0 and 32766.";
 const std::string kThirtyNines(30, '9');
 
-// A comma under a comma, letters and an emptied currency are the form runs' part.
+// A comma under a comma, letters and an emptied currency are the form scenarios' part.
 INSTANTIATE_TEST_SUITE_P(
     Typed, SheetEntry,
     ::testing::Values(
@@ -313,7 +313,7 @@ TEST_F(SheetTest, APageNeverShownWritesNothingAndOneComeBackToShowsWhatItHolds) 
 
 // The info page and the caption from the provider's answer; without one, the
 // sheet still works under its own caption. The real provider's answer shows
-// in ui_module_tests' form runs.
+// in the form scenarios.
 TEST_F(SheetTest, TheInfoPageAndCaptionShowWhatTheProviderReports) {
   struct InfoCase {
     bool callback;
