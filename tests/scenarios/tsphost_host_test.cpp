@@ -4,11 +4,14 @@
 // steps that fail, the requests it flags.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/ui_request.h"
@@ -17,6 +20,7 @@
 #include "tests/support/settings_fixture.h"
 #include "tests/support/test_support.h"
 #include "tools/tsphost/host.h"
+#include "tools/tsphost/phone_side.h"
 #include "tools/tsphost/session.h"
 
 namespace {
@@ -60,38 +64,43 @@ class Capture : public std::streambuf {
   std::string text_;
 };
 
-// A phone whose heard lines the test writes.
-class FakePhone : public tsphost::PhoneSide {
- public:
-  bool Command(const std::string& line, std::string* reply) override {
-    *reply = "did " + line;
-    return true;
-  }
-  std::vector<std::string> Heard() override {
-    std::lock_guard lock(mutex_);
-    return heard;
-  }
-  void Forget() override {
-    std::lock_guard lock(mutex_);
-    heard.clear();
-  }
-  void Hear(const std::string& line) {
-    std::lock_guard lock(mutex_);
-    heard.push_back(line);
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> heard;
-};
-
 template <typename F>
 F* Bind(platform::LoadedModule& module, const char* name) {
   return reinterpret_cast<F*>(module.Symbol(name));
 }
 
+// The session's phone is the real one a --phone run uses, its files in a
+// directory of the test's: the test writes what phonesim's log shows, and a
+// player answers each command line after a monitor line with the line itself
+// (a line "unanswered" gets no answer).
 class HostTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    player = std::thread([this] {
+      for (std::size_t answered = 0; !stop;) {
+        std::vector<std::string> lines;
+        WaitFor([&] {
+          const std::string text = testing_support::ReadFile(commands).value_or("");
+          lines.clear();
+          for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+            lines.push_back(text.substr(at, end - at));
+          }
+          return stop || lines.size() > answered;
+        });
+        for (; answered < lines.size(); ++answered) {
+          if (lines[answered] != "unanswered") Log("[    1.000] -> C FF FF FF\n" + lines[answered] + "\n");
+        }
+      }
+    });
+  }
+  void TearDown() override {
+    stop = true;
+    player.join();
+  }
+  void Log(const std::string& text) {
+    std::lock_guard lock(logMutex);
+    std::ofstream(phoneLog, std::ios::app | std::ios::binary) << text;
+  }
   void Load(const std::string& path) {
     std::string error;
     ASSERT_TRUE(host.Load(path, &error)) << error;
@@ -114,7 +123,12 @@ class HostTest : public ::testing::Test {
   Capture capture;
   std::ostream out{&capture};
   tsphost::Printer printer{out};
-  FakePhone phone;
+  std::string commands = logs.File("phone.in");
+  std::string phoneLog = logs.File("phone.log");
+  std::mutex logMutex;
+  std::atomic<bool> stop{false};
+  std::thread player;
+  tsphost::PhoneFiles phone{commands, phoneLog, 2s};
   tsphost::Host host{printer};
   Session session{host, printer, &phone};
   platform::LoadedModule hooks;
@@ -123,8 +137,9 @@ class HostTest : public ::testing::Test {
 // A scenario against the fake provider: each line with the step it must make,
 // whether the run then ends clean, and texts tsphost must have printed. Lines
 // starting "!" are the test's own: "!late" has the fake complete its pending
-// request, "!hear X" adds X to what the phone heard, "!calls N" checks the calls
-// tsphost holds, "!shown X" waits until X is printed, "!once X" checks it was printed once.
+// request, "!log X" appends X to phonesim's log, "!calls N" checks the calls
+// tsphost holds, "!shown X" waits until X is printed, "!once X" checks it was printed once,
+// "!script X" runs X as a scenario file, "!alone X" runs X in a session without a phone.
 struct Script {
   const char* name;
   std::vector<std::pair<std::string, Step>> lines;
@@ -199,19 +214,41 @@ const Script kScripts[] = {
       {"set Volume 3", kFailed}, {"set Trace back", kFailed}, {"expect phone heard ATA B", kFailed},
       {"sleep -1 s", kFailed}, {"sleep x s", kFailed}, {"sleep 0 s", kDone}, {"expect no events for 0.1 seconds", kDone}},
      true, {}},
-    // Heard before the request is no answer to it, and each line answers one expectation.
+    // Heard before the request is no answer to it, nor a line still being written, a
+    // line the phone sent or a remark; each line answers one expectation, "forget" all.
     {"ThePhoneHeardOnlyCountsAfterTheLastRequest",
-     {{"!hear ATB", kDone}, {"makecall 0301234", kDone}, {"expect phone heard ATB within 100 ms", kFailed},
-      {"!hear ATD0301234", kDone}, {"expect phone heard ATD[0-9]+", kDone},
-      {"expect phone heard ATD[0-9]+ within 100 ms", kFailed}, {"phone ring 0407654321 10", kDone}},
-     true, {"the phone did not hear ATB; since the last request it heard nothing", "phonesim: did ring 0407654321 10"}},
+     {{"!log /dev/pts/3\nphonesim: line /dev/pts/3\n[    0.1] <- ATB\n[    0.1] -> OK\nfar end busy\n[    0.2] <- AT",
+       kDone},
+      {"makecall 0301234", kDone}, {"expect phone heard ATB within 100 ms", kFailed},
+      {"!log D0301234  (silent: not answered)\n[    0.3] -> OK\n[    0.3] <- ATT\n", kDone},
+      {"expect phone heard ATD[0-9]+", kDone}, {"expect phone heard .*OK within 100 ms", kFailed},
+      {"expect phone heard ATT", kDone}, {"expect phone heard ATD[0-9]+ within 100 ms", kFailed}, {"forget", kDone},
+      {"expect phone heard AT.* within 100 ms", kFailed}, {"!log [    0.4] <- ATH\n", kDone},
+      {"expect phone heard ATH", kDone}},
+     true, {"the phone did not hear ATB; since the last request it heard nothing"}},
+    // Each command waits for phonesim's reply; a refusal or no reply fails the step, as does no phonesim.
+    {"PhoneLinesAreAnsweredOrRefused",
+     {{"!log /dev/pts/3\n", kDone}, {"!alone phone ring 0301234 10", kFailed}, {"phone far end busy", kDone},
+      {"phone refused: no outgoing call is being set up", kFailed}, {"phone usage: hangup [slot] [cause]", kFailed},
+      {"phone unknown command rign", kFailed}, {"phone timed out waiting for ATA", kFailed},
+      {"phone unanswered", kFailed}, {"phone received ATA", kDone}},
+     true,
+     {"phonesim: far end busy\n", "!! phonesim: refused: no outgoing call", "phonesim did not answer",
+      "run tsphost with --phone"}},
+    {"AScriptStopsAtItsFirstFailureOrAtQuit",
+     {{"!script # a call that cannot connect\nmakecall busy\nexpect CONNECTED within 200 ms\nmakecall 0301234\n",
+       kFailed},
+      {"!calls 1", kDone},
+      {"!script makecall busy\nquit\nexpect CONNECTED within 200 ms\n", kDone},
+      {"!calls 2", kDone}},
+     true, {"!! the scenario stops at line 3: expect CONNECTED within 200 ms"}},
 };
 
 class ScriptTest : public HostTest, public ::testing::WithParamInterface<Script> {
  protected:
   Step Run(const std::string& line) {
     if (line == "!late") Bind<LONG TAPI_CALLBACK()>(hooks, "FakeProvider_CompleteLate")();
-    if (line.rfind("!hear ", 0) == 0) phone.Hear(line.substr(6));
+    if (line.rfind("!log ", 0) == 0) Log(line.substr(5));
     if (line.rfind("!calls ", 0) == 0) {
       EXPECT_EQ(host.Calls().size(), std::stoul(line.substr(7)));
     }
@@ -223,6 +260,11 @@ class ScriptTest : public HostTest, public ::testing::WithParamInterface<Script>
       const std::size_t first = text.find(line.substr(6));
       EXPECT_TRUE(first != std::string::npos && text.find(line.substr(6), first + 1) == std::string::npos) << text;
     }
+    if (line.rfind("!script ", 0) == 0) {
+      std::istringstream script(line.substr(8));
+      return session.RunScript(script) ? Step::kDone : Step::kFailed;
+    }
+    if (line.rfind("!alone ", 0) == 0) return Session(host, printer, nullptr).Execute(line.substr(7));
     return line[0] == '!' ? Step::kDone : session.Execute(line);
   }
 };
@@ -258,25 +300,6 @@ TEST_F(HostTest, NeverCallsTheProviderFromTwoThreadsAtOnce) {
   // shown event made it call the provider.
   EXPECT_GE(Entries() - before, 200);
   EXPECT_TRUE(session.Finish()) << Out();
-}
-
-TEST_F(HostTest, AScriptStopsAtItsFirstFailure) {
-  LoadFake();
-  std::istringstream script("# a call that cannot connect\nmakecall busy\nexpect CONNECTED within 200 ms\n"
-                            "makecall 0301234\n");
-  EXPECT_FALSE(session.RunScript(script));
-  EXPECT_TRUE(Printed("!! the scenario stops at line 3: expect CONNECTED within 200 ms")) << Out();
-  EXPECT_EQ(host.Calls().size(), 1u);
-  std::istringstream quitting("makecall busy\nquit\nexpect CONNECTED within 200 ms\n");
-  EXPECT_TRUE(session.RunScript(quitting)) << "a script may end before its last line";
-  EXPECT_EQ(host.Calls().size(), 2u);
-}
-
-TEST_F(HostTest, PhoneLinesNeedAPhone) {
-  Session alone(host, printer, nullptr);
-  LoadFake();
-  EXPECT_EQ(alone.Execute("phone ring 0301234 10"), Step::kFailed);
-  EXPECT_TRUE(Printed("run tsphost with --phone")) << Out();
 }
 
 TEST_F(HostTest, RoutesTheUiModuleBesideTheProviderToItAndBack) {

@@ -1,16 +1,13 @@
 // The parts of tsphost a person reads and a script relies on: names both ways,
-// charge rendering, structure growth, the request book, durations, and the
-// file channel to phonesim.
+// charge rendering, structure growth and the request book. The file channel to
+// phonesim is the host test's phone.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "tests/support/test_support.h"
 #include "tools/tsphost/names.h"
-#include "tools/tsphost/phone_side.h"
 #include "tools/tsphost/render.h"
 #include "tools/tsphost/requests.h"
 #include "tools/tsphost/session.h"
@@ -18,7 +15,6 @@
 
 namespace {
 
-using namespace std::chrono_literals;
 using namespace tsphost;
 
 TEST(Names, FamiliesDoNotLeakIntoEachOther) {
@@ -178,68 +174,6 @@ TEST(RequestBook, ForgettingStillCatchesALateSecondCompletion) {
   EXPECT_EQ(counts.accepted, 1u);
   EXPECT_EQ(counts.refused, 1u);
   EXPECT_EQ(counts.completions, 4u);
-}
-
-class PhoneFilesTest : public ::testing::Test {
- protected:
-  testing_support::TempDir dir;
-  std::string commands = dir.File("phone.in");
-  std::string log = dir.File("phone.log");
-};
-
-TEST_F(PhoneFilesTest, ReadsWhatThePhoneHeardAsTheLogGrowsAndAfreshWhenToldToForget) {
-  // Monitor lines of both directions and remarks; the last line still being written.
-  const std::string head = "/dev/pts/3\nphonesim: line /dev/pts/3\n[    0.1] <- ATB\n[    0.1] -> OK\nfar end busy\n";
-  testing_support::WriteFile(log, head + "[    0.2] <- AT");
-  PhoneFiles phone(commands, log);
-  EXPECT_EQ(phone.Heard(), (std::vector<std::string>{"ATB"}));
-  const std::string grown = head + "[    0.2] <- ATD0301234  (silent: not answered)\n[    0.3] <- ATT\n";
-  testing_support::WriteFile(log, grown);
-  EXPECT_EQ(phone.Heard(), (std::vector<std::string>{"ATB", "ATD0301234", "ATT"}))
-      << "the line half written before is read whole once it is complete";
-  phone.Forget();
-  EXPECT_TRUE(phone.Heard().empty());
-  testing_support::WriteFile(log, grown + "[    0.4] <- ATH\n");
-  EXPECT_EQ(phone.Heard(), (std::vector<std::string>{"ATH"}));
-}
-
-TEST_F(PhoneFilesTest, ACommandWaitsForPhonesimsReply) {
-  testing_support::WriteFile(log, "/dev/pts/3\nphonesim: line /dev/pts/3\n");
-  PhoneFiles phone(commands, log);
-  // Plays phonesim: answers each command line once it is in the file, after a monitor line.
-  std::thread phonesim([&] {
-    std::size_t answered = 0;
-    const char* replies[] = {"far end busy (cause 17) after 0 ms", "refused: no outgoing call is being set up",
-                             "usage: hangup [slot] [cause]", "unknown command rign (help lists them)",
-                             "timed out waiting for ATA", "received ATA"};
-    while (answered < std::size(replies)) {
-      testing_support::WaitFor([&] {
-        const std::string text = testing_support::ReadFile(commands).value_or("");
-        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) > answered;
-      }, 5s);
-      const std::string before = testing_support::ReadFile(log).value_or("");
-      testing_support::WriteFile(log, before + "[    1.000] -> C FF FF FF\n" + replies[answered] + "\n");
-      ++answered;
-    }
-  });
-  std::string reply;
-  EXPECT_TRUE(phone.Command("farend busy", &reply));
-  EXPECT_EQ(reply, "far end busy (cause 17) after 0 ms");
-  EXPECT_FALSE(phone.Command("busy", &reply));
-  EXPECT_EQ(reply, "refused: no outgoing call is being set up");
-  for (const char* refused : {"hangup x", "rign", "answer"}) EXPECT_FALSE(phone.Command(refused, &reply)) << reply;
-  EXPECT_TRUE(phone.Command("answer", &reply));
-  EXPECT_EQ(reply, "received ATA");
-  phonesim.join();
-  EXPECT_EQ(testing_support::ReadFile(commands), "farend busy\nbusy\nhangup x\nrign\nanswer\nanswer\n");
-}
-
-TEST_F(PhoneFilesTest, APhonesimThatIsGoneIsNoAnswer) {
-  testing_support::WriteFile(log, "/dev/pts/3\n[    0.1] <- ATB\n");
-  PhoneFiles phone(commands, log, 200ms);
-  std::string reply;
-  EXPECT_FALSE(phone.Command("ring 0301234 10", &reply));
-  EXPECT_NE(reply.find("did not answer"), std::string::npos) << reply;
 }
 
 }  // namespace
