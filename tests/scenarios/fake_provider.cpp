@@ -1,7 +1,8 @@
 // A provider that misbehaves on request, for proving what tsphost notices: the
 // number given to lineMakeCall says what the call does ("twice" completes its
-// request twice, "never" not at all ...). Every export counts itself in and out,
-// so a host calling it from two threads at once shows up in FakeProvider_Overlaps.
+// request twice, "never" not at all, "stray" also one never made ...). Every
+// export counts itself in and out, so a host calling it from two threads at
+// once shows up in FakeProvider_Overlaps.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -103,6 +104,16 @@ LONG TAPI_CALLBACK TSPI_lineMakeCall(DRV_REQUESTID dwRequestID, HDRVLINE, HTAPIC
   } else if (what == u"refuse") {
     g_complete(dwRequestID, 0);
     return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+  } else if (what == u"refuse-late") {
+    g_lateRequest = dwRequestID;
+    return static_cast<LONG>(LINEERR_CALLUNAVAIL);
+  } else if (what == u"odd") {
+    // Neither its ID nor an error.
+    g_complete(dwRequestID, 0);
+    return id + 1;
+  } else if (what == u"stray") {
+    g_complete(dwRequestID + 100, 0);
+    g_complete(dwRequestID, 0);
   } else if (what == u"late") {
     // Completed when the test says so, long after the entry point returned.
     g_lateRequest = dwRequestID;

@@ -1,6 +1,6 @@
 // The parts of tsphost a person reads and a script relies on: names both ways,
-// charge rendering, structure growth and the request book. The file channel to
-// phonesim is the host test's phone.
+// charge rendering and structure growth. The request book and the file channel
+// to phonesim are proven through the host, in the host test.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +9,6 @@
 
 #include "tools/tsphost/names.h"
 #include "tools/tsphost/render.h"
-#include "tools/tsphost/requests.h"
 #include "tools/tsphost/session.h"
 #include "tools/tsphost/var_buffer.h"
 
@@ -140,40 +139,6 @@ TEST(VarBuffer, ReadsPartsOnlyWithinWhatWasUsed) {
   EXPECT_EQ(buffer.Bytes(4, info->dwUsedSize), "");
   EXPECT_EQ(buffer.Bytes(0x20, 0xFFFFFFF0), "");
   EXPECT_EQ(buffer.Bytes(0xFFFFFFFF, 8), "");
-}
-
-// The fake provider shows the other breaches through the host; these two it cannot make.
-TEST(RequestBook, NoticesARefusalCompletedLaterAndAReturnThatIsNeitherIdNorError) {
-  RequestBook book;
-  const DRV_REQUESTID refused = book.Begin("lineMakeCall");
-  EXPECT_EQ(book.Returned(refused, static_cast<LONG>(LINEERR_CALLUNAVAIL)), "");
-  EXPECT_NE(book.Completed(refused, 0).find("and then completed"), std::string::npos);
-  const DRV_REQUESTID odd = book.Begin("lineMakeCall");
-  EXPECT_NE(book.Returned(odd, odd == 5 ? 6 : 5).find("neither its ID nor an error"), std::string::npos);
-  EXPECT_EQ(book.Breaches().size(), 2u);
-  EXPECT_TRUE(book.Outstanding().empty());
-}
-
-// What "forget" keeps open, the fake provider shows through the host.
-TEST(RequestBook, ForgettingStillCatchesALateSecondCompletion) {
-  RequestBook book;
-  const DRV_REQUESTID settled = book.Begin("lineDrop");
-  book.Returned(settled, static_cast<LONG>(settled));
-  book.Completed(settled, 0);
-  const DRV_REQUESTID refused = book.Begin("lineHold");
-  book.Returned(refused, static_cast<LONG>(LINEERR_INVALCALLSTATE));
-  book.Forget();
-
-  EXPECT_NE(book.Completed(settled, 0).find("completed again"), std::string::npos);
-  EXPECT_NE(book.Completed(refused, 0).find("completed again"), std::string::npos);
-  EXPECT_NE(book.Completed(refused + 7, 0).find("never made"), std::string::npos);
-  EXPECT_EQ(book.Breaches().size(), 3u);
-
-  const RequestBook::Counts counts = book.Tally();
-  EXPECT_EQ(counts.made, 2u);
-  EXPECT_EQ(counts.accepted, 1u);
-  EXPECT_EQ(counts.refused, 1u);
-  EXPECT_EQ(counts.completions, 4u);
 }
 
 }  // namespace
