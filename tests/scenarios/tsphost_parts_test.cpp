@@ -5,11 +5,9 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "tools/tsphost/names.h"
 #include "tools/tsphost/render.h"
-#include "tools/tsphost/session.h"
 #include "tools/tsphost/var_buffer.h"
 
 namespace {
