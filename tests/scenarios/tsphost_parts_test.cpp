@@ -46,7 +46,8 @@ TEST(Names, ResultsAsWrittenInScripts) {
 }
 
 TEST(Names, BitsOfAMask) {
-  EXPECT_EQ(BitNames(kCallFeatureNames, LINECALLFEATURE_DROP | LINECALLFEATURE_HOLD), "DROP HOLD");
+  EXPECT_EQ(BitNames(kCallFeatureNames, LINECALLFEATURE_ACCEPT | LINECALLFEATURE_DROP | LINECALLFEATURE_HOLD),
+            "ACCEPT DROP HOLD");
   EXPECT_EQ(BitNames(kCallInfoStateNames, 0x80000000 | LINECALLINFOSTATE_ORIGIN), "ORIGIN 0x80000000");
   EXPECT_EQ(BitNames(kLineDevStateNames, 0), "none");
 }
