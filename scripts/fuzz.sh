@@ -40,8 +40,8 @@ scratch=$(mktemp -d "$scratch_parent/k482-fuzz-tmp.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
 # AddressSanitizer holds 16 MB of freed memory back from reuse instead of 256:
-# still thousands of executions' worth, so a use after free is caught as
-# before, but an allocation no longer lands on memory gone cold or handed back
+# still hundreds of executions' worth or more, so a use after free is caught
+# as before, but an allocation no longer lands on memory gone cold or handed back
 # to the system (each execution then waited for page faults). Five frames of
 # each allocation's stack instead of 30: LeakSanitizer needs two to report a
 # leak at all; a failing input run again by itself gives the whole stacks.
