@@ -443,6 +443,8 @@ Session::Step Session::Set(const Words& words) {
   if (words.size() < 3) return Fail("usage: set <setting> <value>|back");
   const std::string name = Lower(words[1]);
   std::string value = Join(words, 2);
+  // Quotes keep a text's blanks; "" is an empty text.
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
   const auto before = Setting(name);
   if (!before) {
     return Fail("unknown setting " + words[1] +
