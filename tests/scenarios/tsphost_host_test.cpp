@@ -17,6 +17,7 @@
 #include "common/ui_request.h"
 #include "platform/module.h"
 #include "platform/system.h"
+#include "tests/support/module_phone_sandbox.h"
 #include "tests/support/settings_fixture.h"
 #include "tests/support/test_support.h"
 #include "tools/tsphost/host.h"
@@ -26,6 +27,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using testing_support::Bind;
 using testing_support::WaitFor;
 using tsphost::Session;
 using Step = tsphost::Session::Step;
@@ -63,11 +65,6 @@ class Capture : public std::streambuf {
   std::mutex mutex_;
   std::string text_;
 };
-
-template <typename F>
-F* Bind(platform::LoadedModule& module, const char* name) {
-  return reinterpret_cast<F*>(module.Symbol(name));
-}
 
 // The session's phone is the real one a --phone run uses, its files in a
 // directory of the test's: the test writes what phonesim's log shows, and a
